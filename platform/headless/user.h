@@ -1,0 +1,73 @@
+// The headless window's other side: tests act as the user here and read back what the user
+// would see. Only tests include this header.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/window.h"
+
+namespace headless {
+
+using ui::Ctl;
+using ui::Menu;
+
+// The process ended through EndProgram; user actions after it do nothing.
+bool Ended();
+int ExitCode();
+
+// Starts a program entry (it returns once the window is up; the test is the message loop).
+// Resets every control, record and answer first.
+int Launch(int (*entry)());
+
+// --- acting as the user (each does nothing while the control is disabled or the window gone)
+void Click(Ctl c);
+void Type(Ctl c, const std::string& chars);  // key by key, through the input filter
+void Paste(Ctl c, const std::string& text);  // unfiltered, appended
+void ClearByKeyboard(Ctl c);                 // select all + Delete
+void SelectItem(Ctl list, int index);
+void DropFiles(const std::vector<std::string>& paths);
+void TrayMouse(unsigned mouseMessage);
+void RequestClose();  // close box, Alt+F4
+void PressEsc();
+void ClickStatusBar(int x, int y, int keys);
+void TaskbarRecreated();
+// Right-clicks the icon and picks `item` in the popup (nothing happens if it is greyed).
+void ChooseFromTrayMenu(Menu item);
+
+// --- scripted answers --------------------------------------------------------------------
+// Native button ids (IDOK 1, IDCANCEL 2, IDYES 6, IDNO 7) for the next message boxes; with no
+// answer queued a box is answered IDOK. The hook, when set, runs while the box is up.
+void AnswerMessageBoxes(const std::vector<int>& ids);
+void WhileMessageBoxIsUp(std::function<void()> hook);
+// The next file dialogs: a path confirms, nullopt cancels; with none queued, cancel.
+void AnswerFileDialogs(const std::vector<std::optional<std::string>>& answers);
+// The next popup picks this command (0: dismissed).
+void AnswerPopup(int command);
+
+// --- what the user sees ------------------------------------------------------------------
+struct MessageBoxShown {
+    std::string text, caption;
+    unsigned style;
+    std::intptr_t owner;
+};
+const std::vector<MessageBoxShown>& MessageBoxes();
+
+struct TrayCall {
+    platform::TrayOp op;
+    platform::TrayRecord record;
+};
+const std::vector<TrayCall>& TrayCalls();
+int LiveIcons();  // icon handles created and not yet destroyed
+
+const std::vector<std::vector<platform::PopupEntry>>& Popups();
+const std::vector<platform::FileDialogSpec>& FileDialogs();
+bool TopMost();
+int TopMostChanges();  // how many times always-on-top was written
+struct Geometry { int left, top, width, height; };
+Geometry WindowGeometry();  // on a 1024x768 screen
+ui::InputMode InputModeOf(Ctl c);
+
+}  // namespace headless

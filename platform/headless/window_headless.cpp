@@ -1,0 +1,394 @@
+// The main window in memory. It keeps what a native window would keep, reports the user's
+// actions that tests perform through the same callbacks as the real window, and records what
+// the program showed (message boxes, popups, icons, dialogs).
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "platform/headless/user.h"
+#include "res/icon_data.h"
+
+namespace headless {
+
+namespace {
+
+struct ProgramEnded {
+    int code;
+};
+
+struct Control {
+    std::string text;
+    bool enabled = true;
+    bool checked = false;
+    ui::InputMode mode = ui::InputMode::Normal;
+    std::vector<std::pair<std::string, int>> items;
+    int selection = -1;
+    int topIndex = 0;
+    int caret = 0;
+};
+
+struct State {
+    platform::UiCallbacks callbacks;
+    bool created = false;
+    bool ended = false;
+    int exitCode = 0;
+    bool visible = false;
+    bool topMost = false;
+    int topMostChanges = 0;
+    Control controls[ui::kControlCount];
+    std::string statusTexts[ui::kStatusPanelCount];
+    std::thread::id uiThread;
+    bool dropRegistered = false;
+
+    std::deque<int> messageBoxAnswers;
+    std::function<void()> messageBoxHook;
+    std::deque<std::optional<std::string>> dialogAnswers;
+    int popupAnswer = 0;
+
+    std::vector<MessageBoxShown> messageBoxes;
+    std::vector<TrayCall> trayCalls;
+    int liveIcons = 0;
+    std::vector<std::vector<platform::PopupEntry>> popups;
+    std::vector<platform::FileDialogSpec> fileDialogs;
+};
+State g;
+
+// Work handed over from other threads, run by the window thread when it pumps messages.
+std::mutex g_queueMutex;
+std::condition_variable g_queueDone;
+std::deque<std::pair<std::function<void()>*, bool*>> g_queue;
+
+Control& C(Ctl c) { return g.controls[static_cast<int>(c)]; }
+
+// Runs a user action; the program may end inside it.
+template <class Action>
+void AsUser(Action&& action) {
+    if (!g.created || g.ended) return;
+    try {
+        action();
+    } catch (const ProgramEnded& e) {
+        g.ended = true;
+        g.exitCode = e.code;
+    }
+}
+
+void ResetAll() {
+    g.~State();
+    new (&g) State();
+    for (int i = 0; i < ui::kControlCount; ++i) {
+        const ui::ControlDef& d = ui::kControls[i];
+        Control& c = g.controls[i];
+        c.text = d.caption;
+        c.enabled = d.enabled;
+        c.mode = d.mode;
+    }
+    Control& combo = C(Ctl::组合框_加速模式);
+    for (const char* item : ui::kModeItems) combo.items.push_back({item, 0});
+    combo.selection = ui::kInitialMode;
+    for (int i = 0; i < ui::kStatusPanelCount; ++i) g.statusTexts[i] = ui::kStatusPanelTexts[i];
+}
+
+}  // namespace
+
+// --- lifecycle ---------------------------------------------------------------------------
+bool Ended() { return g.ended; }
+int ExitCode() { return g.exitCode; }
+
+int Launch(int (*entry)()) {
+    ResetAll();
+    g.uiThread = std::this_thread::get_id();
+    int result = 0;
+    try {
+        result = entry();
+    } catch (const ProgramEnded& e) {
+        g.ended = true;
+        g.exitCode = e.code;
+        result = e.code;
+    }
+    return result;
+}
+
+// --- acting as the user ------------------------------------------------------------------
+void Click(Ctl c) {
+    AsUser([&] {
+        if (!C(c).enabled) return;
+        if (ui::Def(c).kind == ui::Kind::CheckBox) C(c).checked = !C(c).checked;
+        g.callbacks.clicked(c);
+    });
+}
+
+void Type(Ctl c, const std::string& chars) {
+    AsUser([&] {
+        Control& box = C(c);
+        const int limit = ui::Def(c).maxLength;
+        for (unsigned char ch : chars) {
+            if (!box.enabled || box.mode == ui::InputMode::ReadOnly) return;
+            if (!ui::AdmitsTypedChar(box.mode, ch)) continue;
+            if (ch == '\b') {
+                if (box.text.empty()) continue;
+                box.text.pop_back();
+            } else {
+                if (limit > 0 && static_cast<int>(box.text.size()) >= limit) continue;
+                box.text.push_back(static_cast<char>(ch));
+            }
+            g.callbacks.textChanged(c);
+        }
+    });
+}
+
+void Paste(Ctl c, const std::string& text) {
+    AsUser([&] {
+        Control& box = C(c);
+        if (!box.enabled || box.mode == ui::InputMode::ReadOnly) return;
+        box.text += text;
+        g.callbacks.textChanged(c);
+    });
+}
+
+void ClearByKeyboard(Ctl c) {
+    AsUser([&] {
+        Control& box = C(c);
+        if (!box.enabled || box.mode == ui::InputMode::ReadOnly || box.text.empty()) return;
+        box.text.clear();
+        g.callbacks.textChanged(c);
+    });
+}
+
+void SelectItem(Ctl list, int index) {
+    AsUser([&] {
+        Control& box = C(list);
+        if (!box.enabled || index < 0 || index >= static_cast<int>(box.items.size())) return;
+        box.selection = index;
+        box.caret = index;
+        g.callbacks.itemSelected(list);
+    });
+}
+
+void DropFiles(const std::vector<std::string>& paths) {
+    AsUser([&] {
+        if (!g.dropRegistered || paths.empty()) return;
+        std::string text;
+        if (paths.size() == 1) {
+            text = paths[0];
+        } else {
+            for (const auto& p : paths) text += p + "\r\n";
+        }
+        g.callbacks.filesDropped(text);
+    });
+}
+
+void TrayMouse(unsigned mouseMessage) {
+    AsUser([&] { g.callbacks.trayMessage(mouseMessage); });
+}
+
+void RequestClose() {
+    AsUser([&] {
+        if (g.callbacks.closeQuery()) throw ProgramEnded{0};  // the window would be destroyed
+    });
+}
+void PressEsc() { RequestClose(); }
+
+void ClickStatusBar(int x, int y, int keys) {
+    AsUser([&] { g.callbacks.statusBarButtonDown(x, y, keys); });
+}
+
+void TaskbarRecreated() {
+    AsUser([&] { g.callbacks.taskbarCreated(); });
+}
+
+void ChooseFromTrayMenu(Menu item) {
+    AnswerPopup(ui::MenuCommand(item));
+    TrayMouse(0x205);  // WM_RBUTTONUP
+    g.popupAnswer = 0;
+}
+
+// --- scripted answers --------------------------------------------------------------------
+void AnswerMessageBoxes(const std::vector<int>& ids) {
+    g.messageBoxAnswers.assign(ids.begin(), ids.end());
+}
+void WhileMessageBoxIsUp(std::function<void()> hook) { g.messageBoxHook = std::move(hook); }
+void AnswerFileDialogs(const std::vector<std::optional<std::string>>& answers) {
+    g.dialogAnswers.assign(answers.begin(), answers.end());
+}
+void AnswerPopup(int command) { g.popupAnswer = command; }
+
+// --- what the user sees ------------------------------------------------------------------
+const std::vector<MessageBoxShown>& MessageBoxes() { return g.messageBoxes; }
+const std::vector<TrayCall>& TrayCalls() { return g.trayCalls; }
+int LiveIcons() { return g.liveIcons; }
+const std::vector<std::vector<platform::PopupEntry>>& Popups() { return g.popups; }
+const std::vector<platform::FileDialogSpec>& FileDialogs() { return g.fileDialogs; }
+bool TopMost() { return g.topMost; }
+int TopMostChanges() { return g.topMostChanges; }
+Geometry WindowGeometry() {
+    return {(1024 - ui::kWindowWidth) / 2, (768 - ui::kWindowHeight) / 2, ui::kWindowWidth,
+            ui::kWindowHeight};
+}
+ui::InputMode InputModeOf(Ctl c) { return C(c).mode; }
+
+}  // namespace headless
+
+// ===== the platform seam ===================================================================
+namespace platform {
+
+using headless::C;
+using headless::g;
+
+bool CreateMainWindow(const UiCallbacks& callbacks) {
+    g.callbacks = callbacks;
+    g.created = true;
+    g.visible = true;
+    g.callbacks.created();
+    return true;
+}
+
+int RunMessageLoop() {
+    PumpMessages();
+    return g.exitCode;  // the test drives the rest
+}
+
+void PumpMessages() {
+    for (;;) {
+        std::pair<std::function<void()>*, bool*> item;
+        {
+            std::lock_guard<std::mutex> lock(headless::g_queueMutex);
+            if (headless::g_queue.empty()) return;
+            item = headless::g_queue.front();
+            headless::g_queue.pop_front();
+        }
+        (*item.first)();
+        {
+            std::lock_guard<std::mutex> lock(headless::g_queueMutex);
+            *item.second = true;
+        }
+        headless::g_queueDone.notify_all();
+    }
+}
+
+void EndProgram(int exitCode) {
+    g.visible = false;
+    throw headless::ProgramEnded{exitCode};
+}
+
+std::intptr_t MainWindowHandle() { return g.created ? 0x10010 : 0; }
+
+std::string GetText(Ctl c) { return C(c).text; }
+void SetText(Ctl c, std::string_view text) {
+    C(c).text.assign(text);
+    if (ui::Def(c).kind == ui::Kind::Edit) g.callbacks.textChanged(c);  // as EN_CHANGE would
+}
+bool IsEnabled(Ctl c) { return C(c).enabled; }
+void SetEnabled(Ctl c, bool enabled) { C(c).enabled = enabled; }
+bool IsWindowVisible() { return g.visible; }
+void SetWindowVisible(bool visible) { g.visible = visible; }
+void SetTopMost(bool topMost) {
+    g.topMost = topMost;
+    ++g.topMostChanges;
+}
+bool IsChecked(Ctl c) { return C(c).checked; }
+void SetChecked(Ctl c, bool checked) { C(c).checked = checked; }
+void SetInputMode(Ctl c, ui::InputMode mode) { C(c).mode = mode; }
+ui::InputMode GetInputMode(Ctl c) { return C(c).mode; }
+int GetSelection(Ctl c) { return C(c).selection; }
+void SetSelection(Ctl c, int index) {
+    C(c).selection = index;
+    if (index >= 0) C(c).caret = index;
+}
+int ItemCount(Ctl c) { return static_cast<int>(C(c).items.size()); }
+int AddItem(Ctl c, std::string_view text, int value) {
+    C(c).items.emplace_back(std::string(text), value);
+    return static_cast<int>(C(c).items.size()) - 1;
+}
+bool DeleteItem(Ctl c, int index) {
+    auto& box = C(c);
+    if (index < 0 || index >= static_cast<int>(box.items.size())) return false;
+    box.items.erase(box.items.begin() + index);
+    if (box.selection == index) box.selection = -1;
+    else if (box.selection > index) --box.selection;
+    return true;
+}
+std::string ItemText(Ctl c, int index) {
+    auto& box = C(c);
+    if (index < 0 || index >= static_cast<int>(box.items.size())) return {};
+    return box.items[index].first;
+}
+void ReplaceItemText(Ctl c, int index, std::string_view text) {
+    C(c).items[index].first.assign(text);
+}
+std::string StatusText(int panel) { return g.statusTexts[panel]; }
+void SetStatusText(int panel, std::string_view text) { g.statusTexts[panel].assign(text); }
+sk::Bytes WindowIcon() { return sk::Bytes(res::kIconFile, res::kIconFile + sizeof(res::kIconFile)); }
+
+bool OpenFileDialog(const FileDialogSpec& spec, std::string& path) {
+    g.fileDialogs.push_back(spec);
+    g.fileDialogs.back().title = path;  // the file name the dialog opened with
+    if (g.dialogAnswers.empty()) return false;
+    std::optional<std::string> answer = g.dialogAnswers.front();
+    g.dialogAnswers.pop_front();
+    if (!answer) return false;
+    path = *answer;
+    return true;
+}
+
+int MessageBox(std::string_view text, std::string_view caption, unsigned style,
+               std::intptr_t owner) {
+    g.messageBoxes.push_back({std::string(text), std::string(caption), style, owner});
+    if (g.messageBoxHook) {
+        auto hook = std::move(g.messageBoxHook);
+        g.messageBoxHook = nullptr;
+        hook();
+    }
+    if (g.messageBoxAnswers.empty()) return 1;  // IDOK
+    int id = g.messageBoxAnswers.front();
+    g.messageBoxAnswers.pop_front();
+    return id;
+}
+
+void NotifyIcon(TrayOp op, const TrayRecord& record) { g.trayCalls.push_back({op, record}); }
+std::intptr_t CreateIconFromBytes(const sk::Bytes& iconFile) {
+    // Accept what a real loader would: an icon directory with at least one image.
+    if (iconFile.size() < 22 || iconFile[0] != 0 || iconFile[1] != 0 || iconFile[2] != 1 ||
+        iconFile[4] == 0)
+        return 0;
+    static std::intptr_t next = 0x5000;
+    ++g.liveIcons;
+    return ++next;
+}
+void DestroyIconHandle(std::intptr_t icon) {
+    if (icon) --g.liveIcons;
+}
+
+void ShowPopupMenu(const std::vector<PopupEntry>& entries) {
+    g.popups.push_back(entries);
+    int command = g.popupAnswer;
+    g.popupAnswer = 0;
+    for (const PopupEntry& e : entries) {
+        if (e.command == command && !e.separator && !e.disabled) {
+            g.callbacks.menuCommand(command);
+            return;
+        }
+    }
+}
+
+bool RegisterDropTarget(std::intptr_t window) {
+    if (window == 0) return false;
+    g.dropRegistered = true;
+    return true;
+}
+
+bool IsUiThread() { return std::this_thread::get_id() == g.uiThread; }
+
+void RunOnUiThread(const std::function<void()>& work) {
+    if (IsUiThread()) {
+        work();
+        return;
+    }
+    std::function<void()> copy = work;
+    bool done = false;
+    std::unique_lock<std::mutex> lock(headless::g_queueMutex);
+    headless::g_queue.push_back({&copy, &done});
+    headless::g_queueDone.wait(lock, [&] { return done; });
+}
+
+}  // namespace platform

@@ -1,0 +1,111 @@
+// The user-interface half of the seam to the operating system: the main window built from
+// ui::kControls, raw control primitives, message boxes, the popup menu, the notification icon,
+// the open-file dialog, drops and the UI thread. The control model (ui/controls.h) puts the
+// program's semantics (events, clamping, suppression) on top; backends only carry them out.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "services/text.h"
+#include "ui/window_table.h"
+
+namespace platform {
+
+using ui::Ctl;
+
+// What the backend reports from native messages. The control model installs these.
+struct UiCallbacks {
+    std::function<void()> created;                 // window and all controls exist
+    std::function<bool()> closeQuery;              // false refuses the close
+    std::function<void(Ctl)> clicked;              // button or check box (new state in place)
+    std::function<void(Ctl)> textChanged;          // native change notification of an edit box
+    std::function<void(Ctl)> itemSelected;         // the user selected a list item
+    std::function<void(unsigned mouseMessage)> trayMessage;
+    std::function<void(int command)> menuCommand;  // a popup item was chosen
+    std::function<void(int x, int y, int keys)> statusBarButtonDown;
+    std::function<void(const std::string& paths)> filesDropped;
+    std::function<void()> taskbarCreated;          // the shell's taskbar was recreated
+};
+
+// Builds the window from the table, centred on the screen, visible; then calls created().
+// False when the window cannot be made.
+bool CreateMainWindow(const UiCallbacks& callbacks);
+// Runs the message loop until EndProgram; returns the exit code.
+int RunMessageLoop();
+// Dispatches every pending message once (a quit request stays queued).
+void PumpMessages();
+// Destroys the window (which removes its notification icon) and ends the process.
+[[noreturn]] void EndProgram(int exitCode);
+std::intptr_t MainWindowHandle();
+
+// Control primitives. Text of MainWindow is its caption.
+std::string GetText(Ctl c);
+void SetText(Ctl c, std::string_view text);  // may raise a native change notification
+bool IsEnabled(Ctl c);
+void SetEnabled(Ctl c, bool enabled);
+bool IsWindowVisible();
+void SetWindowVisible(bool visible);
+void SetTopMost(bool topMost);
+bool IsChecked(Ctl c);
+void SetChecked(Ctl c, bool checked);
+void SetInputMode(Ctl c, ui::InputMode mode);
+ui::InputMode GetInputMode(Ctl c);
+int GetSelection(Ctl c);                // -1 for none
+void SetSelection(Ctl c, int index);    // already clamped by the model; -1 clears
+int ItemCount(Ctl c);
+int AddItem(Ctl c, std::string_view text, int value);  // new index or -1
+bool DeleteItem(Ctl c, int index);
+std::string ItemText(Ctl c, int index);
+// Replaces an existing item's text, keeping its value, the selection, first visible and focus item.
+void ReplaceItemText(Ctl c, int index, std::string_view text);
+std::string StatusText(int panel);
+void SetStatusText(int panel, std::string_view text);
+sk::Bytes WindowIcon();  // the window's icon as a complete icon file
+
+// Open-file dialog; path in: the file name shown, out: the confirmed choice.
+struct FileDialogSpec {
+    std::string title, filter /* "desc|pattern||" */, initialDir, defaultExt;
+    int filterIndex;  // 1-based
+};
+bool OpenFileDialog(const FileDialogSpec& spec, std::string& path);
+
+// Native message box (MessageBoxA style bits); returns the native button id (IDOK 1 ...).
+int MessageBox(std::string_view text, std::string_view caption, unsigned style,
+               std::intptr_t owner);
+
+// Notification icon: the first-version ANSI record of Shell_NotifyIconA.
+struct TrayRecord {
+    std::uint32_t size = 88;
+    std::intptr_t window = 0;
+    std::uint32_t id = 0;
+    std::uint32_t flags = 0;
+    std::uint32_t callbackMessage = 0;
+    std::intptr_t icon = 0;
+    char tip[64] = {};
+};
+enum class TrayOp { Add = 0, Modify = 1, Delete = 2 };
+void NotifyIcon(TrayOp op, const TrayRecord& record);
+std::intptr_t CreateIconFromBytes(const sk::Bytes& iconFile);  // 0 when undecodable
+void DestroyIconHandle(std::intptr_t icon);
+
+// Popup menu at the cursor: foreground first, right edge and top 5 pixels from the cursor,
+// WM_NULL afterwards. A chosen entry arrives as UiCallbacks::menuCommand.
+struct PopupEntry {
+    int command;
+    std::string caption;
+    bool separator, disabled, checked;
+};
+void ShowPopupMenu(const std::vector<PopupEntry>& entries);
+
+// OLE drag and drop on the main window; drops arrive as UiCallbacks::filesDropped.
+bool RegisterDropTarget(std::intptr_t window);
+
+// The window thread. Work from another thread runs there while the caller waits.
+bool IsUiThread();
+void RunOnUiThread(const std::function<void()>& work);
+
+}  // namespace platform

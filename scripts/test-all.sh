@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds both configurations and runs every test: the host build's unit and scenario tests,
+# then the Windows build's unit tests and end-to-end tests under Wine on a virtual display.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+echo "== host build (Linux, headless platform)"
+cmake -S . -B build/host -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build/host -j2
+(cd build/host && ctest --output-on-failure)
+
+echo "== Windows build (MinGW-w64 i686, Win32 platform, tests under Wine)"
+cmake -S . -B build/win -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
+cmake --build build/win -j2
+source scripts/wine-env.sh "$PWD/build/win/wineprefix"
+wine_prefix_setup
+status=0
+(cd build/win && xvfb-run -a -s "-screen 0 1024x768x24" ctest --output-on-failure) || status=$?
+wineserver -k 2>/dev/null || true
+exit $status

@@ -1,0 +1,42 @@
+// INI, registry and file commands. None of them shows a message or ends the program: failure
+// comes back only through the result (empty text, empty byte set, false).
+#pragma once
+
+#include <variant>
+
+#include "services/text.h"
+
+namespace sk {
+
+// Records the executable's directory and file name from its full module path and makes the
+// directory current. Called once by the runtime at start-up.
+void InitRunDirectory();
+// The same split, for a given module path (double-byte aware: a 0x5C second byte is no separator).
+void SplitModulePath(std::string_view modulePath, Text& directory, Text& fileName);
+
+Text GetRunDirectory();  // without trailing backslash
+Text GetExeFileName();   // without directory
+
+Text ReadIniText(std::string_view file, std::string_view section, std::string_view key,
+                 Opt<Text> defaultValue = {});
+bool WriteIniText(std::string_view file, std::string_view section, Opt<Text> key = {},
+                  Opt<Text> value = {});
+
+bool FileExists(std::string_view path);
+bool RemoveFile(std::string_view path);
+Bytes ReadFileBytes(std::string_view path);
+bool WriteFileBytes(std::string_view path, const std::vector<Bytes>& pieces);
+inline bool WriteFileBytes(std::string_view path, const Bytes& data) {
+    return WriteFileBytes(path, std::vector<Bytes>{data});
+}
+// Puts a fully written temporary file in place of the target in one step (the config rewrite):
+// a failure leaves the target as it was.
+bool ReplaceFile(std::string_view temporaryPath, std::string_view targetPath);
+
+// Registry root codes: 1 HKCR, 2 HKCC, 3 HKCU, 4 HKLM, 5 HKU, anything else HKCU.
+// A value that is not an integer, number, text or byte set (for example a logical) writes nothing.
+using RegistryValue = std::variant<std::int32_t, double, Text, Bytes, bool>;
+bool WriteRegistryValue(int rootCode, std::string_view valuePath, const RegistryValue& value);
+bool DeleteRegistryValue(int rootCode, std::string_view valuePath);
+
+}  // namespace sk

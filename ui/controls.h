@@ -1,0 +1,97 @@
+// The control model: named properties, control commands and events of the main window, its
+// controls and the popup-menu items. The application never touches native controls; it reads
+// and writes these properties and is called back through the event table it hands to Run().
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "services/text.h"
+#include "ui/window_table.h"
+
+namespace ui {
+
+using sk::Text;
+
+// --- events ------------------------------------------------------------------------------
+enum class Event {
+    Created,          // main window: creation complete
+    CloseQuery,       // main window: handler result false refuses the close
+    Tray,             // main window: kind 1 left up, 2 left double-click, 3 right up / menu
+    LeftButtonDown,   // 状态条_状态: x, y, key state
+    FileReceived,     // 拖放对象_目录: text
+    ItemSelected,     // 列表框_列表, by the user only
+    Click,            // buttons and check boxes, by the user only
+    ContentChanged,   // edit boxes: typing, pasting or a content write
+    Chosen,           // a popup-menu item
+};
+
+struct EventArgs {
+    int kind = 0;      // Tray
+    int x = 0, y = 0, keys = 0;  // LeftButtonDown
+    std::string text;  // FileReceived
+};
+
+// One row of the application's event table. Control events name `control`, menu events `menu`.
+using Handler = bool (*)(const EventArgs&);  // the result matters for CloseQuery only
+struct Binding {
+    Event event;
+    Ctl control;
+    Menu menu;
+    Handler handler;
+};
+
+// Builds the window from the table and raises Created. False when it cannot be made.
+bool Open(const std::vector<Binding>& eventTable);
+// Open, then the message loop until the program ends; a window that cannot be made ends the
+// program through the runtime error report.
+int Run(const std::vector<Binding>& eventTable);
+// The normal end: exit routines, the window (and with it the notification icon), the process.
+[[noreturn]] void EndProgram(int exitCode);
+
+// --- main window -------------------------------------------------------------------------
+bool WindowVisible();
+void SetWindowVisible(bool visible);
+Text WindowCaption();
+void SetWindowCaption(const Text& caption);
+sk::Bytes WindowIcon();
+void SetAlwaysOnTop(bool onTop);
+
+// --- controls ----------------------------------------------------------------------------
+// Edit box content; a write raises ContentChanged exactly once, after the text is in place.
+Text Content(Ctl c);  // for the combo box: the selected item's text
+void SetContent(Ctl c, const Text& text);
+void SetInputMode(Ctl c, InputMode mode);
+bool Disabled(Ctl c);
+void SetDisabled(Ctl c, bool disabled);
+int Selection(Ctl c);               // list or combo box, -1 for none
+void SetSelection(Ctl c, int index);  // clamped; raises no event
+bool Checked(Ctl c);
+void SetChecked(Ctl c, bool checked);  // raises no event
+Text DialogFileName(Ctl dialog);
+
+// --- control commands --------------------------------------------------------------------
+std::intptr_t GetWindowHandle();
+bool FileDialogOpen(Ctl dialog);
+int ListItemCount(Ctl list);
+int ListAddItem(Ctl list, const Text& text, int value = 0);
+bool ListSetItemText(Ctl list, int index, const Text& text);
+bool ListDeleteItem(Ctl list, int index);
+Text ListItemText(Ctl list, int index);
+void StatusBarSetText(int panel, const Text& text = {});
+Text StatusBarText(int panel);
+
+// The window's notification icon: a complete icon file (empty removes the icon) and a tip.
+void SetTrayIcon(const sk::Bytes& icon, sk::Opt<Text> tip = {});
+// Pops up 托盘菜单 at the cursor, built afresh from the items' current properties.
+void PopupMenu();
+bool RegisterDropTarget(Ctl dropTarget, std::intptr_t window);
+
+// --- menu items --------------------------------------------------------------------------
+Text MenuCaption(Menu m);
+void SetMenuCaption(Menu m, const Text& caption);
+bool MenuDisabled(Menu m);
+void SetMenuDisabled(Menu m, bool disabled);
+
+}  // namespace ui
