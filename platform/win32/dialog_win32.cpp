@@ -1,0 +1,61 @@
+// The open-file dialog and message boxes.
+#include "platform/window.h"
+
+#include "platform/win32/ui_win32.h"
+
+#include <commdlg.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+// <windows.h> maps MessageBox to MessageBoxA; ours is a function of its own.
+#undef MessageBox
+
+namespace platform {
+
+namespace {
+// "desc|pattern||" to the zero-separated, double-zero-terminated list the dialog wants. A '|'
+// that is the second byte of a double-byte character is left alone.
+std::string FilterList(std::string filter) {
+    if (filter.empty()) return filter;
+    if (filter.size() < 2 || filter.compare(filter.size() - 2, 2, "||") != 0) filter += "||";
+    for (size_t i = 0; i < filter.size(); ++i) {
+        auto ch = static_cast<unsigned char>(filter[i]);
+        if (IsDBCSLeadByte(ch) && i + 1 < filter.size())
+            ++i;
+        else if (ch == '|')
+            filter[i] = '\0';
+    }
+    return filter;
+}
+}  // namespace
+
+bool OpenFileDialog(const FileDialogSpec& spec, std::string& path) {
+    std::string filter = FilterList(spec.filter);
+    std::vector<char> file(4096, '\0');
+    std::memcpy(file.data(), path.data(), std::min(path.size(), file.size() - 1));
+
+    OPENFILENAMEA ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = win32::MainHwnd();
+    ofn.lpstrFilter = filter.empty() ? nullptr : filter.c_str();
+    ofn.nFilterIndex = static_cast<DWORD>(std::max(1, spec.filterIndex));
+    ofn.lpstrFile = file.data();
+    ofn.nMaxFile = static_cast<DWORD>(file.size());
+    ofn.lpstrInitialDir = spec.initialDir.empty() ? nullptr : spec.initialDir.c_str();
+    ofn.lpstrTitle = spec.title.empty() ? nullptr : spec.title.c_str();
+    ofn.lpstrDefExt = spec.defaultExt.empty() ? nullptr : spec.defaultExt.c_str();
+    ofn.Flags = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
+    if (!GetOpenFileNameA(&ofn)) return false;
+    path = file.data();
+    return true;
+}
+
+int MessageBox(std::string_view text, std::string_view caption, unsigned style,
+               std::intptr_t owner) {
+    return MessageBoxA(reinterpret_cast<HWND>(owner), std::string(text).c_str(),
+                       std::string(caption).c_str(), style);
+}
+
+}  // namespace platform

@@ -1,0 +1,100 @@
+// The notification icon, icons from .ico bytes and the tray popup menu.
+#include "platform/window.h"
+
+#include "platform/win32/ui_win32.h"
+
+#include <shellapi.h>
+
+#include <cstring>
+
+namespace platform {
+
+namespace {
+// The icon added for the main window and not yet deleted: it must go when the window does.
+HWND g_trayWindow = nullptr;
+UINT g_trayId = 0;
+
+std::uint16_t U16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+std::uint32_t U32(const unsigned char* p) { return U16(p) | static_cast<std::uint32_t>(U16(p + 2)) << 16; }
+}  // namespace
+
+namespace win32 {
+
+HICON IconFromFileBytes(const unsigned char* data, size_t size, int cx, int cy) {
+    // ICONDIR (6 bytes), then 16-byte entries; the first entry's image is used.
+    if (!data || size < 6 + 16 || U16(data) != 0 || U16(data + 2) != 1 || U16(data + 4) < 1)
+        return nullptr;
+    const unsigned char* entry = data + 6;
+    std::uint32_t length = U32(entry + 8), offset = U32(entry + 12);
+    if (length == 0 || offset > size || length > size - offset) return nullptr;
+    return CreateIconFromResourceEx(const_cast<PBYTE>(data + offset), length, TRUE, 0x00030000,
+                                    cx, cy, LR_DEFAULTCOLOR);
+}
+
+void RemoveTrayIconOf(HWND window) {
+    if (!g_trayWindow || g_trayWindow != window) return;
+    NOTIFYICONDATAA d{};
+    d.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    d.hWnd = g_trayWindow;
+    d.uID = g_trayId;
+    Shell_NotifyIconA(NIM_DELETE, &d);
+    g_trayWindow = nullptr;
+}
+
+}  // namespace win32
+
+void NotifyIcon(TrayOp op, const TrayRecord& record) {
+    // Only the first-version fields are filled; cbSize tells the shell so.
+    NOTIFYICONDATAA d{};
+    d.cbSize = record.size;
+    d.hWnd = reinterpret_cast<HWND>(record.window);
+    d.uID = record.id;
+    d.uFlags = record.flags;
+    d.uCallbackMessage = record.callbackMessage;
+    d.hIcon = reinterpret_cast<HICON>(record.icon);
+    static_assert(sizeof d.szTip >= sizeof record.tip);
+    std::memcpy(d.szTip, record.tip, sizeof record.tip);
+    DWORD message = op == TrayOp::Add ? NIM_ADD : op == TrayOp::Modify ? NIM_MODIFY : NIM_DELETE;
+    BOOL done = Shell_NotifyIconA(message, &d);
+    if (op == TrayOp::Add && done) {
+        g_trayWindow = d.hWnd;
+        g_trayId = d.uID;
+    } else if (op == TrayOp::Delete && d.hWnd == g_trayWindow && d.uID == g_trayId) {
+        g_trayWindow = nullptr;
+    }
+}
+
+std::intptr_t CreateIconFromBytes(const sk::Bytes& iconFile) {
+    return reinterpret_cast<std::intptr_t>(
+        win32::IconFromFileBytes(iconFile.data(), iconFile.size(), 0, 0));
+}
+
+void DestroyIconHandle(std::intptr_t icon) {
+    if (icon) DestroyIcon(reinterpret_cast<HICON>(icon));
+}
+
+void ShowPopupMenu(const std::vector<PopupEntry>& entries) {
+    HWND owner = win32::MainHwnd();
+    HMENU menu = CreatePopupMenu();
+    if (!owner || !menu) {
+        if (menu) DestroyMenu(menu);
+        return;
+    }
+    for (const PopupEntry& e : entries) {
+        if (e.separator) {
+            AppendMenuA(menu, MF_SEPARATOR, e.command, nullptr);
+        } else {
+            UINT flags = MF_STRING | (e.disabled ? MF_GRAYED : 0) | (e.checked ? MF_CHECKED : 0);
+            AppendMenuA(menu, flags, e.command, e.caption.c_str());
+        }
+    }
+    POINT at{};
+    GetCursorPos(&at);
+    // Foreground first and WM_NULL afterwards, or a tray menu does not close on a click elsewhere.
+    SetForegroundWindow(owner);
+    TrackPopupMenu(menu, TPM_RIGHTALIGN | TPM_LEFTBUTTON, at.x - 5, at.y - 5, 0, owner, nullptr);
+    PostMessageA(owner, WM_NULL, 0, 0);
+    DestroyMenu(menu);
+}
+
+}  // namespace platform

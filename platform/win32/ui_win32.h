@@ -1,0 +1,30 @@
+// What the Win32 user-interface files share: the main window, the installed callbacks and the
+// private messages of the main window. Internal to platform/win32/.
+#pragma once
+
+#include "platform/window.h"
+
+#include <windows.h>
+
+namespace platform::win32 {
+
+HWND MainHwnd();
+const UiCallbacks& Callbacks();
+// False until created() is raised: no event reaches the model while the window is being built.
+bool EventsEnabled();
+
+// Private messages of the main window.
+constexpr UINT kRunWorkMessage = WM_APP + 1;  // lParam: const std::function<void()>*
+constexpr UINT kDropMessage = WM_APP + 2;     // dropped files are waiting (DeliverDrops)
+
+// Decodes the first image of an .ico file; cx/cy 0 keep its own size. Null when undecodable.
+HICON IconFromFileBytes(const unsigned char* data, size_t size, int cx, int cy);
+
+// Called from WM_DESTROY of the main window: the notification icon and the drop registration
+// go with the window.
+void RemoveTrayIconOf(HWND window);
+void RevokeDropTargetOf(HWND window);
+// Runs the file-drop callback for every drop received since the last call.
+void DeliverDrops();
+
+}  // namespace platform::win32

@@ -1,0 +1,561 @@
+// The main window on Win32: built from ui::kControls, its message handling, the message loop,
+// the UI thread and the raw control primitives. Native notifications go to the model through
+// UiCallbacks; what they mean is decided above this layer.
+#include "platform/window.h"
+
+#include "platform/win32/ui_win32.h"
+#include "res/icon_data.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <string>
+
+namespace platform {
+
+namespace {
+
+using ui::Kind;
+
+struct Control {
+    HWND hwnd = nullptr;
+    WNDPROC oldProc = nullptr;  // subclassed edits and the status bar
+    ui::InputMode mode = ui::InputMode::Normal;
+};
+
+Control g_ctl[ui::kControlCount];
+HWND g_main = nullptr;
+DWORD g_uiThread = 0;
+UiCallbacks g_callbacks;
+bool g_eventsEnabled = false;
+UINT g_taskbarCreated = 0;
+HWND g_lastFocus = nullptr;
+
+constexpr char kClassName[] = "SkiplaneMainWindow";
+constexpr int kFirstControlId = 1000;
+constexpr int kComboDropHeight = 160;  // the list part of the mode combo, at least
+
+HWND H(Ctl c) { return g_ctl[static_cast<int>(c)].hwnd; }
+Kind KindOf(Ctl c) { return ui::Def(c).kind; }
+
+// Table index of one of our child controls, -1 for anything else.
+int IndexOf(HWND h) {
+    if (!h || !g_main || GetParent(h) != g_main) return -1;
+    int i = GetDlgCtrlID(h) - kFirstControlId;
+    return (i > 0 && i < ui::kControlCount && g_ctl[i].hwnd == h) ? i : -1;
+}
+
+std::string WindowText(HWND h) {
+    if (!h) return {};
+    int n = GetWindowTextLengthA(h);
+    if (n <= 0) return {};
+    std::string s(static_cast<size_t>(n) + 1, '\0');
+    n = GetWindowTextA(h, s.data(), n + 1);
+    s.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return s;
+}
+
+int KeyState() {
+    return (GetKeyState(VK_CONTROL) < 0 ? 1 : 0) | (GetKeyState(VK_SHIFT) < 0 ? 2 : 0) |
+           (GetKeyState(VK_MENU) < 0 ? 4 : 0);
+}
+
+// Edit boxes: the typing filter of the current input mode. Only typed characters pass through
+// here; WM_PASTE does not, so pasting stays unfiltered.
+LRESULT CALLBACK EditProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+    int i = IndexOf(h);
+    if (i < 0) return DefWindowProcA(h, m, w, l);
+    ui::InputMode mode = g_ctl[i].mode;
+    if (m == WM_CHAR && !ui::AdmitsTypedChar(mode, static_cast<unsigned char>(w))) return 0;
+    if (m == WM_IME_CHAR) {  // a double-byte character from an IME, both bytes at once
+        auto lo = static_cast<unsigned char>(w & 0xFF), hi = static_cast<unsigned char>(w >> 8);
+        if (!ui::AdmitsTypedChar(mode, lo) || (hi && !ui::AdmitsTypedChar(mode, hi))) return 0;
+    }
+    return CallWindowProcA(g_ctl[i].oldProc, h, m, w, l);
+}
+
+// Status bar: a left press is reported first, then handled as usual.
+LRESULT CALLBACK StatusProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+    Control& sb = g_ctl[static_cast<int>(Ctl::状态条_状态)];
+    WNDPROC old = sb.oldProc;
+    if (m == WM_LBUTTONDOWN && g_eventsEnabled && g_callbacks.statusBarButtonDown)
+        g_callbacks.statusBarButtonDown(static_cast<short>(LOWORD(l)), static_cast<short>(HIWORD(l)),
+                                        KeyState());
+    return old ? CallWindowProcA(old, h, m, w, l) : DefWindowProcA(h, m, w, l);
+}
+
+void Subclass(int i, WNDPROC proc) {
+    g_ctl[i].oldProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(g_ctl[i].hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(proc)));
+}
+
+void OnCommand(WPARAM w, LPARAM l) {
+    if (!g_eventsEnabled) return;
+    HWND from = reinterpret_cast<HWND>(l);
+    WORD code = HIWORD(w);
+    if (!from) {  // a popup menu entry (accelerators do not exist here)
+        if (code == 0 && g_callbacks.menuCommand) g_callbacks.menuCommand(LOWORD(w));
+        return;
+    }
+    int i = IndexOf(from);
+    if (i < 0) return;
+    Ctl c = static_cast<Ctl>(i);
+    switch (KindOf(c)) {
+        case Kind::Button:
+        case Kind::CheckBox:
+            // BM_CLICK reaches a disabled button too; a user's click never does.
+            if (code == BN_CLICKED && IsWindowEnabled(from) && g_callbacks.clicked)
+                g_callbacks.clicked(c);
+            break;
+        case Kind::Edit:
+            if (code == EN_CHANGE && g_callbacks.textChanged) g_callbacks.textChanged(c);
+            break;
+        case Kind::ListBox:
+            if (code == LBN_SELCHANGE && g_callbacks.itemSelected) g_callbacks.itemSelected(c);
+            break;
+        default: break;
+    }
+}
+
+LRESULT CALLBACK MainProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+    switch (m) {
+        case WM_CLOSE:
+            // Close box, system menu, Alt+F4 and Esc all end up here.
+            if (!g_eventsEnabled || !g_callbacks.closeQuery || g_callbacks.closeQuery())
+                DestroyWindow(h);
+            return 0;
+        case WM_DESTROY:
+            win32::RemoveTrayIconOf(h);
+            win32::RevokeDropTargetOf(h);
+            PostQuitMessage(0);
+            return 0;
+        case WM_NCDESTROY:
+            g_eventsEnabled = false;
+            g_main = nullptr;
+            for (Control& c : g_ctl) c = Control{};
+            break;
+        case WM_COMMAND:
+            OnCommand(w, l);
+            return 0;
+        case WM_CTLCOLORSTATIC: {
+            // Read-only edit boxes still draw black on white like the others; disabled ones grey.
+            HWND c = reinterpret_cast<HWND>(l);
+            int i = IndexOf(c);
+            if (i >= 0 && ui::kControls[i].kind == Kind::Edit && IsWindowEnabled(c)) {
+                HDC dc = reinterpret_cast<HDC>(w);
+                SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+                SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+                return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+            }
+            break;
+        }
+        case WM_ACTIVATE:
+            // Hiding to the tray and coming back keeps the focused control, as a dialog does.
+            if (LOWORD(w) == WA_INACTIVE) {
+                HWND f = GetFocus();
+                if (f && IsChild(h, f)) g_lastFocus = f;
+            } else if (g_lastFocus && IsWindow(g_lastFocus) && IsWindowEnabled(g_lastFocus) &&
+                       !HIWORD(w)) {
+                SetFocus(g_lastFocus);
+                return 0;
+            }
+            break;
+        case win32::kRunWorkMessage:
+            (*reinterpret_cast<const std::function<void()>*>(l))();
+            return 0;
+        case win32::kDropMessage:
+            win32::DeliverDrops();
+            return 0;
+        default:
+            if (m == ui::kTrayCallbackMessage) {
+                if (g_eventsEnabled && g_callbacks.trayMessage) g_callbacks.trayMessage(LOWORD(l));
+                return 0;
+            }
+            if (g_taskbarCreated && m == g_taskbarCreated) {
+                if (g_eventsEnabled && g_callbacks.taskbarCreated) g_callbacks.taskbarCreated();
+                return 0;
+            }
+            break;
+    }
+    return DefWindowProcA(h, m, w, l);
+}
+
+void SetUpControl(int i) {
+    const ui::ControlDef& d = ui::kControls[i];
+    HWND h = g_ctl[i].hwnd;
+    SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+    switch (d.kind) {
+        case Kind::Edit:
+            g_ctl[i].mode = d.mode;
+            if (d.maxLength > 0) SendMessageA(h, EM_LIMITTEXT, d.maxLength, 0);
+            if (d.mode == ui::InputMode::Password) SendMessageA(h, EM_SETPASSWORDCHAR, '*', 0);
+            Subclass(i, EditProc);
+            break;
+        case Kind::ComboBox: {
+            for (const char* item : ui::kModeItems)
+                SendMessageA(h, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+            SendMessageA(h, CB_SETCURSEL, ui::kInitialMode, 0);
+            // The window height of a drop-down list combo is its dropped height: the field as
+            // the font made it plus the list part.
+            RECT field;
+            GetWindowRect(h, &field);
+            int fieldHeight = field.bottom - field.top;
+            SetWindowPos(h, nullptr, 0, 0, d.width, fieldHeight + kComboDropHeight,
+                         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+            break;
+        }
+        case Kind::ListBox: {
+            auto height = SendMessageA(h, LB_GETITEMHEIGHT, 0, 0);
+            if (height > 0) SendMessageA(h, LB_SETITEMHEIGHT, 0, MAKELPARAM(height + 2, 0));
+            break;
+        }
+        case Kind::StatusBar: {
+            int edges[ui::kStatusPanelCount];
+            int right = 0;
+            for (int p = 0; p < ui::kStatusPanelCount; ++p) {
+                int width = ui::kStatusPanelWidths[p];
+                edges[p] = width < 0 ? -1 : (right += width);
+            }
+            SendMessageA(h, SB_SETPARTS, ui::kStatusPanelCount, reinterpret_cast<LPARAM>(edges));
+            for (int p = 0; p < ui::kStatusPanelCount; ++p)
+                SendMessageA(h, SB_SETTEXTA, p, reinterpret_cast<LPARAM>(ui::kStatusPanelTexts[p]));
+            SendMessageA(h, WM_SIZE, 0, 0);  // dock again now that the font is known
+            Subclass(i, StatusProc);
+            break;
+        }
+        default: break;
+    }
+}
+
+bool CreateControl(int i) {
+    const ui::ControlDef& d = ui::kControls[i];
+    ui::Rect r = ui::ClientRect(d.id);
+    DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | (d.enabled ? 0 : WS_DISABLED);
+    DWORD ex = 0;
+    const char* cls = nullptr;
+    switch (d.kind) {
+        case Kind::Label:
+            cls = "STATIC";
+            style |= SS_LEFT | SS_CENTERIMAGE;
+            break;
+        case Kind::Edit:
+            cls = "EDIT";
+            ex = WS_EX_STATICEDGE;
+            style |= WS_TABSTOP | ES_AUTOHSCROLL | (d.align == ui::Align::Center ? ES_CENTER : ES_LEFT);
+            if (d.mode == ui::InputMode::ReadOnly) style |= ES_READONLY;
+            if (d.mode == ui::InputMode::Password) style |= ES_PASSWORD;
+            break;
+        case Kind::Button:
+            cls = "BUTTON";
+            style |= WS_TABSTOP | BS_PUSHBUTTON;
+            break;
+        case Kind::CheckBox:
+            cls = "BUTTON";
+            style |= WS_TABSTOP | BS_AUTOCHECKBOX;
+            break;
+        case Kind::ComboBox:
+            cls = "COMBOBOX";
+            style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST;
+            r.height += kComboDropHeight;
+            break;
+        case Kind::ListBox:
+            cls = "LISTBOX";
+            ex = WS_EX_STATICEDGE;
+            style |= WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT;
+            break;
+        case Kind::GroupBox:
+            cls = "BUTTON";
+            style |= BS_GROUPBOX;
+            break;
+        case Kind::StatusBar:
+            // Docks itself to the bottom edge; the table's rectangle is nominal.
+            cls = STATUSCLASSNAMEA;
+            style &= ~WS_CLIPSIBLINGS;
+            r = {0, 0, 0, 0};
+            break;
+        default:
+            return true;  // the file dialog and the drop target have no window
+    }
+    HWND h = CreateWindowExA(ex, cls, d.caption, style, r.left, r.top, r.width, r.height, g_main,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + i)),
+                             GetModuleHandleA(nullptr), nullptr);
+    if (!h) return false;
+    g_ctl[i].hwnd = h;
+    // Z order (and with it the tab order) follows the table.
+    SetWindowPos(h, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    SetUpControl(i);
+    return true;
+}
+
+// Keys the window handles before translation: Esc asks to close from anywhere in the window,
+// Tab walks the tab stops. Enter is left alone, so it moves no focus.
+bool PreTranslate(const MSG& m) {
+    if (m.message != WM_KEYDOWN || !g_main) return false;
+    if (m.hwnd != g_main && !IsChild(g_main, m.hwnd)) return false;
+    HWND combo = H(Ctl::组合框_加速模式);
+    if (combo && SendMessageA(combo, CB_GETDROPPEDSTATE, 0, 0)) return false;  // Esc closes the list
+    if (m.wParam == VK_ESCAPE) {
+        SendMessageA(g_main, WM_CLOSE, 0, 0);
+        return true;
+    }
+    if (m.wParam == VK_TAB && GetKeyState(VK_CONTROL) >= 0 && GetKeyState(VK_MENU) >= 0) {
+        HWND focus = GetFocus();
+        if (focus && !IsChild(g_main, focus)) focus = nullptr;
+        HWND next = GetNextDlgTabItem(g_main, focus, GetKeyState(VK_SHIFT) < 0);
+        if (next) {
+            SetFocus(next);
+            int i = IndexOf(next);
+            if (i >= 0 && ui::kControls[i].kind == Kind::Edit) SendMessageA(next, EM_SETSEL, 0, -1);
+        }
+        return true;
+    }
+    return false;
+}
+
+void Dispatch(MSG& m) {
+    if (PreTranslate(m)) return;
+    TranslateMessage(&m);
+    DispatchMessageA(&m);
+}
+
+}  // namespace
+
+namespace win32 {
+HWND MainHwnd() { return g_main; }
+const UiCallbacks& Callbacks() { return g_callbacks; }
+bool EventsEnabled() { return g_eventsEnabled; }
+}  // namespace win32
+
+bool CreateMainWindow(const UiCallbacks& callbacks) {
+    if (g_main) return false;
+    g_callbacks = callbacks;
+    g_uiThread = GetCurrentThreadId();
+    HINSTANCE inst = GetModuleHandleA(nullptr);
+
+    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_BAR_CLASSES};
+    InitCommonControlsEx(&icc);
+    g_taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+
+    HICON big = win32::IconFromFileBytes(res::kIconFile, res::kIconFileSize,
+                                         GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON));
+    HICON small = win32::IconFromFileBytes(res::kIconFile, res::kIconFileSize,
+                                           GetSystemMetrics(SM_CXSMICON),
+                                           GetSystemMetrics(SM_CYSMICON));
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = MainProc;
+    wc.hInstance = inst;
+    wc.hIcon = big;
+    wc.hIconSm = small;
+    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kClassName;
+    if (!RegisterClassExA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+
+    int left = (GetSystemMetrics(SM_CXSCREEN) - ui::kWindowWidth) / 2;
+    int top = (GetSystemMetrics(SM_CYSCREEN) - ui::kWindowHeight) / 2;
+    g_main = CreateWindowExA(0, kClassName, ui::kInitialCaption,
+                             WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, left, top,
+                             ui::kWindowWidth, ui::kWindowHeight, nullptr, nullptr, inst, nullptr);
+    if (!g_main) return false;
+    g_ctl[0].hwnd = g_main;
+    for (int i = 1; i < ui::kControlCount; ++i) {
+        if (!CreateControl(i)) {
+            DestroyWindow(g_main);
+            return false;
+        }
+    }
+    // Group boxes lie beneath the controls they frame and leave them out when they paint.
+    for (int i = 1; i < ui::kControlCount; ++i)
+        if (ui::kControls[i].kind == Kind::GroupBox)
+            SetWindowPos(g_ctl[i].hwnd, HWND_BOTTOM, 0, 0, 0, 0,
+                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    SendMessageA(g_main, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+    SendMessageA(g_main, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+
+    ShowWindow(g_main, SW_SHOW);
+    UpdateWindow(g_main);
+    g_eventsEnabled = true;
+    if (g_callbacks.created) g_callbacks.created();
+    return true;
+}
+
+int RunMessageLoop() {
+    MSG m;
+    for (;;) {
+        BOOL r = GetMessageA(&m, nullptr, 0, 0);
+        if (r == 0) return static_cast<int>(m.wParam);
+        if (r == -1) return -1;
+        Dispatch(m);
+    }
+}
+
+void PumpMessages() {
+    MSG m;
+    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+        if (m.message == WM_QUIT) {  // stays for the message loop
+            PostQuitMessage(static_cast<int>(m.wParam));
+            return;
+        }
+        Dispatch(m);
+    }
+}
+
+void EndProgram(int exitCode) {
+    RunOnUiThread([] {
+        if (g_main) DestroyWindow(g_main);
+    });
+    ExitProcess(static_cast<UINT>(exitCode));
+}
+
+std::intptr_t MainWindowHandle() { return reinterpret_cast<std::intptr_t>(g_main); }
+
+// Before the window exists there is only the starting thread, which will become the UI thread.
+bool IsUiThread() { return g_uiThread == 0 || GetCurrentThreadId() == g_uiThread; }
+
+void RunOnUiThread(const std::function<void()>& work) {
+    if (!g_main || IsUiThread()) {
+        work();
+        return;
+    }
+    SendMessageA(g_main, win32::kRunWorkMessage, 0, reinterpret_cast<LPARAM>(&work));
+}
+
+// --- control primitives ------------------------------------------------------------------
+
+std::string GetText(Ctl c) { return WindowText(H(c)); }
+
+void SetText(Ctl c, std::string_view text) {
+    if (HWND h = H(c)) SetWindowTextA(h, std::string(text).c_str());
+}
+
+bool IsEnabled(Ctl c) { return H(c) && IsWindowEnabled(H(c)); }
+
+void SetEnabled(Ctl c, bool enabled) {
+    if (HWND h = H(c)) EnableWindow(h, enabled);
+}
+
+bool IsWindowVisible() { return g_main && ::IsWindowVisible(g_main); }
+
+void SetWindowVisible(bool visible) {
+    if (g_main) ShowWindow(g_main, visible ? SW_SHOW : SW_HIDE);
+}
+
+void SetTopMost(bool topMost) {
+    if (g_main)
+        SetWindowPos(g_main, topMost ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+bool IsChecked(Ctl c) { return H(c) && SendMessageA(H(c), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+void SetChecked(Ctl c, bool checked) {
+    if (HWND h = H(c)) SendMessageA(h, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+void SetInputMode(Ctl c, ui::InputMode mode) {
+    HWND h = H(c);
+    if (!h || KindOf(c) != Kind::Edit) return;
+    g_ctl[static_cast<int>(c)].mode = mode;
+    SendMessageA(h, EM_SETREADONLY, mode == ui::InputMode::ReadOnly, 0);
+    SendMessageA(h, EM_SETPASSWORDCHAR, mode == ui::InputMode::Password ? '*' : 0, 0);
+    InvalidateRect(h, nullptr, TRUE);
+}
+
+ui::InputMode GetInputMode(Ctl c) { return g_ctl[static_cast<int>(c)].mode; }
+
+int GetSelection(Ctl c) {
+    HWND h = H(c);
+    if (!h) return -1;
+    auto r = SendMessageA(h, KindOf(c) == Kind::ComboBox ? CB_GETCURSEL : LB_GETCURSEL, 0, 0);
+    return r < 0 ? -1 : static_cast<int>(r);
+}
+
+void SetSelection(Ctl c, int index) {
+    if (HWND h = H(c))
+        SendMessageA(h, KindOf(c) == Kind::ComboBox ? CB_SETCURSEL : LB_SETCURSEL,
+                     static_cast<WPARAM>(index), 0);
+}
+
+int ItemCount(Ctl c) {
+    HWND h = H(c);
+    if (!h) return 0;
+    auto r = SendMessageA(h, KindOf(c) == Kind::ComboBox ? CB_GETCOUNT : LB_GETCOUNT, 0, 0);
+    return r < 0 ? 0 : static_cast<int>(r);
+}
+
+int AddItem(Ctl c, std::string_view text, int value) {
+    HWND h = H(c);
+    if (!h) return -1;
+    bool combo = KindOf(c) == Kind::ComboBox;
+    std::string s(text);
+    auto index = SendMessageA(h, combo ? CB_ADDSTRING : LB_ADDSTRING, 0,
+                              reinterpret_cast<LPARAM>(s.c_str()));
+    if (index < 0) return -1;
+    SendMessageA(h, combo ? CB_SETITEMDATA : LB_SETITEMDATA, index, value);
+    return static_cast<int>(index);
+}
+
+bool DeleteItem(Ctl c, int index) {
+    HWND h = H(c);
+    if (!h || index < 0) return false;
+    return SendMessageA(h, KindOf(c) == Kind::ComboBox ? CB_DELETESTRING : LB_DELETESTRING, index,
+                        0) >= 0;
+}
+
+std::string ItemText(Ctl c, int index) {
+    HWND h = H(c);
+    if (!h || index < 0) return {};
+    bool combo = KindOf(c) == Kind::ComboBox;
+    auto len = SendMessageA(h, combo ? CB_GETLBTEXTLEN : LB_GETTEXTLEN, index, 0);
+    if (len < 0) return {};
+    std::string s(static_cast<size_t>(len) + 1, '\0');
+    auto got = SendMessageA(h, combo ? CB_GETLBTEXT : LB_GETTEXT, index,
+                            reinterpret_cast<LPARAM>(s.data()));
+    s.resize(got > 0 ? std::min<size_t>(static_cast<size_t>(got), s.size() - 1) : 0);
+    return s;
+}
+
+void ReplaceItemText(Ctl c, int index, std::string_view text) {
+    HWND h = H(c);
+    if (!h || KindOf(c) != Kind::ListBox || index < 0 || index >= ItemCount(c)) return;
+    auto selected = SendMessageA(h, LB_GETCURSEL, 0, 0);
+    auto top = SendMessageA(h, LB_GETTOPINDEX, 0, 0);
+    auto caret = SendMessageA(h, LB_GETCARETINDEX, 0, 0);
+    auto data = SendMessageA(h, LB_GETITEMDATA, index, 0);
+    std::string s(text);
+    SendMessageA(h, WM_SETREDRAW, FALSE, 0);
+    SendMessageA(h, LB_DELETESTRING, index, 0);
+    SendMessageA(h, LB_INSERTSTRING, index, reinterpret_cast<LPARAM>(s.c_str()));
+    SendMessageA(h, LB_SETITEMDATA, index, data);
+    SendMessageA(h, LB_SETCURSEL, static_cast<WPARAM>(selected < 0 ? -1 : selected), 0);
+    if (caret >= 0 && caret != selected) SendMessageA(h, LB_SETCARETINDEX, caret, FALSE);
+    if (top >= 0) SendMessageA(h, LB_SETTOPINDEX, top, 0);
+    SendMessageA(h, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(h, nullptr, TRUE);
+}
+
+std::string StatusText(int panel) {
+    HWND sb = H(Ctl::状态条_状态);
+    if (!sb || panel < 0 || panel >= ui::kStatusPanelCount) return {};
+    // The reported length may count UTF-16 units (comctl32 6); leave room for two bytes each.
+    auto len = LOWORD(SendMessageA(sb, SB_GETTEXTLENGTHA, panel, 0));
+    std::string s(2 * static_cast<size_t>(len) + 2, '\0');
+    SendMessageA(sb, SB_GETTEXTA, panel, reinterpret_cast<LPARAM>(s.data()));
+    s.resize(s.find('\0'));
+    return s;
+}
+
+void SetStatusText(int panel, std::string_view text) {
+    HWND sb = H(Ctl::状态条_状态);
+    if (!sb || panel < 0 || panel >= ui::kStatusPanelCount) return;
+    auto style = HIWORD(SendMessageA(sb, SB_GETTEXTLENGTHA, panel, 0)) &
+                 (SBT_NOBORDERS | SBT_POPOUT | SBT_RTLREADING | SBT_NOTABPARSING);
+    std::string s(text);
+    SendMessageA(sb, SB_SETTEXTA, static_cast<WPARAM>(panel) | style,
+                 reinterpret_cast<LPARAM>(s.c_str()));
+}
+
+sk::Bytes WindowIcon() { return sk::Bytes(res::kIconFile, res::kIconFile + res::kIconFileSize); }
+
+}  // namespace platform
