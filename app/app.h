@@ -1,0 +1,62 @@
+// The application: its state and the routines the event table binds. Everything here runs on
+// the window thread unless a routine says otherwise.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "services/text.h"
+#include "ui/controls.h"
+
+namespace app {
+
+using sk::Text;
+
+// Application state (set on the window thread).
+extern Text VersionText;    // "1.0.3"
+extern Text VersionNumber;  // "4", compared as an integer by the update check
+extern Text ClientDirectory;  // the client path up to and including its last backslash
+extern Text ClientExeName;    // the client's file name
+extern std::intptr_t UpdateThreadHandle;
+
+// Process entry: runtime, exit routine, window, message loop.
+int Main();
+
+// Start-up and exit.
+void OnWindowCreated();
+void ExitProgram();
+
+// Node list.
+void LoadSelectedNode();
+void SaveSettings();
+void NewNode();
+void DeleteNode();
+void ToggleKeyVisible();
+void UpdateSendWindow();
+void UpdateReceiveWindow();
+void BrowseForClient();
+void OnClientDropped(const Text& paths);
+void SetClientPath();
+// Splits a client path at its last backslash into ClientDirectory and ClientExeName.
+void SplitClientPath(const Text& path);
+
+// Notification icon and window visibility.
+void OnTrayEvent(int kind);
+bool OnCloseQuery();
+void ShowMainWindow();
+void SetStoppedTrayIcon();
+
+// Client, log, about, autostart and update check.
+void StartAcceleration();
+void StopAcceleration();
+void OpenLogFile();
+void ShowAbout();
+void OpenHomePage();
+void OnAutostartClicked();
+void OnCheckVersionClicked();
+void StartUpdateCheck(int reportWhenCurrent);
+
+// The event table: which routine handles which event of which object.
+const std::vector<ui::Binding>& EventTable();
+
+}  // namespace app

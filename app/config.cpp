@@ -1,0 +1,82 @@
+#include "app/config.h"
+
+#include "services/storage.h"
+
+namespace app {
+
+Text ConfigPath() { return sk::JoinText(sk::GetRunDirectory(), "\\config.ini"); }
+
+Text ReadConfig(const Text& section, const Text& key, sk::Opt<Text> defaultValue) {
+    return sk::ReadIniText(ConfigPath(), section, key, std::move(defaultValue));
+}
+
+void WriteConfig(const Text& section, const Text& key, const Text& value) {
+    sk::WriteIniText(ConfigPath(), section, key, value);
+}
+
+void DeleteConfigSection(const Text& section) { sk::WriteIniText(ConfigPath(), section); }
+
+Text NodeSection(int position) { return sk::JoinText("Node", sk::ToText(position + 1.0)); }
+
+Text NodeListText(const Text& remarks, const Text& server, const Text& serverPort) {
+    if (remarks.empty()) return sk::JoinText(server, ":", serverPort);
+    return sk::JoinText(remarks, "(", server, ":", serverPort, ")");
+}
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// The node number of a section header line "[NodeK]" (blanks around, any letter case), or 0.
+int HeaderNodeNumber(std::string_view line) {
+    std::size_t b = 0, e = line.size();
+    while (e > b && (line[e - 1] == '\r' || line[e - 1] == '\n' || IsBlank(line[e - 1]))) --e;
+    while (b < e && IsBlank(line[b])) ++b;
+    if (e - b < 7 || line[b] != '[' || line[e - 1] != ']') return 0;
+    std::string_view name = line.substr(b + 1, e - b - 2);
+    if (sk::ToLower(name.substr(0, 4)) != "node") return 0;
+    std::string_view digits = name.substr(4);
+    if (digits.empty() || digits.size() > 9 || digits[0] == '0') return 0;
+    for (char c : digits)
+        if (c < '0' || c > '9') return 0;
+    return sk::ToInteger(digits);
+}
+
+}  // namespace
+
+bool RenumberNodeSections(int deleted, int countBefore) {
+    const Text path = ConfigPath();
+    const sk::Bytes original = sk::ReadFileBytes(path);
+    if (original.empty()) return false;  // unreadable: leave it as the deletion left it
+
+    // Rename line by line; every byte outside the renamed headers is kept as it was.
+    std::string text(original.begin(), original.end());
+    std::string out;
+    out.reserve(text.size());
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        std::string_view line(text.data() + start, end - start);
+        int k = HeaderNodeNumber(line);
+        if (k >= deleted + 2 && k <= countBefore) {
+            std::size_t open = line.find('['), close = line.rfind(']');
+            out.append(line.substr(0, open + 1));
+            out.append(NodeSection(k - 2));
+            out.append(line.substr(close));
+        } else {
+            out.append(line);
+        }
+        start = end;
+    }
+
+    const Text temporary = sk::JoinText(path, ".new");
+    if (!sk::WriteFileBytes(temporary, sk::Bytes(out.begin(), out.end())) ||
+        !sk::ReplaceFile(temporary, path)) {
+        sk::RemoveFile(temporary);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace app

@@ -1,0 +1,28 @@
+// config.ini beside the executable: its path, single values, node sections and the rewrite
+// that renumbers node sections after a deletion.
+#pragma once
+
+#include "services/text.h"
+
+namespace app {
+
+using sk::Text;
+
+// Rebuilt for every access: the program never caches the file or its path.
+Text ConfigPath();
+
+Text ReadConfig(const Text& section, const Text& key, sk::Opt<Text> defaultValue = {});
+void WriteConfig(const Text& section, const Text& key, const Text& value);
+void DeleteConfigSection(const Text& section);
+
+// The section of the node at 0-based list position p: "Node" followed by p + 1.
+Text NodeSection(int position);
+// remarks(server:port), or server:port without a remark.
+Text NodeListText(const Text& remarks, const Text& server, const Text& serverPort);
+
+// Renames the sections Node(d+2)..Node(n) to Node(d+1)..Node(n-1) after the node at position d
+// of n was deleted. Only whole section headers change; the new file replaces the old one in one
+// step, so a failure at any point leaves the file as the deletion left it. False on failure.
+bool RenumberNodeSections(int deleted, int countBefore);
+
+}  // namespace app

@@ -1,0 +1,99 @@
+// Start-up, the creation handler and the one way out (退出).
+#include "app/app.h"
+#include "app/config.h"
+#include "services/runtime.h"
+#include "services/storage.h"
+
+namespace app {
+
+using ui::Ctl;
+using ui::Menu;
+
+Text VersionText;
+Text VersionNumber;
+Text ClientDirectory;
+Text ClientExeName;
+std::intptr_t UpdateThreadHandle = 0;
+
+namespace {
+void ReleaseState() {
+    ClientDirectory.clear();
+    ClientExeName.clear();
+    VersionText.clear();
+    VersionNumber.clear();
+}
+}  // namespace
+
+int Main() {
+    sk::InitRunDirectory();
+    sk::RegisterExitRoutine(ReleaseState);
+    return ui::Run(EventTable());
+}
+
+void OnWindowCreated() {
+    VersionText = "1.0.3";
+    VersionNumber = "4";
+    ui::SetWindowCaption(sk::JoinText("Skiplane   Ver", VersionText));
+    ui::StatusBarSetText(0, sk::JoinText("当前版本：Ver", VersionText));
+    ui::RegisterDropTarget(Ctl::拖放对象_目录, ui::GetWindowHandle());
+
+    ui::SetContent(Ctl::编辑框_目录, ReadConfig("BasisConfig", "ExeFile"));
+    const Text clientPath = ui::Content(Ctl::编辑框_目录);
+    if (sk::FileExists(clientPath)) {
+        SplitClientPath(clientPath);
+    } else {
+        ui::SetContent(Ctl::编辑框_目录, "");
+        ClientDirectory.clear();
+        ClientExeName.clear();
+    }
+    ui::SetMenuDisabled(Menu::打开日志, false);
+    ui::SetChecked(Ctl::选择框_开机启动, ReadConfig("BasisConfig", "Run", Text("false")) == "true");
+
+    // UP and DOWN first: their change events compute the windows, which the stored windows
+    // then overwrite.
+    ui::SetContent(Ctl::编辑框_上传宽带, ReadConfig("BroadbandConfig", "UP"));
+    ui::SetContent(Ctl::编辑框_下载宽带, ReadConfig("BroadbandConfig", "DOWN"));
+    ui::SetContent(Ctl::编辑框_mtu, ReadConfig("BroadbandConfig", "Mtu", Text("1400")));
+    ui::SetContent(Ctl::编辑框_sndwnd, ReadConfig("BroadbandConfig", "Sndwnd"));
+    ui::SetContent(Ctl::编辑框_rcvwnd, ReadConfig("BroadbandConfig", "Rcvwnd"));
+
+    const int count = sk::ToInteger(ReadConfig("NodeList", "Quantity"));
+    if (count > 0) {
+        for (int p = 0; p < count; ++p) {
+            const Text section = NodeSection(p);
+            const Text remarks = ReadConfig(section, "remarks");
+            const Text port = ReadConfig(section, "server_port");
+            const Text server = ReadConfig(section, "server");
+            ui::ListAddItem(Ctl::列表框_列表, NodeListText(remarks, server, port));
+        }
+        int current = sk::ToInteger(ReadConfig("NodeList", "Current node", Text("0")));
+        if (current < 0) current = 0;
+        ui::SetSelection(Ctl::列表框_列表, current);
+        LoadSelectedNode();
+        if (ReadConfig("BasisConfig", "Enable", Text("false")) == "true") StartAcceleration();
+    }
+
+    // An automatic start above has already put up the icon with the running tip.
+    if (!ui::Disabled(Ctl::按钮_启动)) SetStoppedTrayIcon();
+    StartUpdateCheck(0);
+}
+
+void ExitProgram() {
+    if (ui::Disabled(Ctl::按钮_启动)) {
+        StopAcceleration();
+        WriteConfig("BasisConfig", "Enable", "true");
+    } else {
+        WriteConfig("BasisConfig", "Enable", "false");
+    }
+    WriteConfig("NodeList", "Current node", sk::ToText(ui::Selection(Ctl::列表框_列表)));
+    SaveSettings();
+    ui::EndProgram(0);
+}
+
+void SplitClientPath(const Text& path) {
+    const int p = sk::FindTextReverse(path, "\\");
+    ClientExeName = sk::TextRight(path, sk::TextLength(path) - p);
+    ClientDirectory = sk::TextLeft(path, p);
+}
+
+}  // namespace app

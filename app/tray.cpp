@@ -1,0 +1,38 @@
+// The notification icon, its clicks, and hiding the window instead of closing it.
+#include "app/app.h"
+
+namespace app {
+
+using ui::Menu;
+
+void SetStoppedTrayIcon() {
+    ui::SetTrayIcon(ui::WindowIcon(), sk::JoinText(ui::WindowCaption(), "\r\n状态：未启动！"));
+}
+
+void OnTrayEvent(int kind) {
+    if (kind == 1 || kind == 2) {
+        if (!ui::WindowVisible()) {
+            ui::SetWindowVisible(true);
+        } else {
+            // On and straight off again: brings a covered window to the front.
+            ui::SetAlwaysOnTop(true);
+            ui::SetAlwaysOnTop(false);
+        }
+        ui::SetMenuDisabled(Menu::显示, true);
+    } else if (kind == 3) {
+        ui::PopupMenu();
+    }
+}
+
+bool OnCloseQuery() {
+    ui::SetWindowVisible(false);
+    ui::SetMenuDisabled(Menu::显示, false);
+    return false;
+}
+
+void ShowMainWindow() {
+    if (!ui::WindowVisible()) ui::SetWindowVisible(true);
+    ui::SetMenuDisabled(Menu::显示, true);
+}
+
+}  // namespace app

@@ -1,0 +1,274 @@
+// The node list: selecting, creating, saving and deleting nodes, the bandwidth group and the
+// client path. config.ini is compared byte for byte after each operation.
+#include "tests/scenarios/harness.h"
+
+namespace scenario {
+namespace {
+
+// A node section as the program writes it.
+std::string Node(int n, const std::string& server, const std::string& port = "2333",
+                 const std::string& remarks = "") {
+    return "[Node" + std::to_string(n) + "]\r\nremarks=" + remarks +
+           "\r\nlocal_port=1080\r\nserver_port=" + port + "\r\nserver=" + server +
+           "\r\nkey=\r\nmode=3\r\ndscp=\r\nother=\r\n";
+}
+
+std::string NodesFile(int count, const std::string& extraBefore = "") {
+    std::string file = extraBefore + "[NodeList]\r\nQuantity=" + std::to_string(count) + "\r\n";
+    for (int i = 1; i <= count; ++i) file += Node(i, "10.0.0." + std::to_string(i));
+    return file;
+}
+
+// The same file after deleting the node at position d (0-based): later sections renumbered.
+std::string AfterDeleting(int count, int d, const std::string& extraBefore = "") {
+    std::string file =
+        extraBefore + "[NodeList]\r\nQuantity=" + std::to_string(count - 1) + "\r\n";
+    for (int i = 1; i <= count; ++i) {
+        if (i == d + 1) continue;
+        file += Node(i > d + 1 ? i - 1 : i, "10.0.0." + std::to_string(i));
+    }
+    return file;
+}
+
+using Nodes = AppTest;
+
+TEST_F(Nodes, DeletingAnyOneOfFiveRenumbersTheFollowingSections) {
+    for (int d : {0, 1, 2, 3, 4}) {
+        GivenConfig(NodesFile(5));
+        Start();
+        headless::SelectItem(Ctl::列表框_列表, d);
+        headless::AnswerMessageBoxes({IDYES});
+        headless::Click(Ctl::按钮_删除);
+        EXPECT_EQ(Config(), AfterDeleting(5, d)) << "deleting position " << d;
+        EXPECT_EQ(Items(), 4);
+        EXPECT_EQ(Selected(), -1);
+        EXPECT_TRUE(ui::Disabled(Ctl::编辑框_加速IP));
+        EXPECT_EQ(Field(Ctl::编辑框_加速IP), "");
+        EXPECT_FALSE(ui::Disabled(Ctl::列表框_列表));
+    }
+    ASSERT_FALSE(headless::MessageBoxes().empty());
+    const auto& box = headless::MessageBoxes().back();
+    EXPECT_EQ(box.text, "确定删除此节点？");
+    EXPECT_EQ(box.caption, "信息：");
+    EXPECT_EQ(box.style, 0x2004u);  // Yes/No, no icon, task-modal
+}
+
+TEST_F(Nodes, DeletingNode9OfTwelveNeverTakesNode1ForNode10) {
+    GivenConfig(NodesFile(12));
+    Start();
+    headless::SelectItem(Ctl::列表框_列表, 8);
+    headless::AnswerMessageBoxes({IDYES});
+    headless::Click(Ctl::按钮_删除);
+    EXPECT_EQ(Config(), AfterDeleting(12, 8));
+    Restart();
+    ASSERT_EQ(Items(), 11);
+    EXPECT_EQ(Item(8), "10.0.0.10:2333");
+    EXPECT_EQ(Item(10), "10.0.0.12:2333");
+}
+
+TEST_F(Nodes, RenumberingTouchesOnlyWholeSectionHeaders) {
+    const std::string other =
+        "; 备注 Node2 stays\r\n[Node2Backup]\r\nnote=[Node2]\r\n[node3x]\r\nNode3=kept\r\n";
+    std::string file = other + "[NodeList]\r\nQuantity=3\r\n" + Node(1, "a") +
+                       "  [node2]  \r\nremarks=see Node3\r\nserver=b\r\n" + Node(3, "c");
+    GivenConfig(file);
+    Start();
+    headless::SelectItem(Ctl::列表框_列表, 0);
+    headless::AnswerMessageBoxes({IDYES});
+    headless::Click(Ctl::按钮_删除);
+    EXPECT_EQ(Config(), other + "[NodeList]\r\nQuantity=2\r\n" +
+                            "  [Node1]  \r\nremarks=see Node3\r\nserver=b\r\n" + Node(2, "c"));
+}
+
+TEST_F(Nodes, DeletingTheOnlyNodeLeavesQuantityZero) {
+    GivenConfig(NodesFile(1));
+    Start();
+    headless::SelectItem(Ctl::列表框_列表, 0);
+    headless::AnswerMessageBoxes({IDYES});
+    headless::Click(Ctl::按钮_删除);
+    EXPECT_EQ(Config(), "[NodeList]\r\nQuantity=0\r\n");
+    EXPECT_EQ(Items(), 0);
+}
+
+TEST_F(Nodes, AnsweringNoOrHavingNothingSelectedChangesNothing) {
+    Start();
+    headless::Click(Ctl::按钮_删除);  // nothing selected: not even a question
+    EXPECT_TRUE(headless::MessageBoxes().empty());
+    EXPECT_FALSE(ConfigExists());
+
+    GivenConfig(NodesFile(3));
+    Start();
+    headless::SelectItem(Ctl::列表框_列表, 1);
+    headless::AnswerMessageBoxes({IDNO});
+    headless::Click(Ctl::按钮_删除);
+    EXPECT_EQ(headless::MessageBoxes().size(), 1u);
+    EXPECT_EQ(Config(), NodesFile(3));
+    EXPECT_EQ(Items(), 3);
+    EXPECT_EQ(Selected(), 1);
+    EXPECT_EQ(Field(Ctl::编辑框_加速IP), "10.0.0.2");
+}
+
+TEST_F(Nodes, NewNodeOnAnEmptyListWritesItsSectionAndTheBandwidthGroup) {
+    Start();
+    headless::Click(Ctl::按钮_新建);
+    ASSERT_EQ(Items(), 1);
+    EXPECT_EQ(Item(0), "127.0.0.1:2333");
+    EXPECT_EQ(Selected(), 0);
+    EXPECT_FALSE(ui::Disabled(Ctl::编辑框_加速IP));
+    EXPECT_FALSE(ui::Disabled(Ctl::选择框_验证密匙));
+    EXPECT_EQ(Config(),
+              "[NodeList]\r\nQuantity=1\r\n"
+              "[Node1]\r\nremarks=\r\nlocal_port=\r\nserver_port=2333\r\nserver=127.0.0.1\r\n"
+              "key=\r\nmode=3\r\ndscp=\r\nother=\r\n"
+              "[BroadbandConfig]\r\nUP=\r\nDOWN=\r\nMtu=1400\r\nSndwnd=\r\nRcvwnd=\r\n");
+}
+
+TEST_F(Nodes, NewNodeTakesTheModeThePreviousNodeShowed) {
+    GivenConfig("[NodeList]\r\nQuantity=1\r\n[Node1]\r\nserver=a\r\nmode=1\r\n");
+    Start();
+    headless::Click(Ctl::按钮_新建);
+    EXPECT_EQ(Selected(), 1);
+    EXPECT_EQ(app::ClientExeName, "");
+    EXPECT_NE(Config().find("[Node2]\r\nremarks=\r\nlocal_port=\r\nserver_port=2333\r\n"
+                            "server=127.0.0.1\r\nkey=\r\nmode=1\r\n"),
+              std::string::npos);
+}
+
+TEST_F(Nodes, SaveRenamesTheItemAndSelectingAnotherDiscardsEdits) {
+    GivenConfig(NodesFile(2));
+    Start();
+    headless::SelectItem(Ctl::列表框_列表, 0);
+    Retype(Ctl::编辑框_备注说明, "HK");
+    Retype(Ctl::编辑框_加速IP, "1.2.3.4");
+    headless::Click(Ctl::按钮_保存);
+    EXPECT_EQ(Item(0), "HK(1.2.3.4:2333)");
+    EXPECT_EQ(Selected(), 0);
+
+    Retype(Ctl::编辑框_备注说明, "");
+    headless::Click(Ctl::按钮_保存);
+    EXPECT_EQ(Item(0), "1.2.3.4:2333");
+
+    Retype(Ctl::编辑框_加速IP, "9.9.9.9");  // not saved
+    headless::SelectItem(Ctl::列表框_列表, 1);
+    headless::SelectItem(Ctl::列表框_列表, 0);
+    EXPECT_EQ(Field(Ctl::编辑框_加速IP), "1.2.3.4");
+    EXPECT_EQ(Config(), "[NodeList]\r\nQuantity=2\r\n" + Node(1, "1.2.3.4") +
+                            Node(2, "10.0.0.2") +
+                            "[BroadbandConfig]\r\nUP=\r\nDOWN=\r\nMtu=1400\r\nSndwnd=\r\nRcvwnd=\r\n");
+}
+
+TEST_F(Nodes, WithNoNodeSelectedSavingAndQuittingStoreNoBandwidth) {
+    Start();
+    headless::Type(Ctl::编辑框_上传宽带, "50");
+    headless::Click(Ctl::按钮_保存);
+    EXPECT_FALSE(ConfigExists());
+    headless::ChooseFromTrayMenu(Menu::退出);
+    EXPECT_EQ(Config().find("UP"), std::string::npos);
+}
+
+TEST_F(Nodes, ModeIsClampedAndDefaultsOnlyWhenMissing) {
+    struct Case { const char* line; int selected; const char* shown; };
+    const Case cases[] = {{"", 3, "fast2"},           {"mode=\r\n", 0, "default"},
+                          {"mode=9\r\n", 4, "fast3"}, {"mode=-1\r\n", -1, ""},
+                          {"mode=2\r\n", 2, "fast"},  {"mode=-5\r\n", -1, ""}};
+    for (const Case& c : cases) {
+        GivenConfig(std::string("[NodeList]\r\nQuantity=1\r\n[Node1]\r\nserver=a\r\n") + c.line);
+        Start();
+        EXPECT_EQ(ui::Selection(Ctl::组合框_加速模式), c.selected) << c.line;
+        EXPECT_EQ(Field(Ctl::组合框_加速模式), c.shown) << c.line;
+    }
+}
+
+TEST_F(Nodes, BandwidthSetsTheWindowsAtTwentyPointFourEightPerMbps) {
+    Start();
+    struct Case { const char* typed; const char* window; };
+    for (Case c : {Case{"100", "2048"}, Case{"10", "204"}, Case{"1", "20"}, Case{"-5", "-102"},
+                   Case{"", "0"}}) {
+        Retype(Ctl::编辑框_下载宽带, c.typed);
+        EXPECT_EQ(Field(Ctl::编辑框_rcvwnd), c.window) << c.typed;
+        Retype(Ctl::编辑框_上传宽带, c.typed);
+        EXPECT_EQ(Field(Ctl::编辑框_sndwnd), c.window) << c.typed;
+    }
+    headless::Paste(Ctl::编辑框_下载宽带, "x");  // "0x" is not filtered when pasted; reads as 0
+    EXPECT_EQ(Field(Ctl::编辑框_rcvwnd), "0");
+    headless::Type(Ctl::编辑框_下载宽带, "a");  // refused by the filter: nothing changes
+    EXPECT_EQ(Field(Ctl::编辑框_下载宽带), "x");
+}
+
+TEST_F(Nodes, KeyBoxSwitchesTheKeyBetweenMaskedAndPlain) {
+    GivenConfig(NodesFile(1));
+    Start();
+    EXPECT_EQ(headless::InputModeOf(Ctl::编辑框_验证密匙), ui::InputMode::Password);
+    headless::Click(Ctl::选择框_验证密匙);
+    EXPECT_EQ(headless::InputModeOf(Ctl::编辑框_验证密匙), ui::InputMode::Normal);
+    headless::Click(Ctl::选择框_验证密匙);
+    EXPECT_EQ(headless::InputModeOf(Ctl::编辑框_验证密匙), ui::InputMode::Password);
+}
+
+using ClientPath = AppTest;
+
+TEST_F(ClientPath, BrowsingConfirmsOrCancelsAndShowsThePreviousChoiceAgain) {
+    Start();
+    headless::AnswerFileDialogs({std::string("D:\\tools\\client.exe"), std::nullopt});
+    headless::Click(Ctl::按钮_目录浏览);
+    EXPECT_EQ(Field(Ctl::编辑框_目录), "D:\\tools\\client.exe");
+    EXPECT_EQ(app::ClientDirectory, "D:\\tools\\");
+    EXPECT_EQ(app::ClientExeName, "client.exe");
+    EXPECT_EQ(Config(), "[BasisConfig]\r\nExeFile=D:\\tools\\client.exe\r\n");
+
+    headless::Click(Ctl::按钮_目录浏览);  // cancelled
+    EXPECT_EQ(Field(Ctl::编辑框_目录), "D:\\tools\\client.exe");
+    EXPECT_EQ(app::ClientExeName, "client.exe");
+    EXPECT_EQ(Config(), "[BasisConfig]\r\nExeFile=D:\\tools\\client.exe\r\n");
+
+    ASSERT_EQ(headless::FileDialogs().size(), 2u);
+    EXPECT_EQ(headless::FileDialogs()[0].filter, "KcpTun 客户端（*.exe）|*.exe||");
+    EXPECT_EQ(headless::FileDialogs()[0].filterIndex, 1);
+    EXPECT_EQ(headless::FileDialogs()[0].title, "");  // opened with no file name
+    EXPECT_EQ(headless::FileDialogs()[1].title, "D:\\tools\\client.exe");
+}
+
+TEST_F(ClientPath, DroppedFilesBecomeThePathUnchecked) {
+    Start();
+    headless::DropFiles({"D:\\tools\\client.exe"});
+    EXPECT_EQ(app::ClientDirectory, "D:\\tools\\");
+    EXPECT_EQ(app::ClientExeName, "client.exe");
+    EXPECT_EQ(Config(), "[BasisConfig]\r\nExeFile=D:\\tools\\client.exe\r\n");
+
+    headless::DropFiles({"C:\\a.exe", "C:\\b.txt"});
+    EXPECT_EQ(Field(Ctl::编辑框_目录), "C:\\a.exe\r\nC:\\b.txt\r\n");
+}
+
+TEST_F(ClientPath, TheFieldCannotBeTypedInto) {
+    Start();
+    headless::Type(Ctl::编辑框_目录, "C:\\x.exe");
+    EXPECT_EQ(Field(Ctl::编辑框_目录), "");
+}
+
+// A rewrite interrupted at any step leaves the file as the deletion left it: never truncated,
+// every remaining node's section intact.
+TEST_F(Nodes, InterruptedRenumberingLosesNoNode) {
+    enum Failure { Create, WriteMidway, Replace };
+    for (Failure failure : {Create, WriteMidway, Replace}) {
+        GivenConfig(NodesFile(4));
+        Start();
+        headless::SelectItem(Ctl::列表框_列表, 1);
+        headless::AnswerMessageBoxes({IDYES});
+        if (failure == Create) platform::hooks::FailFileCreate();
+        if (failure == WriteMidway) platform::hooks::FailFileWrite(40);
+        if (failure == Replace) platform::hooks::FailReplace();
+        headless::Click(Ctl::按钮_删除);
+        platform::hooks::ClearFailures();
+
+        // The deletion stands, the renaming did not happen: nodes 1, 3 and 4 are all there.
+        std::string expected = "[NodeList]\r\nQuantity=3\r\n" + Node(1, "10.0.0.1") +
+                               Node(3, "10.0.0.3") + Node(4, "10.0.0.4");
+        EXPECT_EQ(Config(), expected) << static_cast<int>(failure);
+        EXPECT_FALSE(std::filesystem::exists(ConfigFile() + ".new"));
+        EXPECT_EQ(Items(), 3);
+        EXPECT_FALSE(ui::Disabled(Ctl::列表框_列表));
+    }
+}
+
+}  // namespace
+}  // namespace scenario
