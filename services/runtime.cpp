@@ -1,5 +1,8 @@
 #include "services/runtime.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <vector>
 
 #include "platform/window.h"
@@ -50,3 +53,14 @@ void RuntimeErrorReport(const Text& message, Opt<int> code) {
 }
 
 }  // namespace sk
+
+// Every value the program builds comes from here: running out of memory is the runtime error
+// report, not an exception nobody catches.
+void* operator new(std::size_t size) {
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    char message[64];
+    std::snprintf(message, sizeof message, "分配 %lu 字节内存失败!", static_cast<unsigned long>(size));
+    sk::RuntimeErrorReport(message);
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
