@@ -1,0 +1,307 @@
+// Text, number and byte-set commands. Positions and lengths count bytes; only the search,
+// lower-case and number-parsing commands step over double-byte characters as one unit.
+#include "services/text.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+namespace sk {
+
+namespace {
+
+inline unsigned char ByteAt(std::string_view s, std::size_t i) {
+    return static_cast<unsigned char>(s[i]);
+}
+
+inline unsigned char FoldAscii(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+}
+
+bool MatchesAt(std::string_view text, std::size_t pos, std::string_view sought, bool ignoreCase) {
+    if (!ignoreCase) return std::memcmp(text.data() + pos, sought.data(), sought.size()) == 0;
+    for (std::size_t k = 0; k < sought.size(); ++k) {
+        if (FoldAscii(ByteAt(text, pos + k)) != FoldAscii(ByteAt(sought, k))) return false;
+    }
+    return true;
+}
+
+// Candidates start at `from` and step over double-byte characters, so the second byte of one
+// is never taken for a match start. Only matches lying wholly inside the first `end` bytes
+// count. Returns the 0-based start of the first (or, with `last`, the last) match, or -1.
+long long Walk(std::string_view text, std::size_t from, std::size_t end, std::string_view sought,
+               bool ignoreCase, bool last) {
+    long long found = -1;
+    const std::size_t m = sought.size();
+    std::size_t i = from;
+    while (i < end && end - i >= m) {
+        if (MatchesAt(text, i, sought, ignoreCase)) {
+            found = static_cast<long long>(i);
+            if (!last) break;
+        }
+        // A lead byte as the last byte leaves i past `end`, which ends the walk.
+        i += ByteAt(text, i) >= 0x80 ? 2 : 1;
+    }
+    return found;
+}
+
+template <class Int>
+Text IntegerText(Int v) {
+    char buf[24];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return Text(buf, r.ptr);
+}
+
+// What the x86 conversion instruction gives for values it cannot represent: the programs built
+// with the Microsoft compiler saw 0x80000000 for NaN and for anything out of range, so we do too.
+std::int32_t Truncate(double v) {
+    if (v > -2147483649.0 && v < 2147483648.0) return static_cast<std::int32_t>(v);
+    return std::numeric_limits<std::int32_t>::min();
+}
+
+// "%.Ng" with the Microsoft C runtime's look, whatever C library this build links: the exponent
+// carries its sign and at least three digits, and infinities and NaNs read "1.#INF" and so on.
+Text FormatNumber(double v, int precision) {
+    if (std::isinf(v)) return v < 0 ? Text("-1.#INF") : Text("1.#INF");
+    if (std::isnan(v)) {
+        std::uint64_t bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        const bool negative = (bits >> 63) != 0;
+        const bool quiet = ((bits >> 51) & 1) != 0;
+        const std::uint64_t payload = bits & ((std::uint64_t{1} << 51) - 1);
+        if (negative && quiet && payload == 0) return "-1.#IND";  // the FPU's default NaN
+        return Text(negative ? "-" : "") + (quiet ? "1.#QNAN" : "1.#SNAN");
+    }
+    char buf[48];
+    int n = std::snprintf(buf, sizeof buf, "%.*g", precision, v);
+    if (n <= 0 || n >= static_cast<int>(sizeof buf)) return Text();
+    const char* e = static_cast<const char*>(std::memchr(buf, 'e', static_cast<std::size_t>(n)));
+    if (!e) return Text(buf, static_cast<std::size_t>(n));
+    const char* p = e + 1;
+    char sign = '+';
+    if (*p == '+' || *p == '-') sign = *p++;
+    int exponent = 0;
+    while (*p >= '0' && *p <= '9') exponent = exponent * 10 + (*p++ - '0');
+    char tail[16];
+    int t = std::snprintf(tail, sizeof tail, "e%c%03d", sign, exponent);
+    Text out;
+    out.reserve(static_cast<std::size_t>(e - buf) + static_cast<std::size_t>(t));
+    out.append(buf, static_cast<std::size_t>(e - buf));
+    out.append(tail, static_cast<std::size_t>(t));
+    return out;
+}
+
+void AppendLittleEndian(Bytes& out, std::uint64_t v, int count) {
+    for (int k = 0; k < count; ++k) out.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
+}
+
+std::uint64_t DoubleBits(double v) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    return bits;
+}
+
+}  // namespace
+
+// --- joining and comparing ---------------------------------------------------------------
+
+int CompareText(std::string_view a, std::string_view b) {
+    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+    if (n != 0) {
+        int c = std::memcmp(a.data(), b.data(), n);  // memcmp compares unsigned bytes
+        if (c != 0) return c < 0 ? -1 : 1;
+    }
+    if (a.size() == b.size()) return 0;
+    return a.size() < b.size() ? -1 : 1;
+}
+
+int TextLength(std::string_view text) { return static_cast<int>(text.size()); }
+
+Text TextLeft(std::string_view text, int n) {
+    if (n <= 0) return Text();
+    return Text(text.substr(0, static_cast<std::size_t>(n)));
+}
+
+Text TextRight(std::string_view text, int n) {
+    if (n <= 0) return Text();
+    const std::size_t k = static_cast<std::size_t>(n) < text.size() ? static_cast<std::size_t>(n)
+                                                                    : text.size();
+    return Text(text.substr(text.size() - k));
+}
+
+int FindText(std::string_view text, std::string_view sought, Opt<int> start,
+             Opt<bool> ignoreCase) {
+    long long s = start ? static_cast<long long>(*start) - 1 : 0;
+    if (s < 0) s = 0;
+    const bool regionEmpty = static_cast<unsigned long long>(s) >= text.size();
+    if (sought.empty()) return regionEmpty ? -1 : 1;
+    if (regionEmpty) return -1;
+    long long at = Walk(text, static_cast<std::size_t>(s), text.size(), sought,
+                        ignoreCase.value_or(false), false);
+    return at < 0 ? -1 : static_cast<int>(at + 1);
+}
+
+int FindTextReverse(std::string_view text, std::string_view sought, Opt<int> start,
+                    Opt<bool> ignoreCase) {
+    std::size_t end = text.size();
+    if (start) {
+        const long long e = static_cast<long long>(*start) - 1;
+        if (e <= 0) end = 0;
+        else if (static_cast<unsigned long long>(e) < end) end = static_cast<std::size_t>(e);
+    }
+    if (sought.empty()) return end == 0 ? -1 : 1;
+    long long at = Walk(text, 0, end, sought, ignoreCase.value_or(false), true);
+    return at < 0 ? -1 : static_cast<int>(at + 1);
+}
+
+Text ToLower(std::string_view text) {
+    Text out(text);
+    const std::size_t n = out.size();
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char c = static_cast<unsigned char>(out[i]);
+        if (c >= 0x80) {
+            if (i + 1 >= n) break;  // a lone lead byte at the end stays as it is
+            i += 2;
+        } else {
+            out[i] = static_cast<char>(FoldAscii(c));
+            ++i;
+        }
+    }
+    return out;
+}
+
+Text ReplaceText(std::string_view text, int start, int length, Opt<Text> replacement) {
+    const long long len = static_cast<long long>(text.size());
+    long long s = static_cast<long long>(start) - 1;
+    if (s < 0) s = 0;
+    if (s > len) s = len;
+    const long long remaining = len - s;
+    long long removed = 0;
+    if (length > remaining) removed = remaining;
+    else if (length > 0) removed = length;
+    const std::size_t head = static_cast<std::size_t>(s);
+    const std::size_t tail = static_cast<std::size_t>(s + removed);
+    const std::size_t inserted = replacement ? replacement->size() : 0;
+    Text out;
+    out.reserve(text.size() - (tail - head) + inserted);
+    out.append(text.substr(0, head));
+    if (replacement) out.append(*replacement);
+    out.append(text.substr(tail));
+    return out;
+}
+
+// --- conversions -------------------------------------------------------------------------
+
+std::int32_t ToInteger(std::int32_t v) { return v; }
+std::int32_t ToInteger(bool v) { return v ? 1 : 0; }
+std::int32_t ToInteger(std::uint8_t v) { return v; }
+std::int32_t ToInteger(std::int16_t v) { return v; }
+std::int32_t ToInteger(std::int64_t v) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
+}
+std::int32_t ToInteger(float v) { return Truncate(static_cast<double>(v)); }
+std::int32_t ToInteger(double v) { return Truncate(v); }
+std::int32_t ToInteger(Routine v) {
+    return static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(v)));
+}
+
+std::int32_t ToInteger(std::string_view text) {
+    // Full-width ASCII, the ideographic space and a few look-alike signs read as their ASCII
+    // bytes, so numbers typed with a Chinese input method still count. Any other double-byte
+    // character is neither blank, sign nor digit, so it ends the number.
+    constexpr int kEnd = -1;
+    constexpr int kOther = 0x100;
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    auto next = [&]() -> int {
+        if (i >= n) return kEnd;
+        const unsigned char b = ByteAt(text, i);
+        if (b < 0x80) {
+            ++i;
+            return b;
+        }
+        if (i + 1 >= n) {  // a lead byte without its second byte is dropped
+            i = n;
+            return kEnd;
+        }
+        const unsigned char c = ByteAt(text, i + 1);
+        i += 2;
+        if (b == 0xA3 && c >= 0xA1 && c <= 0xFE) return c - 0x80;
+        if (b == 0xA1) {
+            if (c == 0xA1) return ' ';
+            if (c == 0xAB) return '~';
+            if (c == 0xEE || c == 0xEF) return '*';
+        }
+        return kOther;
+    };
+
+    int ch = next();
+    while (ch == ' ' || (ch >= '\t' && ch <= '\r')) ch = next();
+    bool negative = false;
+    if (ch == '+' || ch == '-') {
+        negative = ch == '-';
+        ch = next();
+    }
+    std::uint32_t value = 0;  // unsigned: overflow wraps as the 32-bit accumulator does
+    while (ch >= '0' && ch <= '9') {
+        value = value * 10u + static_cast<std::uint32_t>(ch - '0');
+        ch = next();
+    }
+    if (negative) value = 0u - value;
+    return static_cast<std::int32_t>(value);
+}
+
+Text ToText(std::int32_t v) { return IntegerText(v); }
+Text ToText(std::int16_t v) { return IntegerText(static_cast<int>(v)); }
+Text ToText(std::uint8_t v) { return IntegerText(static_cast<unsigned>(v)); }
+Text ToText(std::int64_t v) { return IntegerText(static_cast<long long>(v)); }
+Text ToText(float v) { return FormatNumber(static_cast<double>(v), 6); }
+Text ToText(double v) { return FormatNumber(v, 13); }
+Text ToText(bool v) { return v ? Text("真") : Text("假"); }
+
+Text ToText(const Bytes& v) {
+    std::size_t n = 0;
+    while (n < v.size() && v[n] != 0) ++n;
+    return Text(reinterpret_cast<const char*>(v.data()), n);
+}
+
+Bytes ToBytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+Bytes ToBytes(std::int32_t v) {
+    Bytes out;
+    out.reserve(4);
+    AppendLittleEndian(out, static_cast<std::uint32_t>(v), 4);
+    return out;
+}
+
+Bytes ToBytes(bool v) { return ToBytes(static_cast<std::int32_t>(v ? 1 : 0)); }
+
+Bytes ToBytes(double v) {
+    Bytes out;
+    out.reserve(8);
+    AppendLittleEndian(out, DoubleBits(v), 8);
+    return out;
+}
+
+Bytes ToBytes(std::int16_t v) {
+    Bytes out;
+    out.reserve(2);
+    AppendLittleEndian(out, static_cast<std::uint16_t>(v), 2);
+    return out;
+}
+
+Bytes ToBytes(std::uint8_t v) { return Bytes{v}; }
+
+Bytes ToBytes(const Bytes& v) { return v; }
+
+Bytes ToBytes(const std::vector<double>& numbers) {
+    Bytes out;
+    out.reserve(numbers.size() * 8);
+    for (double d : numbers) AppendLittleEndian(out, DoubleBits(d), 8);
+    return out;
+}
+
+}  // namespace sk
