@@ -1,0 +1,194 @@
+#include "platform/headless/profile.h"
+
+#include <string_view>
+#include <vector>
+
+namespace platform::profile {
+
+namespace {
+
+struct Line {
+    std::size_t begin, end, next;  // content [begin, end), line end [end, next)
+};
+
+enum class Kind { Blank, Section, Key, Other };
+
+struct Entry {
+    Kind kind;
+    std::string_view name, value;
+};
+
+bool IsLeadByte(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+// A line ends at LF, at CR, or at CR LF.
+std::vector<Line> SplitLines(std::string_view text) {
+    std::vector<Line> lines;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const std::size_t begin = i;
+        while (i < text.size() && text[i] != '\n' && text[i] != '\r') ++i;
+        const std::size_t end = i;
+        if (i < text.size()) {
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            ++i;
+        }
+        lines.push_back({begin, end, i});
+    }
+    return lines;
+}
+
+Entry Parse(std::string_view line) {
+    const std::string_view body = Trim(line);
+    if (body.empty()) return {Kind::Blank, {}, {}};
+    if (body.front() == '[') {
+        // The name runs to the last ']' (a whole character, not a second byte), or to the end
+        // of the line when there is none: Windows still takes such a line as a section.
+        std::size_t close = std::string_view::npos;
+        for (std::size_t i = 1; i < body.size();) {
+            const auto b = static_cast<unsigned char>(body[i]);
+            if (IsLeadByte(b) && i + 1 < body.size()) {
+                i += 2;
+                continue;
+            }
+            if (b == ']') close = i;
+            ++i;
+        }
+        const std::size_t stop = close == std::string_view::npos ? body.size() : close;
+        return {Kind::Section, Trim(body.substr(1, stop - 1)), {}};
+    }
+    const std::size_t eq = body.find('=');  // '=' is never a second byte
+    if (eq == std::string_view::npos) return {Kind::Other, body, {}};
+    return {Kind::Key, Trim(body.substr(0, eq)), Trim(body.substr(eq + 1))};
+}
+
+char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size();) {
+        if (IsLeadByte(static_cast<unsigned char>(a[i])) && i + 1 < a.size()) {
+            if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
+            i += 2;
+            continue;
+        }
+        if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+        ++i;
+    }
+    return true;
+}
+
+struct Document {
+    std::string_view text;
+    std::vector<Line> lines;
+
+    std::string_view LineText(std::size_t i) const {
+        return text.substr(lines[i].begin, lines[i].end - lines[i].begin);
+    }
+    Entry EntryAt(std::size_t i) const { return Parse(LineText(i)); }
+
+    // Header line of the first section of that name, or npos.
+    std::size_t FindSection(std::string_view name) const {
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            const Entry e = EntryAt(i);
+            if (e.kind == Kind::Section && SameName(e.name, name)) return i;
+        }
+        return std::string_view::npos;
+    }
+    // One past the section's last line: the next header or the end of the file.
+    std::size_t SectionEnd(std::size_t header) const {
+        std::size_t i = header + 1;
+        while (i < lines.size() && EntryAt(i).kind != Kind::Section) ++i;
+        return i;
+    }
+    // First line in the section that names that key, or npos. A line without '=' names a
+    // key without a value: reads pass it by, a write gives it one.
+    std::size_t FindKey(std::size_t header, std::string_view key) const {
+        const std::size_t end = SectionEnd(header);
+        for (std::size_t i = header + 1; i < end; ++i) {
+            const Entry e = EntryAt(i);
+            if ((e.kind == Kind::Key || e.kind == Kind::Other) && SameName(e.name, key)) return i;
+        }
+        return std::string_view::npos;
+    }
+};
+
+Document Load(std::string_view text) { return Document{text, SplitLines(text)}; }
+
+std::string_view StripQuotes(std::string_view v) {
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+        return v.substr(1, v.size() - 2);
+    return v;
+}
+
+}  // namespace
+
+std::string Read(const std::optional<std::string>& content, const std::string& section,
+                 const std::string& key, const std::optional<std::string>& defaultValue,
+                 std::size_t bufferSize) {
+    if (bufferSize == 0) return std::string();
+    auto fit = [bufferSize](std::string_view v) {
+        return std::string(v.substr(0, bufferSize - 1));
+    };
+    // Windows drops the default's trailing spaces.
+    std::string_view fallback = defaultValue ? std::string_view(*defaultValue) : std::string_view();
+    while (!fallback.empty() && fallback.back() == ' ') fallback.remove_suffix(1);
+    fallback = StripQuotes(fallback);
+    if (!content) return fit(fallback);
+
+    const Document doc = Load(*content);
+    const std::size_t header = doc.FindSection(section);
+    if (header == std::string_view::npos) return fit(fallback);
+    const std::size_t line = doc.FindKey(header, key);
+    if (line == std::string_view::npos) return fit(fallback);
+    const Entry e = doc.EntryAt(line);
+    return fit(e.kind == Kind::Key ? StripQuotes(e.value) : fallback);
+}
+
+std::string Write(const std::optional<std::string>& content, const std::string& section,
+                  const std::optional<std::string>& key, const std::optional<std::string>& value) {
+    std::string text = content.value_or(std::string());
+    const Document doc = Load(text);
+    const std::size_t header = doc.FindSection(section);
+    const bool haveSection = header != std::string_view::npos;
+
+    if (!key) {
+        if (!haveSection) return text;
+        const std::size_t end = doc.SectionEnd(header);
+        const std::size_t from = doc.lines[header].begin;
+        return text.erase(from, doc.lines[end - 1].next - from);
+    }
+    const std::size_t line = haveSection ? doc.FindKey(header, *key) : std::string_view::npos;
+    if (!value) {
+        if (line == std::string_view::npos) return text;
+        const Line& l = doc.lines[line];
+        return text.erase(l.begin, l.next - l.begin);
+    }
+    std::string_view stored = *value;  // its leading blanks are not stored
+    while (!stored.empty() && IsBlank(stored.front())) stored.remove_prefix(1);
+    if (line != std::string_view::npos) {
+        // The key keeps its spelling from the file; the line keeps its own line end.
+        const Line& l = doc.lines[line];
+        const std::string name(doc.EntryAt(line).name);
+        return text.replace(l.begin, l.end - l.begin, name + "=" + std::string(stored));
+    }
+    const std::string entry = *key + "=" + std::string(stored) + "\r\n";
+    if (haveSection) {
+        std::size_t last = header;
+        const std::size_t end = doc.SectionEnd(header);
+        for (std::size_t i = header + 1; i < end; ++i)
+            if (doc.EntryAt(i).kind != Kind::Blank) last = i;
+        const Line& l = doc.lines[last];
+        return text.insert(l.next, (l.next == l.end ? "\r\n" : "") + entry);
+    }
+    if (!text.empty() && text.back() != '\n' && text.back() != '\r') text += "\r\n";
+    return text + "[" + section + "]\r\n" + entry;
+}
+
+}  // namespace platform::profile

@@ -1,0 +1,30 @@
+// Windows-style profile (INI) files without Windows: the reading and editing rules of
+// GetPrivateProfileStringA and WritePrivateProfileStringA applied to a file's bytes.
+//  - Section and key names match without regard to ASCII case (a double-byte character's
+//    second byte is never folded); the first matching section and the first matching key win.
+//  - Names and values lose the blanks around them; a value (or default) in one pair of
+//    matching quotes (double or single) comes back without them. A written value loses its
+//    leading blanks.
+//  - A write edits the file in place: every line it does not touch keeps its bytes. New lines
+//    end in CRLF; a new key goes after the last non-blank line of its section, a new section
+//    at the end of the file.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+namespace platform::profile {
+
+// What GetPrivateProfileStringA puts in a buffer of bufferSize bytes. content: the file's
+// bytes, nullopt when there is no file.
+std::string Read(const std::optional<std::string>& content, const std::string& section,
+                 const std::string& key, const std::optional<std::string>& defaultValue,
+                 std::size_t bufferSize);
+
+// The file's bytes after WritePrivateProfileStringA (no key: delete the section; no value:
+// delete the key). A file that did not exist is created, also by a delete.
+std::string Write(const std::optional<std::string>& content, const std::string& section,
+                  const std::optional<std::string>& key, const std::optional<std::string>& value);
+
+}  // namespace platform::profile

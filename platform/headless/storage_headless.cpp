@@ -1,0 +1,533 @@
+// Storage on Linux: real files (Windows paths arrive with backslashes, which become slashes),
+// Windows' sharing rules for the files this process opens, the profile rules of
+// platform/headless/profile.h, and a registry in memory.
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <optional>
+
+#include "platform/headless/profile.h"
+#include "platform/headless/storage_hooks.h"
+#include "platform/storage.h"
+
+namespace platform {
+
+namespace {
+
+std::string Native(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+bool IsLeadByte(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
+
+// --- files this process holds open, with the sharing Windows would enforce ------------------
+struct Usage {
+    int readers = 0;     // opened for reading, denying writers
+    bool writer = false;  // created for writing, sharing with nobody
+    int holds = 0;       // held exclusively for a test
+    bool Any() const { return readers || writer || holds; }
+    bool Exclusive() const { return writer || holds; }
+};
+
+enum class Mode { Read, Write, Hold };
+
+struct OpenFile {
+    int fd;
+    std::string path;  // native
+    Mode mode;
+    std::size_t budget;  // bytes that may still be written before an injected failure
+};
+
+struct Countdown {
+    int left = 0;
+    // True when this call is the one chosen to fail.
+    bool Hit() { return left > 0 && --left == 0; }
+};
+
+// --- the registry --------------------------------------------------------------------------
+struct RegValue {
+    std::string name;
+    std::uint32_t type;
+    ByteVector data;
+};
+struct RegNode {
+    std::string path;  // spelling of its creation
+    std::vector<RegValue> values;
+};
+
+constexpr int kRoots = 5;
+
+struct State {
+    std::mutex mutex;
+    std::map<std::string, Usage> usage;
+    std::map<FileHandle, OpenFile> files;
+    FileHandle nextHandle = 1;
+    Countdown failCreate, failWrite, failReplace, failProfile;
+    std::size_t failWriteAfter = 0;
+    std::string moduleOverride;
+
+    std::map<std::string, RegNode> registry[kRoots];  // by folded path; "" is the root itself
+    std::map<RegistryKey, std::pair<int, std::string>> openKeys;
+    RegistryKey nextKey = 1;
+    bool registryWritable = true;
+};
+
+State& S() {
+    static State state;
+    return state;
+}
+
+using Lock = std::lock_guard<std::mutex>;
+
+Usage UsageOf(const std::string& native) {
+    auto it = S().usage.find(native);
+    return it == S().usage.end() ? Usage() : it->second;
+}
+
+std::optional<std::string> ReadWhole(const std::string& native) {
+    const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::string out;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        out.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return out;
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool FileExistsNative(const std::string& native) {
+    struct stat st;
+    return ::stat(native.c_str(), &st) == 0;
+}
+
+// ASCII letters folded, a double-byte character's bytes kept.
+std::string Fold(std::string_view s) {
+    std::string out(s);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (IsLeadByte(static_cast<unsigned char>(out[i]))) {
+            ++i;
+            continue;
+        }
+        if (out[i] >= 'A' && out[i] <= 'Z') out[i] = static_cast<char>(out[i] - 'A' + 'a');
+    }
+    return out;
+}
+
+// Path components split at backslashes (double-byte aware); empty components dropped.
+std::vector<std::string> Components(std::string_view path) {
+    std::vector<std::string> parts;
+    std::string current;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const auto b = static_cast<unsigned char>(path[i]);
+        if (IsLeadByte(b) && i + 1 < path.size()) {
+            current += path.substr(i, 2);
+            ++i;
+        } else if (b == '\\') {
+            if (!current.empty()) parts.push_back(current);
+            current.clear();
+        } else {
+            current += path[i];
+        }
+    }
+    if (!current.empty()) parts.push_back(current);
+    return parts;
+}
+
+std::string Join(const std::vector<std::string>& parts, std::size_t count) {
+    std::string out;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i) out += '\\';
+        out += parts[i];
+    }
+    return out;
+}
+
+std::string FoldedPath(std::string_view keyPath) {
+    const std::vector<std::string> parts = Components(keyPath);
+    return Fold(Join(parts, parts.size()));
+}
+
+std::map<std::string, RegNode>& Root(RegistryRoot root) {
+    return S().registry[static_cast<int>(root)];
+}
+
+RegistryKey NewKeyHandle(RegistryRoot root, const std::string& folded) {
+    const RegistryKey key = S().nextKey++;
+    S().openKeys[key] = {static_cast<int>(root), folded};
+    return key;
+}
+
+RegNode* NodeOf(RegistryKey key) {
+    auto it = S().openKeys.find(key);
+    if (it == S().openKeys.end()) return nullptr;
+    auto& root = S().registry[it->second.first];
+    if (it->second.second.empty()) return &root[""];  // the root key always exists
+    auto node = root.find(it->second.second);
+    return node == root.end() ? nullptr : &node->second;
+}
+
+std::vector<RegValue>::iterator FindValue(RegNode& node, const std::string& name) {
+    const std::string folded = Fold(name);
+    return std::find_if(node.values.begin(), node.values.end(),
+                        [&](const RegValue& v) { return Fold(v.name) == folded; });
+}
+
+}  // namespace
+
+// --- the running executable ----------------------------------------------------------------
+
+std::string ModuleFileName() {
+    {
+        Lock lock(S().mutex);
+        if (!S().moduleOverride.empty()) return S().moduleOverride;
+    }
+    char buffer[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer);
+    if (n <= 0) return std::string();
+    std::string path(buffer, static_cast<std::size_t>(n));
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+bool SetWorkingDirectory(const std::string& directory) {
+    return !directory.empty() && ::chdir(Native(directory).c_str()) == 0;
+}
+
+// --- profile files -------------------------------------------------------------------------
+
+std::string ProfileRead(const std::string& file, const std::string& section,
+                        const std::string& key, const std::optional<std::string>& defaultValue,
+                        std::size_t bufferSize) {
+    const std::string native = Native(file);
+    std::optional<std::string> content;
+    {
+        Lock lock(S().mutex);
+        if (!file.empty() && !UsageOf(native).Exclusive()) content = ReadWhole(native);
+    }
+    return profile::Read(content, section, key, defaultValue, bufferSize);
+}
+
+bool ProfileWrite(const std::string& file, const std::string& section,
+                  const std::optional<std::string>& key, const std::optional<std::string>& value) {
+    if (file.empty()) return false;
+    const std::string native = Native(file);
+    Lock lock(S().mutex);
+    if (UsageOf(native).Any() || S().failProfile.Hit()) return false;
+    struct stat st;
+    if (::stat(native.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return false;
+    const std::optional<std::string> before = ReadWhole(native);
+    const std::string after = profile::Write(before, section, key, value);
+    if (before && *before == after) return true;
+    const int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    const bool ok = WriteAll(fd, after.data(), after.size());
+    return ::close(fd) == 0 && ok;
+}
+
+// --- files ---------------------------------------------------------------------------------
+
+bool FindFirstMatch(const std::string& path) {
+    std::string native = Native(path);
+    if (native.empty() || native.back() == '/') return false;
+    const std::size_t slash = native.rfind('/');
+    std::string pattern = slash == std::string::npos ? native : native.substr(slash + 1);
+    if (pattern.find_first_of("*?") == std::string::npos) return FileExistsNative(native);
+    if (pattern == "*.*") pattern = "*";  // Windows: every name, with or without a dot
+    const std::string dir = slash == std::string::npos ? "." : native.substr(0, slash + 1);
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return false;
+    bool found = false;
+    while (const dirent* e = ::readdir(d)) {
+        if (::fnmatch(pattern.c_str(), e->d_name, FNM_CASEFOLD) == 0) {
+            found = true;
+            break;
+        }
+    }
+    ::closedir(d);
+    return found;
+}
+
+bool DeleteFileAt(const std::string& path) {
+    const std::string native = Native(path);
+    Lock lock(S().mutex);
+    if (path.empty() || UsageOf(native).Any()) return false;
+    return ::unlink(native.c_str()) == 0;
+}
+
+FileHandle OpenFileDenyingWriters(const std::string& path) {
+    const std::string native = Native(path);
+    Lock lock(S().mutex);
+    if (path.empty() || UsageOf(native).Exclusive()) return 0;
+    const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {  // Windows opens no directory here
+        ::close(fd);
+        return 0;
+    }
+    ++S().usage[native].readers;
+    const FileHandle h = S().nextHandle++;
+    S().files[h] = {fd, native, Mode::Read, 0};
+    return h;
+}
+
+bool FileSizeOf(FileHandle file, std::uint64_t& size) {
+    Lock lock(S().mutex);
+    auto it = S().files.find(file);
+    struct stat st;
+    if (it == S().files.end() || ::fstat(it->second.fd, &st) != 0) return false;
+    size = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
+bool ReadFromFile(FileHandle file, std::uint8_t* buffer, std::size_t wanted, std::size_t& got) {
+    got = 0;
+    Lock lock(S().mutex);
+    auto it = S().files.find(file);
+    if (it == S().files.end() || it->second.mode == Mode::Write) return false;
+    while (got < wanted) {
+        const ssize_t n = ::read(it->second.fd, buffer + got, wanted - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+FileHandle CreateFileExclusive(const std::string& path) {
+    const std::string native = Native(path);
+    Lock lock(S().mutex);
+    const bool failOpen = S().failCreate.Hit();
+    const bool failLater = S().failWrite.Hit();
+    if (path.empty() || UsageOf(native).Any() || failOpen) return 0;
+    const int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return 0;
+    S().usage[native].writer = true;
+    const FileHandle h = S().nextHandle++;
+    S().files[h] = {fd, native, Mode::Write, failLater ? S().failWriteAfter : SIZE_MAX};
+    return h;
+}
+
+bool WriteToFile(FileHandle file, const std::uint8_t* data, std::size_t size) {
+    Lock lock(S().mutex);
+    auto it = S().files.find(file);
+    if (it == S().files.end() || it->second.mode != Mode::Write) return false;
+    OpenFile& f = it->second;
+    const std::size_t allowed = std::min(size, f.budget);
+    if (!WriteAll(f.fd, reinterpret_cast<const char*>(data), allowed)) return false;
+    if (f.budget != SIZE_MAX) f.budget -= allowed;
+    return allowed == size;
+}
+
+bool CloseFile(FileHandle file) {
+    Lock lock(S().mutex);
+    auto it = S().files.find(file);
+    if (it == S().files.end()) return false;
+    Usage& use = S().usage[it->second.path];
+    switch (it->second.mode) {
+        case Mode::Read: --use.readers; break;
+        case Mode::Write: use.writer = false; break;
+        case Mode::Hold: --use.holds; break;
+    }
+    if (!use.Any()) S().usage.erase(it->second.path);
+    const bool ok = ::close(it->second.fd) == 0;
+    S().files.erase(it);
+    return ok;
+}
+
+bool ReplaceFileAtomically(const std::string& temporaryPath, const std::string& targetPath) {
+    const std::string from = Native(temporaryPath), to = Native(targetPath);
+    Lock lock(S().mutex);
+    if (temporaryPath.empty() || targetPath.empty() || UsageOf(from).Any() ||
+        UsageOf(to).Any() || S().failReplace.Hit())
+        return false;
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+FileHandle HoldFileExclusively(const std::string& path) {
+    const std::string native = Native(path);
+    Lock lock(S().mutex);
+    if (path.empty() || UsageOf(native).Any()) return 0;
+    const int fd = ::open(native.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return 0;
+    ++S().usage[native].holds;
+    const FileHandle h = S().nextHandle++;
+    S().files[h] = {fd, native, Mode::Hold, 0};
+    return h;
+}
+
+void ReleaseHeldFile(FileHandle file) { CloseFile(file); }
+
+// --- registry ------------------------------------------------------------------------------
+
+RegistryKey RegistryOpenForWrite(RegistryRoot root, const std::string& keyPath) {
+    Lock lock(S().mutex);
+    if (!S().registryWritable) return 0;
+    const std::string folded = FoldedPath(keyPath);
+    if (!folded.empty() && !Root(root).count(folded)) return 0;
+    return NewKeyHandle(root, folded);
+}
+
+RegistryKey RegistryCreateKey(RegistryRoot root, const std::string& keyPath) {
+    Lock lock(S().mutex);
+    if (!S().registryWritable) return 0;
+    const std::vector<std::string> parts = Components(keyPath);
+    for (std::size_t n = 1; n <= parts.size(); ++n) {
+        const std::string path = Join(parts, n);
+        RegNode& node = Root(root)[Fold(path)];
+        if (node.path.empty()) node.path = path;
+    }
+    return NewKeyHandle(root, Fold(Join(parts, parts.size())));
+}
+
+bool RegistrySetValue(RegistryKey key, const std::string& name, std::uint32_t type,
+                      const ByteVector& data) {
+    Lock lock(S().mutex);
+    RegNode* node = NodeOf(key);
+    if (!node) return false;
+    auto it = FindValue(*node, name);
+    if (it == node->values.end())
+        node->values.push_back({name, type, data});
+    else
+        *it = {it->name, type, data};
+    return true;
+}
+
+bool RegistryDeleteValue(RegistryKey key, const std::string& name) {
+    Lock lock(S().mutex);
+    RegNode* node = NodeOf(key);
+    if (!node) return false;
+    auto it = FindValue(*node, name);
+    if (it == node->values.end()) return false;
+    node->values.erase(it);
+    return true;
+}
+
+bool RegistryDeleteKey(RegistryRoot root, const std::string& keyPath) {
+    Lock lock(S().mutex);
+    if (!S().registryWritable) return false;
+    const std::string folded = FoldedPath(keyPath);
+    auto& keys = Root(root);
+    auto it = keys.find(folded);
+    if (folded.empty() || it == keys.end()) return false;
+    const std::string prefix = folded + "\\";
+    auto child = keys.lower_bound(prefix);
+    if (child != keys.end() && child->first.compare(0, prefix.size(), prefix) == 0) return false;
+    keys.erase(it);
+    return true;
+}
+
+void RegistryCloseKey(RegistryKey key) {
+    Lock lock(S().mutex);
+    S().openKeys.erase(key);
+}
+
+bool RegistryQueryValue(RegistryRoot root, const std::string& keyPath, const std::string& name,
+                        std::uint32_t& type, ByteVector& data) {
+    Lock lock(S().mutex);
+    const std::string folded = FoldedPath(keyPath);
+    auto& keys = Root(root);
+    auto node = keys.find(folded);
+    if (node == keys.end()) return false;
+    auto it = FindValue(node->second, name);
+    if (it == node->second.values.end()) return false;
+    type = it->type;
+    data = it->data;
+    return true;
+}
+
+bool RegistryKeyExists(RegistryRoot root, const std::string& keyPath) {
+    Lock lock(S().mutex);
+    const std::string folded = FoldedPath(keyPath);
+    return folded.empty() || Root(root).count(folded) > 0;
+}
+
+// --- test hooks ----------------------------------------------------------------------------
+
+namespace hooks {
+
+std::vector<std::string> RegistryKeys(RegistryRoot root) {
+    Lock lock(S().mutex);
+    std::vector<std::string> out;
+    for (const auto& [folded, node] : Root(root))
+        if (!folded.empty()) out.push_back(node.path);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+void ResetRegistry() {
+    Lock lock(S().mutex);
+    for (auto& root : S().registry) root.clear();
+    S().openKeys.clear();
+    S().registryWritable = true;
+}
+
+void SetRegistryWritable(bool writable) {
+    Lock lock(S().mutex);
+    S().registryWritable = writable;
+}
+
+void FailFileCreate(int nth) {
+    Lock lock(S().mutex);
+    S().failCreate.left = nth;
+}
+
+void FailFileWrite(std::size_t bytesWritten, int nth) {
+    Lock lock(S().mutex);
+    S().failWrite.left = nth;
+    S().failWriteAfter = bytesWritten;
+}
+
+void FailReplace(int nth) {
+    Lock lock(S().mutex);
+    S().failReplace.left = nth;
+}
+
+void FailProfileWrite(int nth) {
+    Lock lock(S().mutex);
+    S().failProfile.left = nth;
+}
+
+void ClearFailures() {
+    Lock lock(S().mutex);
+    S().failCreate.left = S().failWrite.left = S().failReplace.left = S().failProfile.left = 0;
+}
+
+void SetModuleFileName(const std::string& windowsPath) {
+    Lock lock(S().mutex);
+    S().moduleOverride = windowsPath;
+}
+
+}  // namespace hooks
+
+}  // namespace platform

@@ -1,0 +1,33 @@
+// The headless storage layer's other side, for tests: the in-memory registry, failures on
+// demand, and where the program believes it runs. Only tests include this header.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "platform/storage.h"
+
+namespace platform::hooks {
+
+// Every key path under the root (as first created, parents included), sorted.
+std::vector<std::string> RegistryKeys(RegistryRoot root);
+void ResetRegistry();
+// While false, opening a key for writing and creating one fail (a user without rights).
+void SetRegistryWritable(bool writable);
+
+// Failures of coming calls; nth = 1 is the next call of that kind.
+// CreateFileExclusive fails: nothing is created or truncated.
+void FailFileCreate(int nth = 1);
+// CreateFileExclusive succeeds (truncating), then writing fails once bytesWritten are out.
+void FailFileWrite(std::size_t bytesWritten, int nth = 1);
+// ReplaceFileAtomically fails and moves nothing.
+void FailReplace(int nth = 1);
+// ProfileWrite fails and leaves the file as it was.
+void FailProfileWrite(int nth = 1);
+void ClearFailures();
+
+// The module path the program sees (Windows form); "" goes back to the real executable.
+void SetModuleFileName(const std::string& windowsPath);
+
+}  // namespace platform::hooks

@@ -1,0 +1,185 @@
+#include "services/storage.h"
+
+#include <new>
+
+#include "platform/storage.h"
+
+namespace sk {
+
+namespace {
+
+// The profile functions get a fixed buffer: values longer than 10239 bytes come back cut.
+constexpr std::size_t kIniBufferSize = 10240;
+
+Text g_runDirectory;
+Text g_exeFileName;
+
+bool IsLeadByte(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
+
+// Position of the last backslash that is a character of its own (not the second byte of a
+// double-byte character), or npos.
+std::size_t LastSeparator(std::string_view s) {
+    std::size_t found = std::string_view::npos;
+    for (std::size_t i = 0; i < s.size();) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        if (IsLeadByte(b) && i + 1 < s.size()) {
+            i += 2;
+            continue;
+        }
+        if (b == '\\') found = i;
+        ++i;
+    }
+    return found;
+}
+
+// Leading blanks and control characters (0x01-0x20) do not count in INI names.
+std::string_view SkipLeadingBlanks(std::string_view s) {
+    while (!s.empty() && static_cast<unsigned char>(s.front()) >= 0x01 &&
+           static_cast<unsigned char>(s.front()) <= 0x20)
+        s.remove_prefix(1);
+    return s;
+}
+
+platform::RegistryRoot RootFor(int rootCode) {
+    switch (rootCode) {
+        case 1: return platform::RegistryRoot::ClassesRoot;
+        case 2: return platform::RegistryRoot::CurrentConfig;
+        case 4: return platform::RegistryRoot::LocalMachine;
+        case 5: return platform::RegistryRoot::Users;
+        default: return platform::RegistryRoot::CurrentUser;
+    }
+}
+
+Bytes DwordBytes(std::int32_t v) {
+    const auto u = static_cast<std::uint32_t>(v);
+    return {static_cast<std::uint8_t>(u), static_cast<std::uint8_t>(u >> 8),
+            static_cast<std::uint8_t>(u >> 16), static_cast<std::uint8_t>(u >> 24)};
+}
+
+// Stores one value by its kind; false (nothing written) for a kind the registry does not take.
+bool SetValueByKind(platform::RegistryKey key, const std::string& name,
+                    const RegistryValue& value) {
+    if (const auto* i = std::get_if<std::int32_t>(&value))
+        return platform::RegistrySetValue(key, name, platform::kRegDword, DwordBytes(*i));
+    if (const auto* d = std::get_if<double>(&value))
+        return platform::RegistrySetValue(key, name, platform::kRegDword,
+                                          DwordBytes(ToInteger(*d)));
+    if (const auto* t = std::get_if<Text>(&value)) {
+        Bytes data(t->begin(), t->end());
+        data.push_back(0);  // REG_SZ is stored with its terminating zero
+        return platform::RegistrySetValue(key, name, platform::kRegSz, data);
+    }
+    if (const auto* b = std::get_if<Bytes>(&value))
+        return platform::RegistrySetValue(key, name, platform::kRegBinary, *b);
+    return false;
+}
+
+}  // namespace
+
+void SplitModulePath(std::string_view modulePath, Text& directory, Text& fileName) {
+    const std::size_t sep = LastSeparator(modulePath);
+    if (sep == std::string_view::npos) {
+        directory.clear();
+        fileName = Text(modulePath);
+        return;
+    }
+    directory = Text(modulePath.substr(0, sep));
+    fileName = Text(modulePath.substr(sep + 1));
+}
+
+void InitRunDirectory() {
+    SplitModulePath(platform::ModuleFileName(), g_runDirectory, g_exeFileName);
+    platform::SetWorkingDirectory(g_runDirectory);
+}
+
+Text GetRunDirectory() { return g_runDirectory; }
+Text GetExeFileName() { return g_exeFileName; }
+
+Text ReadIniText(std::string_view file, std::string_view section, std::string_view key,
+                 Opt<Text> defaultValue) {
+    file = SkipLeadingBlanks(file);
+    section = SkipLeadingBlanks(section);
+    key = SkipLeadingBlanks(key);
+    if (file.empty() || section.empty() || key.empty()) return Text();
+    std::optional<std::string> fallback;
+    if (defaultValue && !defaultValue->empty()) fallback = std::move(*defaultValue);
+    return platform::ProfileRead(Text(file), Text(section), Text(key), fallback, kIniBufferSize);
+}
+
+bool WriteIniText(std::string_view file, std::string_view section, Opt<Text> key, Opt<Text> value) {
+    return platform::ProfileWrite(Text(file), Text(section), key, value);
+}
+
+bool FileExists(std::string_view path) { return platform::FindFirstMatch(Text(path)); }
+
+bool RemoveFile(std::string_view path) { return platform::DeleteFileAt(Text(path)); }
+
+Bytes ReadFileBytes(std::string_view path) {
+    if (path.empty()) return Bytes();
+    const platform::FileHandle file = platform::OpenFileDenyingWriters(Text(path));
+    if (!file) return Bytes();
+    Bytes data;
+    std::uint64_t size = 0;
+    std::size_t got = 0;
+    bool ok = platform::FileSizeOf(file, size) && size <= SIZE_MAX;
+    if (ok) {
+        try {
+            data.resize(static_cast<std::size_t>(size));
+        } catch (const std::bad_alloc&) {
+            ok = false;
+        }
+    }
+    if (ok) ok = platform::ReadFromFile(file, data.data(), data.size(), got);
+    platform::CloseFile(file);
+    if (!ok) return Bytes();
+    data.resize(got);
+    return data;
+}
+
+bool WriteFileBytes(std::string_view path, const std::vector<Bytes>& pieces) {
+    if (path.empty()) return false;
+    const platform::FileHandle file = platform::CreateFileExclusive(Text(path));
+    if (!file) return false;
+    bool ok = true;
+    for (const Bytes& piece : pieces) {
+        if (piece.empty()) continue;
+        if (!platform::WriteToFile(file, piece.data(), piece.size())) {
+            ok = false;  // what went out before the error stays in the file
+            break;
+        }
+    }
+    if (!platform::CloseFile(file)) ok = false;
+    return ok;
+}
+
+bool ReplaceFile(std::string_view temporaryPath, std::string_view targetPath) {
+    return platform::ReplaceFileAtomically(Text(temporaryPath), Text(targetPath));
+}
+
+bool WriteRegistryValue(int rootCode, std::string_view valuePath, const RegistryValue& value) {
+    const platform::RegistryRoot root = RootFor(rootCode);
+    Text keyPath, name;
+    SplitModulePath(valuePath, keyPath, name);
+    platform::RegistryKey key = platform::RegistryOpenForWrite(root, keyPath);
+    if (!key) key = platform::RegistryCreateKey(root, keyPath);
+    if (!key) return false;
+    const bool stored = SetValueByKind(key, name, value);
+    platform::RegistryCloseKey(key);
+    return stored;
+}
+
+bool DeleteRegistryValue(int rootCode, std::string_view valuePath) {
+    const platform::RegistryRoot root = RootFor(rootCode);
+    Text keyPath, name;
+    SplitModulePath(valuePath, keyPath, name);
+    bool deleted = false;
+    if (platform::RegistryKey key = platform::RegistryOpenForWrite(root, keyPath)) {
+        deleted = platform::RegistryDeleteValue(key, name);
+        platform::RegistryCloseKey(key);
+    }
+    // Not a value: the whole text may name a key without subkeys.
+    if (!deleted) deleted = platform::RegistryDeleteKey(root, Text(valuePath));
+    return deleted;
+}
+
+}  // namespace sk

@@ -1,0 +1,327 @@
+// INI reads and writes, one table for both layers: the same cases run against the headless
+// profile reader/writer and, in the Windows build, against the system's own profile functions.
+// Each case starts from exact file bytes (or no file), makes one call through ReadIniText or
+// WriteIniText, and checks the result and the exact bytes of the file afterwards.
+// Cases where Wine's profile code departs from Windows are marked with the reason; they are
+// skipped under Wine and pin Windows' behaviour on the headless layer.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <direct.h>
+#else
+#include <unistd.h>
+#endif
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/storage.h"
+#include "services/storage.h"
+
+namespace {
+
+// --- a scratch directory, without <filesystem> (its <chrono> does not build with GBK literals)
+std::string Native(std::string path) {
+#ifndef _WIN32
+    for (char& c : path)
+        if (c == '\\') c = '/';
+#endif
+    return path;
+}
+
+// The scratch directory holds case files only.
+void RemoveDirectoryAndFiles(const std::string& path) {
+    if (DIR* d = ::opendir(Native(path).c_str())) {
+        while (const dirent* e = ::readdir(d)) std::remove(Native(path + "\\" + e->d_name).c_str());
+        ::closedir(d);
+    }
+#ifdef _WIN32
+    ::_rmdir(Native(path).c_str());
+#else
+    ::rmdir(Native(path).c_str());
+#endif
+}
+
+bool MakeDirectory(const std::string& path) {
+#ifdef _WIN32
+    return ::_mkdir(Native(path).c_str()) == 0;
+#else
+    return ::mkdir(Native(path).c_str(), 0755) == 0;
+#endif
+}
+
+// A new empty directory under the temporary folder, named in Windows form as the program
+// names its paths.
+std::string NewScratchDirectory(const char* prefix) {
+#ifdef _WIN32
+    const char* temp = std::getenv("TEMP");
+    std::string root = temp && *temp ? temp : "C:\\windows\\temp";
+#else
+    const char* temp = std::getenv("TMPDIR");
+    std::string root = temp && *temp ? temp : "/tmp";
+    for (char& c : root)
+        if (c == '/') c = '\\';
+#endif
+    if (!root.empty() && root.back() == '\\') root.pop_back();
+    std::random_device random;
+    for (;;) {
+        const std::string dir = root + "\\" + prefix + std::to_string(random() % 1000000000u);
+        if (MakeDirectory(dir)) return dir;
+    }
+}
+
+using sk::Opt;
+using sk::Text;
+
+enum class Op { Read, Write, DeleteKey, DeleteSection };
+
+struct ProfileCase {
+    std::string name;
+    std::optional<std::string> before;  // nullopt: no file
+    Op op;
+    std::string section, key;
+    std::optional<std::string> arg;  // the default of a read, the value of a write
+    std::string result;              // the text read, or "true" / "false"
+    std::optional<std::string> after;  // nullopt: no file
+    const char* wineDiffers = nullptr;  // why the case is Windows-only
+    std::optional<std::string> fileName;  // instead of the case's own file
+};
+
+void PrintTo(const ProfileCase& c, std::ostream* os) { *os << c.name; }
+
+ProfileCase Read(std::string name, std::optional<std::string> file, std::string section,
+                 std::string key, std::optional<std::string> def, std::string result) {
+    return ProfileCase{std::move(name), file,         Op::Read, std::move(section),
+                       std::move(key),  std::move(def), std::move(result), file,
+                       nullptr,         std::nullopt};
+}
+
+ProfileCase Change(std::string name, std::optional<std::string> before, Op op, std::string section,
+                   std::string key, std::optional<std::string> value, bool ok,
+                   std::optional<std::string> after) {
+    return ProfileCase{std::move(name), std::move(before), op, std::move(section), std::move(key),
+                       std::move(value), ok ? "true" : "false", std::move(after), nullptr,
+                       std::nullopt};
+}
+
+ProfileCase WindowsOnly(ProfileCase c, const char* why) {
+    c.wineDiffers = why;
+    return c;
+}
+
+ProfileCase WithFileName(ProfileCase c, std::string fileName) {
+    c.fileName = std::move(fileName);
+    return c;
+}
+
+std::string Digits(std::size_t n) {
+    std::string s;
+    for (std::size_t i = 0; i < n; ++i) s += static_cast<char>('0' + i % 10);
+    return s;
+}
+
+const std::nullopt_t none = std::nullopt;
+
+std::vector<ProfileCase> Cases() {
+    const std::string config =
+        "[BasisConfig]\r\nExeFile=C:\\kcptun\\client_windows_386.exe\r\nMtu=1350\r\n"
+        "[NodeList]\r\nQuantity=2\r\nCurrent node = 1\r\n";
+    const std::string quoted = "[S]\r\nd=\"a b\"\r\ns= 'x' \r\nu=\"abc'\r\nq=\"\r\nn=\"\"x\"\"\r\n";
+    const std::string along = "[S]\r\nk=" + Digits(20000) + "\r\nf=" + Digits(10239) +
+                              "\r\ng=" + Digits(10240) + "\r\n";
+    return {
+        // --- reads ---------------------------------------------------------------------
+        Read("StoredValue", config, "BasisConfig", "Mtu", none, "1350"),
+        Read("StoredPath", config, "BasisConfig", "ExeFile", "x",
+             "C:\\kcptun\\client_windows_386.exe"),
+        Read("MissingKeyGivesDefault", config, "BasisConfig", "SndWnd", "1400", "1400"),
+        Read("MissingKeyWithoutDefaultIsEmpty", config, "BasisConfig", "SndWnd", none, ""),
+        Read("EmptyDefaultCountsAsNone", config, "BasisConfig", "SndWnd", "", ""),
+        Read("MissingSectionGivesDefault", config, "Node9", "server", "d", "d"),
+        Read("MissingFileGivesDefault", none, "BasisConfig", "Enable", "false", "false"),
+        Read("MissingFileWithoutDefaultIsEmpty", none, "BasisConfig", "Enable", none, ""),
+        Read("EmptyKeyIgnoresDefault", config, "BasisConfig", "", "d", ""),
+        Read("BlankKeyIgnoresDefault", config, "BasisConfig", " \t\x01", "d", ""),
+        Read("EmptySectionIgnoresDefault", config, "", "Mtu", "d", ""),
+        Read("BlankSectionIgnoresDefault", config, "   ", "Mtu", "d", ""),
+        WithFileName(Read("EmptyFileNameIgnoresDefault", none, "BasisConfig", "Mtu", "d", ""), ""),
+        WithFileName(Read("BlankFileNameIgnoresDefault", none, "BasisConfig", "Mtu", "d", ""),
+                     " \t"),
+        Read("LeadingBlanksOfKeySkipped", config, "BasisConfig", " Mtu", none, "1350"),
+        Read("LeadingBlanksOfSectionSkipped", config, "\t BasisConfig", "Mtu", none, "1350"),
+        Read("KeyWithInnerBlank", config, "NodeList", "Current node", "0", "1"),
+        Read("NamesIgnoreAsciiCase", "[basisconfig]\r\nMTU=1350\r\n", "BasisConfig", "Mtu", none,
+             "1350"),
+        Read("SecondByteNotCaseFolded", "[\x81\x41]\r\nk=1\r\n", "\x81\x61", "k", "d", "d"),
+        Read("FirstOfDuplicateSectionsWins", "[S]\r\nk=1\r\n[s]\r\nk=2\r\n", "S", "k", none, "1"),
+        Read("KeyOfLaterDuplicateSectionUnseen", "[S]\r\na=1\r\n[S]\r\nk=2\r\n", "S", "k", "d",
+             "d"),
+        Read("FirstOfDuplicateKeysWins", "[S]\r\nk=1\r\nK=2\r\n", "S", "k", none, "1"),
+        Read("BlanksAroundNameAndValueDropped", "[S]\r\n \t k \t= \t v  w \t\r\n", "S", "k", none,
+             "v  w"),
+        Read("BlanksInsideBracketsDropped", "[ S ]\r\nk=1\r\n", "S", "k", none, "1"),
+        Read("DoubleQuotesStripped", quoted, "S", "d", none, "a b"),
+        Read("SingleQuotesStrippedInsideBlanks", quoted, "S", "s", none, "x"),
+        Read("UnmatchedQuotesKept", quoted, "S", "u", none, "\"abc'"),
+        Read("LoneQuoteKept", quoted, "S", "q", none, "\""),
+        Read("OnlyOuterQuotePairStripped", quoted, "S", "n", none, "\"x\""),
+        Read("EmptyStoredValueBeatsDefault", "[S]\r\nk=\r\n", "S", "k", "d", ""),
+        Read("LineWithoutEqualsHasNoValue", "[S]\r\nk\r\n", "S", "k", "d", "d"),
+        Read("CommentIsNotTheKey", "[S]\r\n;k=1\r\nk=2\r\n", "S", "k", none, "2"),
+        Read("KeyBeforeFirstSectionBelongsToNone", "k=1\r\n[S]\r\nk=2\r\n", "S", "k", none, "2"),
+        Read("LfLineEnds", "[A]\nk=1\n[S]\nk=2\n", "S", "k", none, "2"),
+        Read("CrLineEnds", "[A]\rk=1\r[S]\rk=2\r", "S", "k", none, "2"),
+        Read("LongValueCutTo10239Bytes", along, "S", "k", none, Digits(10239)),
+        Read("Value10239BytesWhole", along, "S", "f", none, Digits(10239)),
+        Read("Value10240BytesCut", along, "S", "g", none, Digits(10239)),
+        Read("LongDefaultCut", along, "S", "missing", Digits(20000), Digits(10239)),
+        Read("DefaultLosesTrailingSpaces", config, "BasisConfig", "SndWnd", "1400  ", "1400"),
+        Read("QuotedDefaultStripped", config, "BasisConfig", "SndWnd", "'d'", "d"),
+        Read("ChineseNamesAndValue", "[节点1]\r\n备注 = 香港 01\r\n", "节点1", "备注", none,
+             "香港 01"),
+        WindowsOnly(Read("Utf8BomHidesFirstSection", "\xEF\xBB\xBF[S]\r\nk=1\r\n", "S", "k", "d",
+                         "d"),
+                    "Wine decodes a file with a UTF-8 BOM as UTF-8; Windows reads the BOM as "
+                    "part of the first line"),
+        WindowsOnly(Read("OpenBracketLineStartsSection", "[A]\r\nk=1\r\n[B\r\nk=2\r\n", "B", "k",
+                         "d", "2"),
+                    "Wine takes a '[' line without ']' for a key line"),
+        WindowsOnly(Read("TrailingBlankInSectionArgumentCounts", "[S]\r\nk=1\r\n", "S ", "k", "d",
+                         "d"),
+                    "Wine trims blanks off the section argument"),
+
+        // --- writes --------------------------------------------------------------------
+        Change("WriteCreatesMissingFile", none, Op::Write, "BasisConfig", "Mtu", "1350", true,
+               "[BasisConfig]\r\nMtu=1350\r\n"),
+        Change("WriteEmptyValue", none, Op::Write, "S", "k", "", true, "[S]\r\nk=\r\n"),
+        Change("NewSectionAppendedAtEnd", "[A]\r\nk=1\r\n", Op::Write, "B", "x", "2", true,
+               "[A]\r\nk=1\r\n[B]\r\nx=2\r\n"),
+        Change("NewSectionAfterUnterminatedLine", "[A]\r\nk=1", Op::Write, "B", "x", "2", true,
+               "[A]\r\nk=1\r\n[B]\r\nx=2\r\n"),
+        Change("NewKeyAfterLastLineOfItsSection", "[A]\r\nk=1\r\n[B]\r\nx=2\r\n", Op::Write, "A",
+               "n", "3", true, "[A]\r\nk=1\r\nn=3\r\n[B]\r\nx=2\r\n"),
+        Change("NewKeyAfterUnterminatedLine", "[A]\r\nk=1", Op::Write, "A", "n", "3", true,
+               "[A]\r\nk=1\r\nn=3\r\n"),
+        Change("NewKeyAfterTrailingComment", "[A]\r\nk=1\r\n;end\r\n[B]\r\n", Op::Write, "A", "n",
+               "2", true, "[A]\r\nk=1\r\n;end\r\nn=2\r\n[B]\r\n"),
+        Change("NewKeyInEmptySection", "[A]\r\n[B]\r\nx=2\r\n", Op::Write, "A", "n", "1", true,
+               "[A]\r\nn=1\r\n[B]\r\nx=2\r\n"),
+        Change("ValueReplacedInPlace", "[A]\r\nk=1\r\nm=2\r\n[B]\r\nk=3\r\n", Op::Write, "A", "k",
+               "100", true, "[A]\r\nk=100\r\nm=2\r\n[B]\r\nk=3\r\n"),
+        Change("ReplaceKeepsSpellingOfFile", "[basis]\r\nMTU=1\r\n", Op::Write, "Basis", "mtu",
+               "2", true, "[basis]\r\nMTU=2\r\n"),
+        Change("IndentedKeyLineRewritten", "[S]\r\n  k = 1 \r\nm=1\r\n", Op::Write, "S", "k",
+               "2", true, "[S]\r\nk=2\r\nm=1\r\n"),
+        Change("LineWithoutEqualsGetsTheValue", "[S]\r\nk\r\nm=1\r\n", Op::Write, "S", "k", "2",
+               true, "[S]\r\nk=2\r\nm=1\r\n"),
+        Change("WrittenValueLosesLeadingBlanks", none, Op::Write, "S", "k", " \t v w ", true,
+               "[S]\r\nk=v w \r\n"),
+        Change("FirstOfDuplicateKeysReplaced", "[S]\r\nk=1\r\nk=2\r\n", Op::Write, "S", "k", "3",
+               true, "[S]\r\nk=3\r\nk=2\r\n"),
+        Change("NewKeyGoesToFirstDuplicateSection", "[S]\r\na=1\r\n[S]\r\nb=2\r\n", Op::Write, "S",
+               "c", "3", true, "[S]\r\na=1\r\nc=3\r\n[S]\r\nb=2\r\n"),
+        Change("CommentsAndUnknownLinesKept", ";top\r\n[S]\r\n;note\r\nnoequals\r\nk=1\r\n",
+               Op::Write, "S", "k", "2", true, ";top\r\n[S]\r\n;note\r\nnoequals\r\nk=2\r\n"),
+        Change("ChineseWrite", none, Op::Write, "节点1", "备注", "香港 节点", true,
+               "[节点1]\r\n备注=香港 节点\r\n"),
+        Change("DeleteKeyRemovesItsLine", "[A]\r\nk=1\r\nm=2\r\n", Op::DeleteKey, "A", "k", none,
+               true, "[A]\r\nm=2\r\n"),
+        Change("DeleteLastKeyKeepsHeader", "[A]\r\nk=1\r\n", Op::DeleteKey, "a", "K", none, true,
+               "[A]\r\n"),
+        Change("DeleteMissingKeyChangesNothing", "[A]\r\nk=1\r\n", Op::DeleteKey, "A", "z", none,
+               true, "[A]\r\nk=1\r\n"),
+        Change("DeleteSectionWithItsKeys", "[A]\r\nk=1\r\n[B]\r\nx=2\r\ny=3\r\n[C]\r\nz=4\r\n",
+               Op::DeleteSection, "B", "", none, true, "[A]\r\nk=1\r\n[C]\r\nz=4\r\n"),
+        Change("DeleteSectionIgnoresCaseTakesComments", "[A]\r\nk=1\r\n[b]\r\n;c\r\nx=2\r\n",
+               Op::DeleteSection, "B", "", none, true, "[A]\r\nk=1\r\n"),
+        Change("DeleteMissingSectionChangesNothing", "[A]\r\nk=1\r\n", Op::DeleteSection, "Z", "",
+               none, true, "[A]\r\nk=1\r\n"),
+        WithFileName(Change("WriteToEmptyFileNameFails", none, Op::Write, "S", "k", "v", false,
+                            none),
+                     ""),
+        WindowsOnly(Change("DeleteKeyInMissingFileCreatesIt", none, Op::DeleteKey, "S", "k", none,
+                           true, ""),
+                    "Wine creates no file when nothing is deleted"),
+        WindowsOnly(Change("DeleteSectionInMissingFileCreatesIt", none, Op::DeleteSection, "S", "",
+                           none, true, ""),
+                    "Wine creates no file when nothing is deleted"),
+        WindowsOnly(Change("UntouchedLinesKeepTheirBytes",
+                           "; settings\r\n\r\n[A]\r\n  k = 1\r\n\r\n[B]\r\nx=2\r\n", Op::Write,
+                           "B", "x", "3", true,
+                           "; settings\r\n\r\n[A]\r\n  k = 1\r\n\r\n[B]\r\nx=3\r\n"),
+                    "Wine rewrites the whole file without blank lines and blanks"),
+    };
+}
+
+// Wine keeps its own configuration in the registry; Windows has no such key.
+bool UnderWine() {
+#ifdef _WIN32
+    return platform::RegistryKeyExists(platform::RegistryRoot::LocalMachine, "Software\\Wine");
+#else
+    return false;
+#endif
+}
+
+
+std::optional<std::string> FileBytes(const std::string& path) {
+    std::ifstream in(Native(path), std::ios::binary);
+    if (!in) return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class ProfileCases : public testing::TestWithParam<ProfileCase> {
+protected:
+    static void SetUpTestSuite() { directory_ = NewScratchDirectory("skiplane_profile_"); }
+    static void TearDownTestSuite() { RemoveDirectoryAndFiles(directory_); }
+    static std::string directory_;
+};
+
+std::string ProfileCases::directory_;
+
+TEST_P(ProfileCases, ResultAndFileBytes) {
+    const ProfileCase& c = GetParam();
+    if (c.wineDiffers && UnderWine())
+        GTEST_SKIP() << "Wine differs from Windows: " << c.wineDiffers;
+
+    const std::string path = directory_ + "\\" + c.name + ".ini";
+    std::remove(Native(path).c_str());
+    if (c.before) {
+        std::ofstream out(Native(path), std::ios::binary);
+        out.write(c.before->data(), static_cast<std::streamsize>(c.before->size()));
+    }
+    const std::string file = c.fileName ? *c.fileName : path;
+
+    std::string result;
+    switch (c.op) {
+        case Op::Read:
+            result = sk::ReadIniText(file, c.section, c.key,
+                                     c.arg ? Opt<Text>(*c.arg) : Opt<Text>());
+            break;
+        case Op::Write:
+            result = sk::WriteIniText(file, c.section, c.key, *c.arg) ? "true" : "false";
+            break;
+        case Op::DeleteKey:
+            result = sk::WriteIniText(file, c.section, c.key) ? "true" : "false";
+            break;
+        case Op::DeleteSection:
+            result = sk::WriteIniText(file, c.section) ? "true" : "false";
+            break;
+    }
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(FileBytes(path), c.after);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ProfileCases, testing::ValuesIn(Cases()),
+                         [](const testing::TestParamInfo<ProfileCase>& info) {
+                             return info.param.name;
+                         });
+
+}  // namespace

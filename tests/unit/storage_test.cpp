@@ -1,0 +1,540 @@
+// The run directory split, file commands and registry commands, on the real files of a
+// temporary directory and on the layer's registry (under Wine, HKCU\Software\SkiplaneTest and
+// one value directly under HKCU, all removed again). Cases that exist on one layer only say
+// so in their names.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <direct.h>
+#else
+#include <unistd.h>
+#endif
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/storage.h"
+#include "services/storage.h"
+#ifndef _WIN32
+#include "platform/headless/storage_hooks.h"
+#endif
+
+namespace {
+
+// --- a scratch directory, without <filesystem> (its <chrono> does not build with GBK literals)
+std::string Native(std::string path) {
+#ifndef _WIN32
+    for (char& c : path)
+        if (c == '\\') c = '/';
+#endif
+    return path;
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat st;
+    return ::stat(Native(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void RemoveTree(const std::string& path) {
+    const std::string native = Native(path);
+    if (DIR* d = ::opendir(native.c_str())) {
+        while (const dirent* e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            if (name == "." || name == "..") continue;
+            const std::string child = path + "\\" + name;
+            if (IsDirectory(child))
+                RemoveTree(child);
+            else
+                std::remove(Native(child).c_str());
+        }
+        ::closedir(d);
+    }
+#ifdef _WIN32
+    ::_rmdir(native.c_str());
+#else
+    ::rmdir(native.c_str());
+#endif
+}
+
+bool MakeDirectory(const std::string& path) {
+#ifdef _WIN32
+    return ::_mkdir(Native(path).c_str()) == 0;
+#else
+    return ::mkdir(Native(path).c_str(), 0755) == 0;
+#endif
+}
+
+// A new empty directory under the temporary folder, named in Windows form as the program
+// names its paths.
+std::string NewScratchDirectory(const char* prefix) {
+#ifdef _WIN32
+    const char* temp = std::getenv("TEMP");
+    std::string root = temp && *temp ? temp : "C:\\windows\\temp";
+#else
+    const char* temp = std::getenv("TMPDIR");
+    std::string root = temp && *temp ? temp : "/tmp";
+    for (char& c : root)
+        if (c == '/') c = '\\';
+#endif
+    if (!root.empty() && root.back() == '\\') root.pop_back();
+    std::random_device random;
+    for (;;) {
+        const std::string dir = root + "\\" + prefix + std::to_string(random() % 1000000000u);
+        if (MakeDirectory(dir)) return dir;
+    }
+}
+
+std::string CurrentDirectory() {
+    char buffer[4096] = {};
+#ifdef _WIN32
+    return ::_getcwd(buffer, sizeof buffer) ? buffer : "";
+#else
+    return ::getcwd(buffer, sizeof buffer) ? buffer : "";
+#endif
+}
+
+void SetCurrentDirectoryForTest(const std::string& native) {
+#ifdef _WIN32
+    ::_chdir(native.c_str());
+#else
+    if (::chdir(native.c_str()) != 0) ADD_FAILURE() << "cannot return to " << native;
+#endif
+}
+
+using platform::RegistryRoot;
+using sk::Bytes;
+using sk::Text;
+
+Bytes B(std::initializer_list<int> v) {
+    Bytes out;
+    for (int b : v) out.push_back(static_cast<std::uint8_t>(b));
+    return out;
+}
+
+
+std::optional<std::string> FileBytes(const std::string& path) {
+    std::ifstream in(Native(path), std::ios::binary);
+    if (!in) return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void PutFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(Native(path), std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A fresh directory per test, named in Windows form (backslashes) as the program names paths.
+class StorageFiles : public testing::Test {
+protected:
+    void SetUp() override { dir_ = NewScratchDirectory("skiplane_storage_"); }
+    void TearDown() override {
+#ifndef _WIN32
+        platform::hooks::ClearFailures();
+#endif
+        RemoveTree(dir_);
+    }
+    std::string P(const std::string& name) const { return dir_ + "\\" + name; }
+    std::string dir_;
+};
+
+// --- the executable's directory and name ----------------------------------------------------
+
+TEST(StorageRunDirectory, SplitAtLastBackslashThatIsACharacter) {
+    struct Case { std::string path, dir, file; };
+    const Case cases[] = {
+        {"C:\\Program Files\\Skiplane\\Skiplane.exe", "C:\\Program Files\\Skiplane",
+         "Skiplane.exe"},
+        // the directory name ends in a double-byte character whose second byte is 0x5C
+        {"D:\\kcp\x81\x5C\\Skiplane.exe", "D:\\kcp\x81\x5C", "Skiplane.exe"},
+        {"D:\\kcp\x81\x5C", "D:", "kcp\x81\x5C"},
+        {"D:\\\xD6\xD0\xCE\xC4\\\xB9\xA4\xBE\xDF.exe", "D:\\\xD6\xD0\xCE\xC4",
+         "\xB9\xA4\xBE\xDF.exe"},
+        {"C:\\Skiplane.exe", "C:", "Skiplane.exe"},
+        {"Skiplane.exe", "", "Skiplane.exe"},
+        {"C:\\dir\\", "C:\\dir", ""},
+        {"C:\\a\x81", "C:", "a\x81"},  // a lead byte at the very end stands alone
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        Text dir = "old", file = "old";
+        sk::SplitModulePath(c.path, dir, file);
+        EXPECT_EQ(dir, c.dir);
+        EXPECT_EQ(file, c.file);
+    }
+}
+
+TEST(StorageRunDirectory, InitRecordsModulePathAndMakesItCurrent) {
+    const std::string previous = CurrentDirectory();
+    sk::InitRunDirectory();
+    const Text exe = sk::GetExeFileName();
+#ifdef _WIN32
+    EXPECT_EQ(exe, "unit_tests.exe");
+#else
+    EXPECT_EQ(exe, "unit_tests");
+#endif
+    EXPECT_EQ(sk::JoinText(sk::GetRunDirectory(), "\\", exe), platform::ModuleFileName());
+    EXPECT_TRUE(sk::FileExists(exe)) << "a bare file name resolves in the run directory";
+    SetCurrentDirectoryForTest(previous);
+}
+
+#ifndef _WIN32
+TEST_F(StorageFiles, HeadlessOnly_ModulePathHookMovesRunDirectory) {
+    const std::string previous = CurrentDirectory();
+    PutFile(P("config.ini"), "[S]\r\n");
+    platform::hooks::SetModuleFileName(P("Skiplane.exe"));
+    sk::InitRunDirectory();
+    platform::hooks::SetModuleFileName("");
+    EXPECT_EQ(sk::GetRunDirectory(), dir_);
+    EXPECT_EQ(sk::GetExeFileName(), "Skiplane.exe");
+    EXPECT_TRUE(sk::FileExists("config.ini"));
+    SetCurrentDirectoryForTest(previous);
+    sk::InitRunDirectory();
+}
+#endif
+
+// --- FileExists, RemoveFile --------------------------------------------------------------------
+
+#ifdef _WIN32
+constexpr bool kNamesIgnoreCase = true;
+#else
+constexpr bool kNamesIgnoreCase = false;  // real Linux files, without wildcards
+#endif
+
+TEST_F(StorageFiles, FileExistsForFilesDirectoriesAndWildcards) {
+    PutFile(P("config.ini"), "x");
+    MakeDirectory(P("sub"));
+    struct Case { std::string path; bool exists; };
+    const Case cases[] = {
+        {P("config.ini"), true},
+        {P("CONFIG.INI"), kNamesIgnoreCase},
+        {P("sub"), true},
+        {P("sub") + "\\", false},  // a trailing backslash finds nothing
+        {dir_, true},
+        {P("missing.ini"), false},
+        {P("sub\\missing.ini"), false},
+        {P("*.ini"), true},
+        {P("c?nfig.*"), true},
+        {P("*.exe"), false},
+        {P("sub\\*"), true},  // "." and ".." match even in an empty directory
+        {"", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(sk::FileExists(c.path), c.exists);
+    }
+}
+
+TEST_F(StorageFiles, RemoveFileDeletesOnlyFiles) {
+    PutFile(P("Ver.ini"), "[Skiplane]\r\n");
+    MakeDirectory(P("sub"));
+    EXPECT_TRUE(sk::RemoveFile(P("Ver.ini")));
+    EXPECT_EQ(FileBytes(P("Ver.ini")), std::nullopt);
+    EXPECT_FALSE(sk::RemoveFile(P("Ver.ini")));
+    EXPECT_FALSE(sk::RemoveFile(P("sub")));
+    EXPECT_TRUE(IsDirectory(P("sub")));
+    EXPECT_FALSE(sk::RemoveFile(""));
+}
+
+TEST_F(StorageFiles, RemoveFileFailsWhileAnotherHolderHasIt) {
+    PutFile(P("held.ini"), "data");
+    const platform::FileHandle held = platform::HoldFileExclusively(P("held.ini"));
+    ASSERT_NE(held, 0);
+    EXPECT_FALSE(sk::RemoveFile(P("held.ini")));
+    platform::ReleaseHeldFile(held);
+    EXPECT_EQ(FileBytes(P("held.ini")), "data");
+}
+
+// --- ReadFileBytes -----------------------------------------------------------------------------
+
+TEST_F(StorageFiles, ReadFileBytesGivesExactBytesOrNothing) {
+    const std::string content("[Node1]\r\nserver=1.2.3.4\n\0\xFF\x5C\r", 26);
+    PutFile(P("config.ini"), content);
+    PutFile(P("empty.ini"), "");
+    MakeDirectory(P("sub"));
+    EXPECT_EQ(sk::ReadFileBytes(P("config.ini")), Bytes(content.begin(), content.end()));
+    EXPECT_EQ(sk::ReadFileBytes(P("empty.ini")), Bytes());
+    EXPECT_EQ(sk::ReadFileBytes(P("missing.ini")), Bytes());
+    EXPECT_EQ(sk::ReadFileBytes(P("sub")), Bytes());
+    EXPECT_EQ(sk::ReadFileBytes(""), Bytes());
+}
+
+TEST_F(StorageFiles, ReadFileBytesOfExclusivelyHeldFileIsEmpty) {
+    PutFile(P("config.ini"), "[S]\r\nk=1\r\n");
+    const platform::FileHandle held = platform::HoldFileExclusively(P("config.ini"));
+    ASSERT_NE(held, 0);
+    EXPECT_EQ(sk::ReadFileBytes(P("config.ini")), Bytes());
+    platform::ReleaseHeldFile(held);
+    EXPECT_EQ(sk::ReadFileBytes(P("config.ini")).size(), 10u);
+}
+
+// --- WriteFileBytes and ReplaceFile ------------------------------------------------------------
+
+TEST_F(StorageFiles, WriteFileBytesConcatenatesPiecesInOrder) {
+    EXPECT_TRUE(sk::WriteFileBytes(P("out.bin"),
+                                   {B({'a', 0}), Bytes(), B({0xFF, '\r', '\n'}), B({'z'})}));
+    EXPECT_EQ(FileBytes(P("out.bin")), std::string("a\0\xFF\r\nz", 6));
+}
+
+TEST_F(StorageFiles, WriteFileBytesWithOneEmptyPieceMakesEmptyFile) {
+    EXPECT_TRUE(sk::WriteFileBytes(P("empty.bin"), Bytes()));
+    EXPECT_EQ(FileBytes(P("empty.bin")), "");
+}
+
+TEST_F(StorageFiles, WriteFileBytesTruncatesLongerFile) {
+    PutFile(P("config.ini"), "0123456789");
+    EXPECT_TRUE(sk::WriteFileBytes(P("config.ini"), B({'a', 'b'})));
+    EXPECT_EQ(FileBytes(P("config.ini")), "ab");
+}
+
+TEST_F(StorageFiles, WriteFileBytesFailuresTouchNothing) {
+    PutFile(P("held.ini"), "kept");
+    const platform::FileHandle held = platform::HoldFileExclusively(P("held.ini"));
+    ASSERT_NE(held, 0);
+    EXPECT_FALSE(sk::WriteFileBytes(P("held.ini"), B({'x'})));
+    platform::ReleaseHeldFile(held);
+    EXPECT_EQ(FileBytes(P("held.ini")), "kept");
+
+    EXPECT_FALSE(sk::WriteFileBytes("", B({'x'})));
+    EXPECT_FALSE(sk::WriteFileBytes(P("no\\such\\dir.ini"), B({'x'})));
+    EXPECT_FALSE(sk::WriteFileBytes(dir_, B({'x'})));
+    EXPECT_TRUE(IsDirectory(dir_));
+}
+
+TEST_F(StorageFiles, ReplaceFilePutsTemporaryInPlace) {
+    PutFile(P("config.ini"), "old");
+    PutFile(P("config.ini.new"), "new content");
+    EXPECT_TRUE(sk::ReplaceFile(P("config.ini.new"), P("config.ini")));
+    EXPECT_EQ(FileBytes(P("config.ini")), "new content");
+    EXPECT_EQ(FileBytes(P("config.ini.new")), std::nullopt);
+
+    EXPECT_FALSE(sk::ReplaceFile(P("missing.new"), P("config.ini")));
+    EXPECT_EQ(FileBytes(P("config.ini")), "new content");
+
+    PutFile(P("fresh.new"), "fresh");  // a target that does not exist yet
+    EXPECT_TRUE(sk::ReplaceFile(P("fresh.new"), P("fresh.ini")));
+    EXPECT_EQ(FileBytes(P("fresh.ini")), "fresh");
+}
+
+#ifndef _WIN32
+// The injected failures let the program's config rewrite be interrupted at each step.
+TEST_F(StorageFiles, HeadlessOnly_InjectedFileFailures) {
+    PutFile(P("config.ini"), "original");
+
+    platform::hooks::FailFileCreate();
+    EXPECT_FALSE(sk::WriteFileBytes(P("config.ini"), B({'n', 'e', 'w'})));
+    EXPECT_EQ(FileBytes(P("config.ini")), "original");
+    EXPECT_TRUE(sk::WriteFileBytes(P("config.ini.new"), B({'n'})));  // only the next one
+
+    platform::hooks::FailFileWrite(3, 2);  // the second create from now
+    EXPECT_TRUE(sk::WriteFileBytes(P("a.new"), {B({'1', '2'}), B({'3', '4'})}));
+    EXPECT_FALSE(sk::WriteFileBytes(P("b.new"), {B({'1', '2'}), B({'3', '4'}), B({'5'})}));
+    EXPECT_EQ(FileBytes(P("a.new")), "1234");
+    EXPECT_EQ(FileBytes(P("b.new")), "123");
+
+    platform::hooks::FailReplace();
+    EXPECT_FALSE(sk::ReplaceFile(P("config.ini.new"), P("config.ini")));
+    EXPECT_EQ(FileBytes(P("config.ini")), "original");
+    EXPECT_EQ(FileBytes(P("config.ini.new")), "n");
+    EXPECT_TRUE(sk::ReplaceFile(P("config.ini.new"), P("config.ini")));
+
+    PutFile(P("p.ini"), "[S]\r\nk=1\r\n");
+    platform::hooks::FailProfileWrite();
+    EXPECT_FALSE(sk::WriteIniText(P("p.ini"), "S", Text("k"), Text("2")));
+    EXPECT_EQ(FileBytes(P("p.ini")), "[S]\r\nk=1\r\n");
+    EXPECT_TRUE(sk::WriteIniText(P("p.ini"), "S", Text("k"), Text("2")));
+    EXPECT_EQ(FileBytes(P("p.ini")), "[S]\r\nk=2\r\n");
+}
+#endif
+
+TEST_F(StorageFiles, IniOfExclusivelyHeldFileReadsDefaultAndWritesNothing) {
+    PutFile(P("config.ini"), "[S]\r\nk=1\r\n");
+    const platform::FileHandle held = platform::HoldFileExclusively(P("config.ini"));
+    ASSERT_NE(held, 0);
+    EXPECT_EQ(sk::ReadIniText(P("config.ini"), "S", "k", Text("d")), "d");
+    EXPECT_FALSE(sk::WriteIniText(P("config.ini"), "S", Text("k"), Text("2")));
+    platform::ReleaseHeldFile(held);
+    EXPECT_EQ(FileBytes(P("config.ini")), "[S]\r\nk=1\r\n");
+}
+
+// --- registry ----------------------------------------------------------------------------------
+
+constexpr int kHkcu = 3;
+const std::string kBase = "Software\\SkiplaneTest";
+
+struct Stored {
+    std::uint32_t type;
+    Bytes data;
+    bool operator==(const Stored& o) const { return type == o.type && data == o.data; }
+};
+
+void PrintTo(const Stored& s, std::ostream* os) {
+    *os << "type " << s.type << ", " << testing::PrintToString(s.data);
+}
+
+std::optional<Stored> Query(RegistryRoot root, const std::string& key, const std::string& name) {
+    Stored s{};
+    if (!platform::RegistryQueryValue(root, key, name, s.type, s.data)) return std::nullopt;
+    return s;
+}
+
+class StorageRegistry : public testing::Test {
+protected:
+    void SetUp() override { Clean(); }
+    void TearDown() override {
+        Clean();
+#ifndef _WIN32
+        platform::hooks::SetRegistryWritable(true);
+#endif
+    }
+    // Deepest keys first: a key with subkeys cannot be deleted.
+    static void Clean() {
+        for (const char* k : {"\\A\\B", "\\A", "\\Leaf\\Child", "\\Leaf", "\\Kinds", ""})
+            platform::RegistryDeleteKey(RegistryRoot::CurrentUser, kBase + k);
+        platform::RegistryDeleteKey(RegistryRoot::ClassesRoot, "SkiplaneTest");
+        platform::RegistryDeleteKey(RegistryRoot::CurrentConfig, kBase);
+        platform::RegistryDeleteKey(RegistryRoot::LocalMachine, kBase);
+        platform::RegistryDeleteKey(RegistryRoot::Users, ".DEFAULT\\" + kBase);
+    }
+};
+
+TEST_F(StorageRegistry, ValueKindsAsStored) {
+    struct Case {
+        const char* name;
+        sk::RegistryValue value;
+        std::optional<Stored> stored;  // nullopt: nothing written, result false
+    };
+    const Case cases[] = {
+        {"int", std::int32_t{-5}, Stored{platform::kRegDword, B({0xFB, 0xFF, 0xFF, 0xFF})}},
+        {"int_big", std::int32_t{0x12345678},
+         Stored{platform::kRegDword, B({0x78, 0x56, 0x34, 0x12})}},
+        {"number", 2.9, Stored{platform::kRegDword, B({2, 0, 0, 0})}},
+        {"negative_number", -2.9, Stored{platform::kRegDword, B({0xFE, 0xFF, 0xFF, 0xFF})}},
+        {"text", Text("C:\\a b\\Skiplane.exe"),
+         Stored{platform::kRegSz, B({'C', ':', '\\', 'a', ' ', 'b', '\\', 'S', 'k', 'i', 'p', 'l',
+                                     'a', 'n', 'e', '.', 'e', 'x', 'e', 0})}},
+        {"chinese_text", Text("\xD6\xD0\xCE\xC4"),
+         Stored{platform::kRegSz, B({0xD6, 0xD0, 0xCE, 0xC4, 0})}},
+        {"empty_text", Text(), Stored{platform::kRegSz, B({0})}},
+        {"bytes", B({0, 1, 0xFF}), Stored{platform::kRegBinary, B({0, 1, 0xFF})}},
+        {"empty_bytes", Bytes(), Stored{platform::kRegBinary, Bytes()}},
+        {"logical", true, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const bool ok = sk::WriteRegistryValue(kHkcu, kBase + "\\Kinds\\" + c.name, c.value);
+        EXPECT_EQ(ok, c.stored.has_value());
+        EXPECT_EQ(Query(RegistryRoot::CurrentUser, kBase + "\\Kinds", c.name), c.stored);
+    }
+}
+
+TEST_F(StorageRegistry, LogicalStillCreatesTheKeyButNoValue) {
+    EXPECT_FALSE(sk::WriteRegistryValue(kHkcu, kBase + "\\A\\flag", false));
+    EXPECT_TRUE(platform::RegistryKeyExists(RegistryRoot::CurrentUser, kBase + "\\A"));
+    EXPECT_EQ(Query(RegistryRoot::CurrentUser, kBase + "\\A", "flag"), std::nullopt);
+}
+
+TEST_F(StorageRegistry, WriteCreatesIntermediateKeysAndOverwrites) {
+    EXPECT_TRUE(sk::WriteRegistryValue(kHkcu, kBase + "\\A\\B\\Skiplane", Text("one")));
+    EXPECT_TRUE(platform::RegistryKeyExists(RegistryRoot::CurrentUser, kBase + "\\A"));
+    EXPECT_TRUE(sk::WriteRegistryValue(kHkcu, kBase + "\\a\\b\\SKIPLANE", std::int32_t{7}));
+    EXPECT_EQ(Query(RegistryRoot::CurrentUser, kBase + "\\A\\B", "Skiplane"),
+              (Stored{platform::kRegDword, B({7, 0, 0, 0})}));
+}
+
+TEST_F(StorageRegistry, RootCodes) {
+    struct Case { int code; RegistryRoot root; std::string key; };
+    const Case cases[] = {
+        {3, RegistryRoot::CurrentUser, kBase},
+        {0, RegistryRoot::CurrentUser, kBase},
+        {6, RegistryRoot::CurrentUser, kBase},
+        {-1, RegistryRoot::CurrentUser, kBase},
+        {1, RegistryRoot::ClassesRoot, "SkiplaneTest"},
+        {2, RegistryRoot::CurrentConfig, kBase},
+        {4, RegistryRoot::LocalMachine, kBase},
+        {5, RegistryRoot::Users, ".DEFAULT\\" + kBase},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        const std::string name = "root" + std::to_string(c.code);
+        ASSERT_TRUE(sk::WriteRegistryValue(c.code, c.key + "\\" + name, std::int32_t{c.code}));
+        EXPECT_EQ(Query(c.root, c.key, name),
+                  (Stored{platform::kRegDword, B({c.code & 0xFF, c.code < 0 ? 0xFF : 0,
+                                                  c.code < 0 ? 0xFF : 0, c.code < 0 ? 0xFF : 0})}));
+        EXPECT_TRUE(sk::DeleteRegistryValue(c.code, c.key + "\\" + name));
+        EXPECT_EQ(Query(c.root, c.key, name), std::nullopt);
+    }
+}
+
+TEST_F(StorageRegistry, PathWithoutBackslashNamesValueUnderRoot) {
+    const std::string name = "SkiplaneTestValue";
+    EXPECT_TRUE(sk::WriteRegistryValue(kHkcu, name, Text("x")));
+    EXPECT_EQ(Query(RegistryRoot::CurrentUser, "", name), (Stored{platform::kRegSz, B({'x', 0})}));
+    EXPECT_TRUE(sk::DeleteRegistryValue(kHkcu, name));
+    EXPECT_EQ(Query(RegistryRoot::CurrentUser, "", name), std::nullopt);
+    EXPECT_FALSE(sk::DeleteRegistryValue(kHkcu, name));
+}
+
+TEST_F(StorageRegistry, DeleteValueKeepsItsKey) {
+    ASSERT_TRUE(sk::WriteRegistryValue(kHkcu, kBase + "\\A\\Skiplane", Text("C:\\s.exe")));
+    ASSERT_TRUE(sk::WriteRegistryValue(kHkcu, kBase + "\\A\\Other", Text("o")));
+    EXPECT_TRUE(sk::DeleteRegistryValue(kHkcu, kBase + "\\A\\skiplane"));
+    EXPECT_EQ(Query(RegistryRoot::CurrentUser, kBase + "\\A", "Skiplane"), std::nullopt);
+    EXPECT_EQ(Query(RegistryRoot::CurrentUser, kBase + "\\A", "Other"),
+              (Stored{platform::kRegSz, B({'o', 0})}));
+    EXPECT_TRUE(platform::RegistryKeyExists(RegistryRoot::CurrentUser, kBase + "\\A"));
+}
+
+TEST_F(StorageRegistry, DeleteFallsBackToKeyWithoutSubkeys) {
+    // No value "Leaf" in SkiplaneTest, but a key of that name with a value and no subkeys.
+    ASSERT_TRUE(sk::WriteRegistryValue(kHkcu, kBase + "\\Leaf\\v", std::int32_t{1}));
+    EXPECT_TRUE(sk::DeleteRegistryValue(kHkcu, kBase + "\\Leaf"));
+    EXPECT_FALSE(platform::RegistryKeyExists(RegistryRoot::CurrentUser, kBase + "\\Leaf"));
+    EXPECT_TRUE(platform::RegistryKeyExists(RegistryRoot::CurrentUser, kBase));
+}
+
+TEST_F(StorageRegistry, DeleteOfKeyWithSubkeysOrNothingFails) {
+    ASSERT_TRUE(sk::WriteRegistryValue(kHkcu, kBase + "\\Leaf\\Child\\v", std::int32_t{1}));
+    EXPECT_FALSE(sk::DeleteRegistryValue(kHkcu, kBase + "\\Leaf"));
+    EXPECT_TRUE(platform::RegistryKeyExists(RegistryRoot::CurrentUser, kBase + "\\Leaf\\Child"));
+    EXPECT_FALSE(sk::DeleteRegistryValue(kHkcu, kBase + "\\Leaf\\missing"));
+    EXPECT_FALSE(sk::DeleteRegistryValue(kHkcu, kBase + "\\Nowhere\\missing"));
+}
+
+#ifndef _WIN32
+TEST_F(StorageRegistry, HeadlessOnly_KeysListedAndReset) {
+    platform::hooks::ResetRegistry();
+    ASSERT_TRUE(sk::WriteRegistryValue(
+        4, "software\\microsoft\\windows\\CurrentVersion\\Run\\Skiplane",
+        Text("C:\\Skiplane.exe")));
+    EXPECT_EQ(platform::hooks::RegistryKeys(RegistryRoot::LocalMachine),
+              (std::vector<std::string>{"software", "software\\microsoft",
+                                        "software\\microsoft\\windows",
+                                        "software\\microsoft\\windows\\CurrentVersion",
+                                        "software\\microsoft\\windows\\CurrentVersion\\Run"}));
+    EXPECT_TRUE(platform::hooks::RegistryKeys(RegistryRoot::CurrentUser).empty());
+    platform::hooks::ResetRegistry();
+    EXPECT_TRUE(platform::hooks::RegistryKeys(RegistryRoot::LocalMachine).empty());
+}
+
+TEST_F(StorageRegistry, HeadlessOnly_WithoutRightsNothingChanges) {
+    ASSERT_TRUE(sk::WriteRegistryValue(kHkcu, kBase + "\\A\\v", std::int32_t{1}));
+    platform::hooks::SetRegistryWritable(false);
+    EXPECT_FALSE(sk::WriteRegistryValue(kHkcu, kBase + "\\A\\v", std::int32_t{2}));
+    EXPECT_FALSE(sk::WriteRegistryValue(kHkcu, kBase + "\\New\\v", std::int32_t{2}));
+    EXPECT_FALSE(sk::DeleteRegistryValue(kHkcu, kBase + "\\A\\v"));
+    EXPECT_FALSE(platform::RegistryKeyExists(RegistryRoot::CurrentUser, kBase + "\\New"));
+    platform::hooks::SetRegistryWritable(true);
+    EXPECT_EQ(Query(RegistryRoot::CurrentUser, kBase + "\\A", "v"),
+              (Stored{platform::kRegDword, B({1, 0, 0, 0})}));
+}
+#endif
+
+}  // namespace
