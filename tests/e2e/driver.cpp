@@ -1,0 +1,544 @@
+#include "tests/e2e/driver.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace e2e {
+
+namespace {
+
+struct FindChildCtx {
+    int id;
+    HWND found;
+};
+
+BOOL CALLBACK FindChildProc(HWND h, LPARAM lp) {
+    auto* ctx = reinterpret_cast<FindChildCtx*>(lp);
+    if (GetDlgCtrlID(h) == ctx->id) {
+        ctx->found = h;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Group box children may be children of the box or of the window: search every descendant.
+HWND FindDescendant(HWND parent, int id) {
+    FindChildCtx ctx{id, nullptr};
+    EnumChildWindows(parent, FindChildProc, reinterpret_cast<LPARAM>(&ctx));
+    return ctx.found;
+}
+
+std::string ClassOf(HWND h) {
+    char buf[256] = {};
+    GetClassNameA(h, buf, sizeof buf);
+    return buf;
+}
+
+// Plain SendMessage: Wine's SendMessageTimeout reports failure for some messages that
+// succeed (WM_GETFONT with no font set), and a modal loop in the program still answers.
+LRESULT SendTo(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+    return h ? SendMessageA(h, msg, wp, lp) : -1;
+}
+
+// List and combo items come back across processes in UTF-16 under Wine whatever the A/W
+// flavour of the call, so ask for UTF-16 and turn it into the ANSI code page ourselves.
+std::string ItemText(HWND h, UINT lenMsg, UINT textMsg, int index) {
+    LRESULT len = SendMessageW(h, lenMsg, index, 0);
+    if (len < 0) return {};
+    std::vector<wchar_t> wide(static_cast<size_t>(len) + 16, L'\0');
+    SendMessageW(h, textMsg, index, reinterpret_cast<LPARAM>(wide.data()));
+    int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1) return {};
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, out.data(), n, nullptr, nullptr);
+    out.resize(static_cast<size_t>(n) - 1);
+    return out;
+}
+
+std::string WindowText(HWND h) {
+    if (!h) return {};
+    std::vector<char> buf(8192, '\0');
+    SendTo(h, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data()));
+    return std::string(buf.data());
+}
+
+bool IsNativeKind(ui::Kind k) {
+    return k != ui::Kind::Window && k != ui::Kind::FileDialog && k != ui::Kind::DropTarget;
+}
+
+// Memory in the program's process, for messages whose buffers Wine does not carry across.
+class RemoteBuffer {
+public:
+    RemoteBuffer(HANDLE process, size_t size) : process_(process), size_(size) {
+        ptr_ = VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    }
+    ~RemoteBuffer() {
+        if (ptr_) VirtualFreeEx(process_, ptr_, 0, MEM_RELEASE);
+    }
+    LPARAM Address() const { return reinterpret_cast<LPARAM>(ptr_); }
+    bool Ok() const { return ptr_ != nullptr; }
+    bool Read(void* out, size_t n) const {
+        SIZE_T got = 0;
+        return n <= size_ && ReadProcessMemory(process_, ptr_, out, n, &got) && got == n;
+    }
+    bool Zero() const {
+        std::vector<char> z(size_, '\0');
+        SIZE_T put = 0;
+        return WriteProcessMemory(process_, ptr_, z.data(), size_, &put) && put == size_;
+    }
+
+private:
+    HANDLE process_;
+    size_t size_;
+    void* ptr_ = nullptr;
+};
+
+}  // namespace
+
+bool WaitUntil(const std::function<bool()>& cond, int timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (cond()) return true;
+        if (static_cast<int>(GetTickCount() - start) >= timeoutMs) return cond();
+        Sleep(20);
+    }
+}
+
+std::string MakeTempDir(const std::string& prefix) {
+    static int counter = 0;
+    char base[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, base);
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        char name[MAX_PATH + 64];
+        std::snprintf(name, sizeof name, "%s%s-%lu-%d", base, prefix.c_str(),
+                      static_cast<unsigned long>(GetCurrentProcessId()), ++counter);
+        if (CreateDirectoryA(name, nullptr)) return name;
+    }
+    return {};
+}
+
+void RemoveTree(const std::string& dir) {
+    if (dir.empty()) return;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = fd.cFileName;
+            if (name == "." || name == "..") continue;
+            std::string path = dir + "\\" + name;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(path);
+            } else {
+                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(path.c_str());
+            }
+        } while (FindNextFileA(h, &fd));
+        FindClose(h);
+    }
+    RemoveDirectoryA(dir.c_str());
+}
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+std::string ReadFileBytes(const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return {};
+    std::string out;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+    std::fclose(f);
+    return out;
+}
+
+bool FileExists(const std::string& path) {
+    DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool SaveScreenshot(const std::string& bmpPath) {
+    int w = GetSystemMetrics(SM_CXSCREEN);
+    int h = GetSystemMetrics(SM_CYSCREEN);
+    if (w <= 0 || h <= 0) return false;
+    HDC screen = GetDC(nullptr);
+    if (!screen) return false;
+    HDC mem = CreateCompatibleDC(screen);
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = h;  // bottom-up, as a .bmp file stores it
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 24;
+    bi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool ok = false;
+    if (dib && bits) {
+        HGDIOBJ old = SelectObject(mem, dib);
+        ok = BitBlt(mem, 0, 0, w, h, screen, 0, 0, SRCCOPY | CAPTUREBLT) != 0;
+        GdiFlush();
+        SelectObject(mem, old);
+        if (ok) {
+            DWORD stride = ((static_cast<DWORD>(w) * 3) + 3) & ~3u;
+            DWORD imageSize = stride * static_cast<DWORD>(h);
+            BITMAPFILEHEADER fh{};
+            fh.bfType = 0x4D42;  // "BM"
+            fh.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+            fh.bfSize = fh.bfOffBits + imageSize;
+            bi.bmiHeader.biSizeImage = imageSize;
+            std::string file(reinterpret_cast<const char*>(&fh), sizeof fh);
+            file.append(reinterpret_cast<const char*>(&bi.bmiHeader), sizeof(BITMAPINFOHEADER));
+            file.append(static_cast<const char*>(bits), imageSize);
+            ok = WriteFileBytes(bmpPath, file);
+        }
+    }
+    if (dib) DeleteObject(dib);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    return ok;
+}
+
+App::~App() {
+    Kill();
+    if (pi_.hThread) CloseHandle(pi_.hThread);
+    if (pi_.hProcess) CloseHandle(pi_.hProcess);
+}
+
+bool App::Start(const std::string& exePath, const std::string& workDir, int timeoutMs) {
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    std::string cmd = "\"" + exePath + "\"";
+    std::vector<char> cmdBuf(cmd.begin(), cmd.end());
+    cmdBuf.push_back('\0');
+    if (!CreateProcessA(exePath.c_str(), cmdBuf.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        workDir.empty() ? nullptr : workDir.c_str(), &si, &pi_)) {
+        pi_ = PROCESS_INFORMATION{};
+        return false;
+    }
+    WaitForInputIdle(pi_.hProcess, static_cast<DWORD>(timeoutMs));
+    // The window counts as there once every native control of the table exists.
+    return WaitUntil(
+        [this] {
+            main_ = FindMain();
+            if (!main_) return false;
+            for (const ui::ControlDef& d : ui::kControls) {
+                if (IsNativeKind(d.kind) && !FindDescendant(main_, ui::ControlId(d.id)))
+                    return false;
+            }
+            return true;
+        },
+        timeoutMs);
+}
+
+namespace {
+struct FindMainCtx {
+    DWORD pid;
+    HWND found;
+};
+BOOL CALLBACK FindMainProc(HWND h, LPARAM lp) {
+    auto* ctx = reinterpret_cast<FindMainCtx*>(lp);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    if (pid != ctx->pid) return TRUE;
+    HWND list = FindDescendant(h, ui::ControlId(ui::Ctl::列表框_列表));
+    if (list && lstrcmpiA(ClassOf(list).c_str(), "ListBox") == 0) {
+        ctx->found = h;
+        return FALSE;
+    }
+    return TRUE;
+}
+}  // namespace
+
+HWND App::FindMain() const {
+    if (!pi_.hProcess) return nullptr;
+    FindMainCtx ctx{pi_.dwProcessId, nullptr};
+    EnumWindows(FindMainProc, reinterpret_cast<LPARAM>(&ctx));
+    return ctx.found;
+}
+
+bool App::Running() const {
+    return pi_.hProcess && WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+DWORD App::WaitExit(int timeoutMs) {
+    if (!pi_.hProcess) return STILL_ACTIVE;
+    if (WaitForSingleObject(pi_.hProcess, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0)
+        return STILL_ACTIVE;
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(pi_.hProcess, &code);
+    return code;
+}
+
+void App::Kill() {
+    if (Running()) {
+        TerminateProcess(pi_.hProcess, 1);
+        WaitForSingleObject(pi_.hProcess, 5000);
+    }
+}
+
+HWND App::Hwnd(ui::Ctl c) const {
+    if (c == ui::Ctl::MainWindow) return main_;
+    return main_ ? FindDescendant(main_, ui::ControlId(c)) : nullptr;
+}
+
+std::string App::Caption() const { return WindowText(main_); }
+
+RECT App::WindowRect() const {
+    RECT r{};
+    GetWindowRect(main_, &r);
+    return r;
+}
+
+SIZE App::ClientSize() const {
+    RECT r{};
+    GetClientRect(main_, &r);
+    return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+bool App::MainVisible() const { return main_ && IsWindowVisible(main_); }
+
+std::string App::Text(ui::Ctl c) const { return WindowText(Hwnd(c)); }
+
+bool App::Enabled(ui::Ctl c) const {
+    HWND h = Hwnd(c);
+    return h && IsWindowEnabled(h);
+}
+
+bool App::Visible(ui::Ctl c) const {
+    HWND h = Hwnd(c);
+    return h && IsWindowVisible(h);
+}
+
+ui::Rect App::RectInClient(ui::Ctl c) const {
+    RECT r{};
+    GetWindowRect(Hwnd(c), &r);
+    MapWindowPoints(HWND_DESKTOP, main_, reinterpret_cast<POINT*>(&r), 2);
+    return ui::Rect{r.left, r.top, r.right - r.left, r.bottom - r.top};
+}
+
+std::string App::ClassName(ui::Ctl c) const { return ClassOf(Hwnd(c)); }
+LONG App::Style(ui::Ctl c) const { return GetWindowLongA(Hwnd(c), GWL_STYLE); }
+LONG App::ExStyle(ui::Ctl c) const { return GetWindowLongA(Hwnd(c), GWL_EXSTYLE); }
+
+LRESULT App::Send(ui::Ctl c, UINT msg, WPARAM wp, LPARAM lp) const {
+    return SendTo(Hwnd(c), msg, wp, lp);
+}
+
+bool App::Click(ui::Ctl button) const {
+    HWND h = Hwnd(button);
+    // A user cannot click a greyed button; BM_CLICK would click it all the same.
+    if (!h || !IsWindowEnabled(h)) return false;
+    return PostMessageA(h, BM_CLICK, 0, 0) != 0;
+}
+
+bool App::Type(ui::Ctl edit, const std::string& chars) const {
+    HWND h = Hwnd(edit);
+    if (!h) return false;
+    for (unsigned char ch : chars) {
+        if (!PostMessageA(h, WM_CHAR, ch, 1)) return false;
+    }
+    return true;
+}
+
+bool App::PressKey(ui::Ctl target, int vk) const {
+    HWND h = Hwnd(target);
+    if (!h) return false;
+    UINT scan = MapVirtualKeyA(static_cast<UINT>(vk), 0);
+    LPARAM down = 1 | (static_cast<LPARAM>(scan) << 16);
+    LPARAM up = down | (1L << 30) | (1L << 31);
+    return PostMessageA(h, WM_KEYDOWN, static_cast<WPARAM>(vk), down) &&
+           PostMessageA(h, WM_KEYUP, static_cast<WPARAM>(vk), up);
+}
+
+bool App::SelectListItem(ui::Ctl list, int index) const {
+    HWND h = Hwnd(list);
+    if (!h || !IsWindowEnabled(h)) return false;
+    LRESULT count = SendTo(h, LB_GETCOUNT, 0, 0);
+    if (index < 0 || index >= count) return false;
+    // The item's rectangle from its height and the first visible row: plain numbers, so
+    // nothing needs carrying between the processes.
+    LRESULT top = SendTo(h, LB_GETTOPINDEX, 0, 0);
+    LRESULT height = SendTo(h, LB_GETITEMHEIGHT, 0, 0);
+    if (top < 0 || height <= 0 || index < top) return false;
+    int y = static_cast<int>((index - top) * height + height / 2);
+    RECT client{};
+    GetClientRect(h, &client);
+    if (y >= client.bottom) return false;
+    LPARAM at = MAKELPARAM(10, y);
+    return PostMessageA(h, WM_LBUTTONDOWN, MK_LBUTTON, at) &&
+           PostMessageA(h, WM_LBUTTONUP, 0, at);
+}
+
+bool App::PostToMain(UINT msg, WPARAM wp, LPARAM lp) const {
+    return main_ && PostMessageA(main_, msg, wp, lp) != 0;
+}
+
+bool App::PostTray(UINT mouseMsg) const {
+    return PostToMain(ui::kTrayCallbackMessage, ui::kTrayIconId, mouseMsg);
+}
+
+bool App::PostMenuCommand(ui::Menu item) const {
+    return PostToMain(WM_COMMAND, MAKEWPARAM(ui::MenuCommand(item), 0), 0);
+}
+
+bool App::Close() const { return PostToMain(WM_CLOSE, 0, 0); }
+
+bool App::Sync(int timeoutMs) const {
+    // Flip the modified flag of the read-only path box: no event, nothing drawn.
+    HWND h = Hwnd(ui::Ctl::编辑框_目录);
+    if (!h) return false;
+    LRESULT want = SendTo(h, EM_GETMODIFY, 0, 0) ? 0 : 1;
+    if (!PostMessageA(h, EM_SETMODIFY, static_cast<WPARAM>(want), 0)) return false;
+    bool ok = WaitUntil([&] { return SendTo(h, EM_GETMODIFY, 0, 0) == want; }, timeoutMs);
+    PostMessageA(h, EM_SETMODIFY, want ? 0 : 1, 0);
+    return ok;
+}
+
+std::vector<std::string> App::ListItems(ui::Ctl list) const {
+    HWND h = Hwnd(list);
+    std::vector<std::string> items;
+    LRESULT n = SendTo(h, LB_GETCOUNT, 0, 0);
+    for (int i = 0; i < n; ++i) items.push_back(ItemText(h, LB_GETTEXTLEN, LB_GETTEXT, i));
+    return items;
+}
+
+int App::ListSelection(ui::Ctl list) const {
+    return static_cast<int>(Send(list, LB_GETCURSEL));
+}
+
+int App::ListItemHeight(ui::Ctl list) const {
+    return static_cast<int>(Send(list, LB_GETITEMHEIGHT));
+}
+
+std::vector<std::string> App::ComboItems(ui::Ctl combo) const {
+    HWND h = Hwnd(combo);
+    std::vector<std::string> items;
+    LRESULT n = SendTo(h, CB_GETCOUNT, 0, 0);
+    for (int i = 0; i < n; ++i) items.push_back(ItemText(h, CB_GETLBTEXTLEN, CB_GETLBTEXT, i));
+    return items;
+}
+
+int App::ComboSelection(ui::Ctl combo) const {
+    return static_cast<int>(Send(combo, CB_GETCURSEL));
+}
+
+std::string App::ComboText(ui::Ctl combo) const {
+    int sel = ComboSelection(combo);
+    if (sel < 0) return {};
+    std::vector<std::string> items = ComboItems(combo);
+    return sel < static_cast<int>(items.size()) ? items[sel] : std::string();
+}
+
+bool App::Checked(ui::Ctl box) const { return Send(box, BM_GETCHECK) == BST_CHECKED; }
+
+std::vector<int> App::StatusParts() const {
+    HWND h = Hwnd(ui::Ctl::状态条_状态);
+    constexpr int kMax = 16;
+    RemoteBuffer buf(pi_.hProcess, kMax * sizeof(int));
+    if (!h || !buf.Ok()) return {};
+    LRESULT n = SendTo(h, SB_GETPARTS, kMax, buf.Address());
+    if (n <= 0 || n > kMax) return {};
+    std::vector<int> parts(static_cast<size_t>(n));
+    if (!buf.Read(parts.data(), parts.size() * sizeof(int))) return {};
+    return parts;
+}
+
+std::string App::StatusText(int panel) const {
+    HWND h = Hwnd(ui::Ctl::状态条_状态);
+    if (!h) return {};
+    LRESULT lenInfo = SendTo(h, SB_GETTEXTLENGTHA, panel, 0);
+    if (lenInfo == -1) return {};
+    size_t len = LOWORD(lenInfo);
+    RemoteBuffer buf(pi_.hProcess, len + 16);
+    if (!buf.Ok() || !buf.Zero()) return {};
+    SendTo(h, SB_GETTEXTA, panel, buf.Address());
+    std::vector<char> local(len + 16, '\0');
+    if (!buf.Read(local.data(), local.size())) return {};
+    return std::string(local.data());
+}
+
+namespace {
+struct FindBoxesCtx {
+    DWORD pid;
+    std::vector<HWND> found;
+};
+BOOL CALLBACK FindBoxesProc(HWND h, LPARAM lp) {
+    auto* ctx = reinterpret_cast<FindBoxesCtx*>(lp);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    if (pid == ctx->pid && IsWindowVisible(h) && ClassOf(h) == "#32770") ctx->found.push_back(h);
+    return TRUE;
+}
+BOOL CALLBACK CollectButtonsProc(HWND h, LPARAM lp) {
+    auto* ids = reinterpret_cast<std::vector<int>*>(lp);
+    if (IsWindowVisible(h) && lstrcmpiA(ClassOf(h).c_str(), "Button") == 0)
+        ids->push_back(GetDlgCtrlID(h));
+    return TRUE;
+}
+}  // namespace
+
+namespace {
+struct FindPopupCtx {
+    DWORD pid;
+    HWND found;
+};
+BOOL CALLBACK FindPopupProc(HWND h, LPARAM lp) {
+    auto* ctx = reinterpret_cast<FindPopupCtx*>(lp);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    if (pid == ctx->pid && IsWindowVisible(h) && ClassOf(h) == "#32768") {
+        ctx->found = h;
+        return FALSE;
+    }
+    return TRUE;
+}
+}  // namespace
+
+HWND App::PopupMenuWindow() const {
+    FindPopupCtx ctx{pi_.dwProcessId, nullptr};
+    if (pi_.hProcess) EnumWindows(FindPopupProc, reinterpret_cast<LPARAM>(&ctx));
+    return ctx.found;
+}
+
+std::vector<MessageBoxInfo> App::MessageBoxes() const {
+    FindBoxesCtx ctx{pi_.dwProcessId, {}};
+    if (pi_.hProcess) EnumWindows(FindBoxesProc, reinterpret_cast<LPARAM>(&ctx));
+    std::vector<MessageBoxInfo> boxes;
+    for (HWND h : ctx.found) {
+        MessageBoxInfo info;
+        info.hwnd = h;
+        info.caption = WindowText(h);
+        info.text = WindowText(GetDlgItem(h, 0xFFFF));  // the message text's static
+        EnumChildWindows(h, CollectButtonsProc, reinterpret_cast<LPARAM>(&info.buttons));
+        boxes.push_back(std::move(info));
+    }
+    return boxes;
+}
+
+bool App::WaitMessageBox(MessageBoxInfo* out, int timeoutMs) const {
+    std::vector<MessageBoxInfo> boxes;
+    bool found = WaitUntil(
+        [&] {
+            boxes = MessageBoxes();
+            return boxes.size() == 1 && !boxes[0].buttons.empty();
+        },
+        timeoutMs);
+    if (found && out) *out = boxes[0];
+    return found;
+}
+
+bool App::PressMessageBoxButton(const MessageBoxInfo& box, int id) {
+    HWND button = GetDlgItem(box.hwnd, id);
+    if (!button) return false;
+    return PostMessageA(box.hwnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                        reinterpret_cast<LPARAM>(button)) != 0;
+}
+
+}  // namespace e2e

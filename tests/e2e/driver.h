@@ -1,0 +1,116 @@
+// Drives the real Skiplane.exe from outside, as a user and as a window inspector would: starts
+// the process, finds its main window and controls by the ids of the window table, reads and
+// changes them through window messages, answers message boxes and takes screenshots. Built
+// with MinGW and run under Wine in the same prefix (and virtual desktop) as the program.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ui/window_table.h"
+
+namespace e2e {
+
+// Polls cond every 20 ms until it holds or timeoutMs passes; gives the last result.
+bool WaitUntil(const std::function<bool()>& cond, int timeoutMs = 10000);
+
+// File helpers for the test folders (paths and contents are bytes).
+std::string MakeTempDir(const std::string& prefix);
+void RemoveTree(const std::string& dir);
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+std::string ReadFileBytes(const std::string& path);
+bool FileExists(const std::string& path);
+
+// A screenshot of the whole screen (the virtual desktop under Wine) as a 24-bit .bmp file.
+bool SaveScreenshot(const std::string& bmpPath);
+
+// A message box (dialog class #32770) shown by the program.
+struct MessageBoxInfo {
+    HWND hwnd = nullptr;
+    std::string caption;
+    std::string text;
+    std::vector<int> buttons;  // ids of its push buttons (IDOK, IDYES, ...), in z-order
+};
+
+class App {
+public:
+    App() = default;
+    ~App();
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
+
+    // Starts exePath with workDir as its current directory and waits until its main window
+    // exists with all its controls. False if the process does not start or no window appears.
+    bool Start(const std::string& exePath, const std::string& workDir, int timeoutMs = 10000);
+    DWORD Pid() const { return pi_.dwProcessId; }
+    bool Running() const;
+    // Waits for the process to end; gives its exit code, or STILL_ACTIVE on timeout.
+    DWORD WaitExit(int timeoutMs = 10000);
+    // Ends the process if it still runs (test cleanup).
+    void Kill();
+
+    HWND Main() const { return main_; }
+    HWND Hwnd(ui::Ctl c) const;
+
+    // The main window.
+    std::string Caption() const;
+    RECT WindowRect() const;  // screen coordinates
+    SIZE ClientSize() const;
+    bool MainVisible() const;
+
+    // Any control.
+    std::string Text(ui::Ctl c) const;
+    bool Enabled(ui::Ctl c) const;
+    bool Visible(ui::Ctl c) const;
+    ui::Rect RectInClient(ui::Ctl c) const;  // relative to the main window's client area
+    std::string ClassName(ui::Ctl c) const;
+    LONG Style(ui::Ctl c) const;
+    LONG ExStyle(ui::Ctl c) const;
+    LRESULT Send(ui::Ctl c, UINT msg, WPARAM wp = 0, LPARAM lp = 0) const;
+
+    // Input. Posted, so that a handler that opens a modal box does not block the driver.
+    bool Click(ui::Ctl button) const;
+    bool Type(ui::Ctl edit, const std::string& chars) const;
+    bool PressKey(ui::Ctl target, int vk) const;
+    bool SelectListItem(ui::Ctl list, int index) const;
+    bool PostToMain(UINT msg, WPARAM wp, LPARAM lp) const;
+    bool PostTray(UINT mouseMsg) const;
+    bool PostMenuCommand(ui::Menu item) const;
+    bool Close() const;  // WM_CLOSE to the main window
+    // A round trip through the program's message queue: true once everything posted before
+    // has been handled (the queue is first in, first out).
+    bool Sync(int timeoutMs = 10000) const;
+
+    // Lists, combo box, check boxes.
+    std::vector<std::string> ListItems(ui::Ctl list) const;
+    int ListSelection(ui::Ctl list) const;
+    int ListItemHeight(ui::Ctl list) const;
+    std::vector<std::string> ComboItems(ui::Ctl combo) const;
+    int ComboSelection(ui::Ctl combo) const;
+    std::string ComboText(ui::Ctl combo) const;
+    bool Checked(ui::Ctl box) const;
+
+    // Status bar: panel right edges and texts, read through a buffer in the program's process.
+    std::vector<int> StatusParts() const;
+    std::string StatusText(int panel) const;
+
+    // The program's open popup menu window (class #32768), or null.
+    HWND PopupMenuWindow() const;
+
+    // Message boxes of the program's process that are visible now.
+    std::vector<MessageBoxInfo> MessageBoxes() const;
+    // Waits for exactly one such box.
+    bool WaitMessageBox(MessageBoxInfo* out, int timeoutMs = 10000) const;
+    static bool PressMessageBoxButton(const MessageBoxInfo& box, int id);
+
+private:
+    HWND FindMain() const;
+
+    PROCESS_INFORMATION pi_{};
+    HWND main_ = nullptr;
+};
+
+}  // namespace e2e
