@@ -6,77 +6,22 @@
 // skipped under Wine and pin Windows' behaviour on the headless layer.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-#include <sys/stat.h>
-#ifdef _WIN32
-#include <direct.h>
-#else
-#include <unistd.h>
-#endif
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "platform/storage.h"
 #include "services/storage.h"
+#include "tests/unit/scratch_dir.h"
 
 namespace {
 
-// --- a scratch directory, without <filesystem> (its <chrono> does not build with GBK literals)
-std::string Native(std::string path) {
-#ifndef _WIN32
-    for (char& c : path)
-        if (c == '\\') c = '/';
-#endif
-    return path;
-}
-
-// The scratch directory holds case files only.
-void RemoveDirectoryAndFiles(const std::string& path) {
-    if (DIR* d = ::opendir(Native(path).c_str())) {
-        while (const dirent* e = ::readdir(d)) std::remove(Native(path + "\\" + e->d_name).c_str());
-        ::closedir(d);
-    }
-#ifdef _WIN32
-    ::_rmdir(Native(path).c_str());
-#else
-    ::rmdir(Native(path).c_str());
-#endif
-}
-
-bool MakeDirectory(const std::string& path) {
-#ifdef _WIN32
-    return ::_mkdir(Native(path).c_str()) == 0;
-#else
-    return ::mkdir(Native(path).c_str(), 0755) == 0;
-#endif
-}
-
-// A new empty directory under the temporary folder, named in Windows form as the program
-// names its paths.
-std::string NewScratchDirectory(const char* prefix) {
-#ifdef _WIN32
-    const char* temp = std::getenv("TEMP");
-    std::string root = temp && *temp ? temp : "C:\\windows\\temp";
-#else
-    const char* temp = std::getenv("TMPDIR");
-    std::string root = temp && *temp ? temp : "/tmp";
-    for (char& c : root)
-        if (c == '/') c = '\\';
-#endif
-    if (!root.empty() && root.back() == '\\') root.pop_back();
-    std::random_device random;
-    for (;;) {
-        const std::string dir = root + "\\" + prefix + std::to_string(random() % 1000000000u);
-        if (MakeDirectory(dir)) return dir;
-    }
-}
+using namespace scratch;
 
 using sk::Opt;
 using sk::Text;
@@ -280,7 +225,7 @@ std::optional<std::string> FileBytes(const std::string& path) {
 class ProfileCases : public testing::TestWithParam<ProfileCase> {
 protected:
     static void SetUpTestSuite() { directory_ = NewScratchDirectory("skiplane_profile_"); }
-    static void TearDownTestSuite() { RemoveDirectoryAndFiles(directory_); }
+    static void TearDownTestSuite() { RemoveTree(directory_); }
     static std::string directory_;
 };
 
