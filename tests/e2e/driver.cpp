@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace e2e {
@@ -205,6 +206,37 @@ bool SaveScreenshot(const std::string& bmpPath) {
     return ok;
 }
 
+std::string ToWindowsPath(std::string p) {
+    if (!p.empty() && p[0] == '/') p = "Z:" + p;
+    for (char& c : p)
+        if (c == '/') c = '\\';
+    return p;
+}
+
+std::string ArgValue(const char* name) {
+    std::string prefix = std::string("--") + name + "=";
+    for (int i = 1; i < __argc; ++i) {
+        if (std::strncmp(__argv[i], prefix.c_str(), prefix.size()) == 0)
+            return __argv[i] + prefix.size();
+    }
+    return {};
+}
+
+std::string SkiplanePath() { return ToWindowsPath(ArgValue("skiplane")); }
+
+std::string ArtifactsDir() {
+    std::string dir = ArgValue("artifacts");
+    dir = dir.empty() ? std::string("e2e-artifacts") : ToWindowsPath(dir);
+    CreateDirectoryA(dir.c_str(), nullptr);
+    return dir;
+}
+
+std::string Lines(const std::vector<std::string>& lines) {
+    std::string out;
+    for (const std::string& l : lines) out += l + "\r\n";
+    return out;
+}
+
 App::~App() {
     Kill();
     if (pi_.hThread) CloseHandle(pi_.hThread);
@@ -345,6 +377,13 @@ bool App::Type(ui::Ctl edit, const std::string& chars) const {
         if (!PostMessageA(h, WM_CHAR, ch, 1)) return false;
     }
     return true;
+}
+
+bool App::Retype(ui::Ctl edit, const std::string& chars) const {
+    HWND h = Hwnd(edit);
+    if (!h || !PostMessageA(h, EM_SETSEL, 0, -1)) return false;
+    if (chars.empty()) return PostMessageA(h, WM_CHAR, VK_BACK, 1) != 0;
+    return Type(edit, chars);
 }
 
 bool App::PressKey(ui::Ctl target, int vk) const {
@@ -539,6 +578,69 @@ bool App::PressMessageBoxButton(const MessageBoxInfo& box, int id) {
     if (!button) return false;
     return PostMessageA(box.hwnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                         reinterpret_cast<LPARAM>(button)) != 0;
+}
+
+namespace {
+// Wine's open dialog has the file name in edt1; the Vista-style template has it in the edit of
+// the combo box cmb13.
+constexpr int kFileNameEdit = 0x480;   // edt1
+constexpr int kFileNameCombo = 0x47C;  // cmb13
+constexpr int kFileTypeCombo = 0x470;  // cmb1
+
+HWND FileNameField(HWND dialog) {
+    HWND combo = FindDescendant(dialog, kFileNameCombo);
+    if (combo && IsWindowVisible(combo)) {
+        HWND edit = FindWindowExA(combo, nullptr, "Edit", nullptr);
+        if (edit) return edit;
+    }
+    HWND edit = FindDescendant(dialog, kFileNameEdit);
+    return edit && IsWindowVisible(edit) ? edit : nullptr;
+}
+}  // namespace
+
+bool App::WaitFileDialog(FileDialogInfo* out, int timeoutMs) const {
+    FileDialogInfo found;
+    bool ok = WaitUntil(
+        [&] {
+            FindBoxesCtx ctx{pi_.dwProcessId, {}};
+            if (pi_.hProcess) EnumWindows(FindBoxesProc, reinterpret_cast<LPARAM>(&ctx));
+            for (HWND h : ctx.found) {
+                HWND field = FileNameField(h);
+                if (!field || !GetDlgItem(h, IDOK)) continue;
+                found.hwnd = h;
+                found.fileName = field;
+                return true;
+            }
+            return false;
+        },
+        timeoutMs);
+    if (!ok) return false;
+    found.caption = WindowText(found.hwnd);
+    HWND types = FindDescendant(found.hwnd, kFileTypeCombo);
+    LRESULT n = SendTo(types, CB_GETCOUNT, 0, 0);
+    for (int i = 0; i < n; ++i)
+        found.filters.push_back(ItemText(types, CB_GETLBTEXTLEN, CB_GETLBTEXT, i));
+    if (out) *out = found;
+    return true;
+}
+
+std::string App::FileDialogName(const FileDialogInfo& dialog) {
+    return WindowText(dialog.fileName);
+}
+
+bool App::ChooseInFileDialog(const FileDialogInfo& dialog, const std::string& path) {
+    if (!dialog.fileName) return false;
+    if (!SendMessageA(dialog.fileName, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str())))
+        return false;
+    HWND open = GetDlgItem(dialog.hwnd, IDOK);
+    return open && PostMessageA(dialog.hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                                reinterpret_cast<LPARAM>(open)) != 0;
+}
+
+bool App::CancelFileDialog(const FileDialogInfo& dialog) {
+    HWND cancel = GetDlgItem(dialog.hwnd, IDCANCEL);
+    return cancel && PostMessageA(dialog.hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                                  reinterpret_cast<LPARAM>(cancel)) != 0;
 }
 
 }  // namespace e2e

@@ -27,12 +27,31 @@ bool FileExists(const std::string& path);
 // A screenshot of the whole screen (the virtual desktop under Wine) as a 24-bit .bmp file.
 bool SaveScreenshot(const std::string& bmpPath);
 
+// Command line and paths of the test programs. Unix paths are reached through Wine's Z: drive.
+std::string ToWindowsPath(std::string p);
+// The value of --name=value among the program's arguments, or empty text.
+std::string ArgValue(const char* name);
+// --skiplane=<path of Skiplane.exe>, as a Windows path.
+std::string SkiplanePath();
+// --artifacts=<folder for screenshots> (default: e2e-artifacts in the current folder), created.
+std::string ArtifactsDir();
+// The lines joined, each ended by CR LF: a file as the profile functions write it.
+std::string Lines(const std::vector<std::string>& lines);
+
 // A message box (dialog class #32770) shown by the program.
 struct MessageBoxInfo {
     HWND hwnd = nullptr;
     std::string caption;
     std::string text;
     std::vector<int> buttons;  // ids of its push buttons (IDOK, IDYES, ...), in z-order
+};
+
+// The open-file dialog shown by the program: a #32770 window with a file-name field.
+struct FileDialogInfo {
+    HWND hwnd = nullptr;
+    std::string caption;
+    HWND fileName = nullptr;           // the edit the user types the file name into
+    std::vector<std::string> filters;  // the descriptions in its file-type list
 };
 
 class App {
@@ -74,6 +93,9 @@ public:
     // Input. Posted, so that a handler that opens a modal box does not block the driver.
     bool Click(ui::Ctl button) const;
     bool Type(ui::Ctl edit, const std::string& chars) const;
+    // Selects the whole text of the edit box and types over it; empty chars erases it with
+    // Backspace. Typed characters pass the program's input filters like a user's keys.
+    bool Retype(ui::Ctl edit, const std::string& chars) const;
     bool PressKey(ui::Ctl target, int vk) const;
     bool SelectListItem(ui::Ctl list, int index) const;
     bool PostToMain(UINT msg, WPARAM wp, LPARAM lp) const;
@@ -105,6 +127,14 @@ public:
     // Waits for exactly one such box.
     bool WaitMessageBox(MessageBoxInfo* out, int timeoutMs = 10000) const;
     static bool PressMessageBoxButton(const MessageBoxInfo& box, int id);
+
+    // The program's visible open-file dialog; waits for it to appear.
+    bool WaitFileDialog(FileDialogInfo* out, int timeoutMs = 10000) const;
+    // The text of the dialog's file-name field.
+    static std::string FileDialogName(const FileDialogInfo& dialog);
+    // Puts the path into the file-name field and presses Open, or presses Cancel.
+    static bool ChooseInFileDialog(const FileDialogInfo& dialog, const std::string& path);
+    static bool CancelFileDialog(const FileDialogInfo& dialog);
 
 private:
     HWND FindMain() const;

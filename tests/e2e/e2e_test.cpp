@@ -22,37 +22,9 @@ using ui::Ctl;
 
 namespace {
 
-// Unix paths are reached through Wine's Z: drive.
-std::string ToWindowsPath(std::string p) {
-    if (!p.empty() && p[0] == '/') p = "Z:" + p;
-    for (char& c : p)
-        if (c == '/') c = '\\';
-    return p;
-}
-
-std::string ArgValue(const char* name) {
-    std::string prefix = std::string("--") + name + "=";
-    for (int i = 1; i < __argc; ++i) {
-        if (std::strncmp(__argv[i], prefix.c_str(), prefix.size()) == 0)
-            return __argv[i] + prefix.size();
-    }
-    return {};
-}
-
-std::string SkiplanePath() { return ToWindowsPath(ArgValue("skiplane")); }
-
-std::string ArtifactsDir() {
-    std::string dir = ArgValue("artifacts");
-    dir = dir.empty() ? std::string("e2e-artifacts") : ToWindowsPath(dir);
-    CreateDirectoryA(dir.c_str(), nullptr);
-    return dir;
-}
-
-std::string Lines(const std::vector<std::string>& lines) {
-    std::string out;
-    for (const std::string& l : lines) out += l + "\r\n";
-    return out;
-}
+using e2e::ArtifactsDir;
+using e2e::Lines;
+using e2e::SkiplanePath;
 
 // Two nodes, the second with a Chinese remark, and every shared setting stored. The node keys
 // are in the order in which the program saves them, so that saving the same values gives the

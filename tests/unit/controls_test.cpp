@@ -204,3 +204,19 @@ TEST(TypingFilter, EachInputModeAdmitsItsCharacters) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ControlModel, WindowIconIsOne48x48ImageOf32BitsAsACompleteIconFile) {
+    const sk::Bytes icon = ui::WindowIcon();
+    ASSERT_EQ(icon.size(), 9662u);
+    const sk::Bytes header(icon.begin(), icon.begin() + 8);
+    EXPECT_EQ(header, (sk::Bytes{0, 0, 1, 0, 1, 0, 48, 48}));  // icon, one image, 48x48
+    EXPECT_EQ(icon[12] | icon[13] << 8, 32);                   // bits per pixel
+    const std::uint32_t imageSize = icon[14] | icon[15] << 8 | icon[16] << 16 | icon[17] << 24;
+    const std::uint32_t imageOffset = icon[18] | icon[19] << 8 | icon[20] << 16 | icon[21] << 24;
+    EXPECT_EQ(imageOffset, 22u);
+    EXPECT_EQ(imageOffset + imageSize, 9662u);
+}
+
+}  // namespace
