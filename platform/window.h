@@ -67,11 +67,11 @@ void SetStatusText(int panel, std::string_view text);
 sk::Bytes WindowIcon();  // the window's icon as a complete icon file
 
 // Open-file dialog; path in: the file name shown, out: the confirmed choice.
-struct FileDialogSpec {
+struct FileDialogOptions {
     std::string title, filter /* "desc|pattern||" */, initialDir, defaultExt;
     int filterIndex;  // 1-based
 };
-bool OpenFileDialog(const FileDialogSpec& spec, std::string& path);
+bool OpenFileDialog(const FileDialogOptions& options, std::string& path);
 
 // Native message box (MessageBoxA style bits); returns the native button id (IDOK 1 ...).
 int MessageBox(std::string_view text, std::string_view caption, unsigned style,

@@ -200,13 +200,13 @@ Text DialogFileName(Ctl) { return g_dialogFile; }
 std::intptr_t GetWindowHandle() { return platform::MainWindowHandle(); }
 
 bool FileDialogOpen(Ctl) {
-    platform::FileDialogSpec spec;
-    spec.filter = kClientFilter;
-    if (spec.filter.size() < 2 || spec.filter.compare(spec.filter.size() - 2, 2, "||") != 0)
-        spec.filter += "||";
-    spec.filterIndex = 1;
+    platform::FileDialogOptions options;
+    options.filter = kClientFilter;
+    if (options.filter.size() < 2 || options.filter.compare(options.filter.size() - 2, 2, "||") != 0)
+        options.filter += "||";
+    options.filterIndex = 1;
     std::string path = g_dialogFile;
-    if (!platform::OpenFileDialog(spec, path)) return false;
+    if (!platform::OpenFileDialog(options, path)) return false;
     g_dialogFile = path;
     return true;
 }

@@ -63,7 +63,11 @@ const std::vector<TrayCall>& TrayCalls();
 int LiveIcons();  // icon handles created and not yet destroyed
 
 const std::vector<std::vector<platform::PopupEntry>>& Popups();
-const std::vector<platform::FileDialogSpec>& FileDialogs();
+struct FileDialogShown {
+    platform::FileDialogOptions options;
+    std::string initialFile;  // the file name it opened with
+};
+const std::vector<FileDialogShown>& FileDialogs();
 bool TopMost();
 int TopMostChanges();  // how many times always-on-top was written
 struct Geometry { int left, top, width, height; };

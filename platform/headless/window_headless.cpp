@@ -50,7 +50,7 @@ struct State {
     std::vector<TrayCall> trayCalls;
     int liveIcons = 0;
     std::vector<std::vector<platform::PopupEntry>> popups;
-    std::vector<platform::FileDialogSpec> fileDialogs;
+    std::vector<FileDialogShown> fileDialogs;
 };
 State g;
 
@@ -218,7 +218,7 @@ const std::vector<MessageBoxShown>& MessageBoxes() { return g.messageBoxes; }
 const std::vector<TrayCall>& TrayCalls() { return g.trayCalls; }
 int LiveIcons() { return g.liveIcons; }
 const std::vector<std::vector<platform::PopupEntry>>& Popups() { return g.popups; }
-const std::vector<platform::FileDialogSpec>& FileDialogs() { return g.fileDialogs; }
+const std::vector<FileDialogShown>& FileDialogs() { return g.fileDialogs; }
 bool TopMost() { return g.topMost; }
 int TopMostChanges() { return g.topMostChanges; }
 Geometry WindowGeometry() {
@@ -320,9 +320,8 @@ std::string StatusText(int panel) { return g.statusTexts[panel]; }
 void SetStatusText(int panel, std::string_view text) { g.statusTexts[panel].assign(text); }
 sk::Bytes WindowIcon() { return sk::Bytes(res::kIconFile, res::kIconFile + sizeof(res::kIconFile)); }
 
-bool OpenFileDialog(const FileDialogSpec& spec, std::string& path) {
-    g.fileDialogs.push_back(spec);
-    g.fileDialogs.back().title = path;  // the file name the dialog opened with
+bool OpenFileDialog(const FileDialogOptions& options, std::string& path) {
+    g.fileDialogs.push_back({options, path});
     if (g.dialogAnswers.empty()) return false;
     std::optional<std::string> answer = g.dialogAnswers.front();
     g.dialogAnswers.pop_front();

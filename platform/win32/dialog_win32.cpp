@@ -31,8 +31,8 @@ std::string FilterList(std::string filter) {
 }
 }  // namespace
 
-bool OpenFileDialog(const FileDialogSpec& spec, std::string& path) {
-    std::string filter = FilterList(spec.filter);
+bool OpenFileDialog(const FileDialogOptions& options, std::string& path) {
+    std::string filter = FilterList(options.filter);
     std::vector<char> file(4096, '\0');
     std::memcpy(file.data(), path.data(), std::min(path.size(), file.size() - 1));
 
@@ -40,12 +40,12 @@ bool OpenFileDialog(const FileDialogSpec& spec, std::string& path) {
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = win32::MainHwnd();
     ofn.lpstrFilter = filter.empty() ? nullptr : filter.c_str();
-    ofn.nFilterIndex = static_cast<DWORD>(std::max(1, spec.filterIndex));
+    ofn.nFilterIndex = static_cast<DWORD>(std::max(1, options.filterIndex));
     ofn.lpstrFile = file.data();
     ofn.nMaxFile = static_cast<DWORD>(file.size());
-    ofn.lpstrInitialDir = spec.initialDir.empty() ? nullptr : spec.initialDir.c_str();
-    ofn.lpstrTitle = spec.title.empty() ? nullptr : spec.title.c_str();
-    ofn.lpstrDefExt = spec.defaultExt.empty() ? nullptr : spec.defaultExt.c_str();
+    ofn.lpstrInitialDir = options.initialDir.empty() ? nullptr : options.initialDir.c_str();
+    ofn.lpstrTitle = options.title.empty() ? nullptr : options.title.c_str();
+    ofn.lpstrDefExt = options.defaultExt.empty() ? nullptr : options.defaultExt.c_str();
     ofn.Flags = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
     if (!GetOpenFileNameA(&ofn)) return false;
     path = file.data();

@@ -222,10 +222,10 @@ TEST_F(ClientPath, BrowsingConfirmsOrCancelsAndShowsThePreviousChoiceAgain) {
     EXPECT_EQ(Config(), "[BasisConfig]\r\nExeFile=D:\\tools\\client.exe\r\n");
 
     ASSERT_EQ(headless::FileDialogs().size(), 2u);
-    EXPECT_EQ(headless::FileDialogs()[0].filter, "KcpTun 客户端（*.exe）|*.exe||");
-    EXPECT_EQ(headless::FileDialogs()[0].filterIndex, 1);
-    EXPECT_EQ(headless::FileDialogs()[0].title, "");  // opened with no file name
-    EXPECT_EQ(headless::FileDialogs()[1].title, "D:\\tools\\client.exe");
+    EXPECT_EQ(headless::FileDialogs()[0].options.filter, "KcpTun 客户端（*.exe）|*.exe||");
+    EXPECT_EQ(headless::FileDialogs()[0].options.filterIndex, 1);
+    EXPECT_EQ(headless::FileDialogs()[0].initialFile, "");  // opened with no file name
+    EXPECT_EQ(headless::FileDialogs()[1].initialFile, "D:\\tools\\client.exe");
 }
 
 TEST_F(ClientPath, DroppedFilesBecomeThePathUnchecked) {
