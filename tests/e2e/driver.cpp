@@ -581,20 +581,38 @@ bool App::PressMessageBoxButton(const MessageBoxInfo& box, int id) {
 }
 
 namespace {
-// Wine's open dialog has the file name in edt1; the Vista-style template has it in the edit of
-// the combo box cmb13.
+// The file name is typed into edt1 in the old-style template, and into the edit inside the
+// combo box cmb13 in the newer one (Wine 8 wraps that combo box in a ComboBoxEx32, and the
+// inner combo box and its edit carry the id as well).
 constexpr int kFileNameEdit = 0x480;   // edt1
 constexpr int kFileNameCombo = 0x47C;  // cmb13
 constexpr int kFileTypeCombo = 0x470;  // cmb1
 
-HWND FileNameField(HWND dialog) {
-    HWND combo = FindDescendant(dialog, kFileNameCombo);
-    if (combo && IsWindowVisible(combo)) {
-        HWND edit = FindWindowExA(combo, nullptr, "Edit", nullptr);
-        if (edit) return edit;
+BOOL CALLBACK FindFileNameProc(HWND h, LPARAM lp) {
+    if (!IsWindowVisible(h) || lstrcmpiA(ClassOf(h).c_str(), "Edit") != 0) return TRUE;
+    const int id = GetDlgCtrlID(h);
+    const HWND parent = GetParent(h);
+    if (id == kFileNameEdit || id == kFileNameCombo ||
+        (parent && GetDlgCtrlID(parent) == kFileNameCombo)) {
+        *reinterpret_cast<HWND*>(lp) = h;
+        return FALSE;
     }
-    HWND edit = FindDescendant(dialog, kFileNameEdit);
-    return edit && IsWindowVisible(edit) ? edit : nullptr;
+    return TRUE;
+}
+
+HWND FileNameField(HWND dialog) {
+    HWND found = nullptr;
+    EnumChildWindows(dialog, FindFileNameProc, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+// The dialog's own push button with this id (its toolbar has id 1 as well).
+HWND DialogButton(HWND dialog, int id) {
+    for (HWND h = FindWindowExA(dialog, nullptr, "Button", nullptr); h;
+         h = FindWindowExA(dialog, h, "Button", nullptr)) {
+        if (GetDlgCtrlID(h) == id) return h;
+    }
+    return nullptr;
 }
 }  // namespace
 
@@ -606,7 +624,7 @@ bool App::WaitFileDialog(FileDialogInfo* out, int timeoutMs) const {
             if (pi_.hProcess) EnumWindows(FindBoxesProc, reinterpret_cast<LPARAM>(&ctx));
             for (HWND h : ctx.found) {
                 HWND field = FileNameField(h);
-                if (!field || !GetDlgItem(h, IDOK)) continue;
+                if (!field || !DialogButton(h, IDOK)) continue;
                 found.hwnd = h;
                 found.fileName = field;
                 return true;
@@ -632,13 +650,13 @@ bool App::ChooseInFileDialog(const FileDialogInfo& dialog, const std::string& pa
     if (!dialog.fileName) return false;
     if (!SendMessageA(dialog.fileName, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str())))
         return false;
-    HWND open = GetDlgItem(dialog.hwnd, IDOK);
+    HWND open = DialogButton(dialog.hwnd, IDOK);
     return open && PostMessageA(dialog.hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                                 reinterpret_cast<LPARAM>(open)) != 0;
 }
 
 bool App::CancelFileDialog(const FileDialogInfo& dialog) {
-    HWND cancel = GetDlgItem(dialog.hwnd, IDCANCEL);
+    HWND cancel = DialogButton(dialog.hwnd, IDCANCEL);
     return cancel && PostMessageA(dialog.hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
                                   reinterpret_cast<LPARAM>(cancel)) != 0;
 }

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Prints how long starting with 1000 nodes and deleting the first of them take: three runs of
+# the headless program on Linux, then three runs of the real Skiplane.exe under Wine, driven
+# from outside in the same Wine and X set-up as the end-to-end tests. Figures only.
+#
+# usage: scripts/bench.sh
+#   HOST_BUILD (default build/host) and WIN_BUILD (default build/win) choose the build folders;
+#   they are configured first when they do not exist yet. JOBS sets the build's parallelism.
+# The Wine part uses the Windows build's e2e prefix and ends its wineserver when done, so run
+# it while no end-to-end test of that build is running.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+host="${HOST_BUILD:-build/host}"
+win="${WIN_BUILD:-build/win}"
+jobs="${JOBS:-2}"
+runs=3
+
+echo "== host: headless program, $runs runs"
+if [ ! -f "$host/CMakeCache.txt" ]; then
+  cmake -S . -B "$host" -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+cmake --build "$host" -j"$jobs" --target node_bench >/dev/null
+for _ in $(seq "$runs"); do
+  "$host/tests/node_bench" 1000
+done
+
+echo "== wine: Skiplane.exe driven from outside, $runs runs"
+if [ ! -f "$win/CMakeCache.txt" ]; then
+  cmake -S . -B "$win" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
+fi
+cmake --build "$win" -j"$jobs" --target Skiplane e2e_node_bench >/dev/null
+bash tests/e2e/run_e2e.sh "$win" "$win/tests/e2e/bench/e2e_node_bench.exe" "$win/Skiplane.exe" \
+  --nodes=1000 --runs="$runs"

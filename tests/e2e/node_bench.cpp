@@ -1,0 +1,142 @@
+// Prints how long the real Skiplane.exe takes under Wine to start with 1000 nodes and to delete
+// the first of them, a few runs in a row. Not a test: figures only, nothing about time is
+// judged. It fails only when the program does not get there at all.
+//
+// Arguments: --skiplane=<path of Skiplane.exe> (required), --nodes=<count> (default 1000),
+// --runs=<count> (default 3). run_e2e.sh passes --artifacts too, which is not used here.
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "tests/e2e/driver.h"
+#include "ui/window_table.h"
+
+using ui::Ctl;
+
+namespace {
+
+double NowMs() {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+// A finer poll than WaitUntil's 20 ms, so the figures are not rounded up to its steps.
+bool Poll(const std::function<bool()>& cond, int timeoutMs) {
+    const double end = NowMs() + timeoutMs;
+    for (;;) {
+        if (cond()) return true;
+        if (NowMs() >= end) return false;
+        Sleep(1);
+    }
+}
+
+std::string NodesConfig(int nodes) {
+    std::string file =
+        "[NodeList]\r\nQuantity=" + std::to_string(nodes) + "\r\nCurrent node=0\r\n";
+    for (int i = 1; i <= nodes; ++i)
+        file += "[Node" + std::to_string(i) + "]\r\nremarks=node" + std::to_string(i) +
+                "\r\nlocal_port=1080\r\nserver_port=4000\r\nserver=10.0." +
+                std::to_string(i / 250) + "." + std::to_string(i % 250) +
+                "\r\nkey=k\r\nmode=3\r\ndscp=\r\nother=\r\n";
+    return file;
+}
+
+int ListCount(const e2e::App& app) {
+    return static_cast<int>(app.Send(Ctl::列表框_列表, LB_GETCOUNT));
+}
+
+// One run in a fresh folder: false, with the reason printed, if a step never completes.
+bool Run(const std::string& source, int nodes) {
+    const std::string dir = e2e::MakeTempDir("skiplane-bench");
+    const std::string exe = dir + "\\Skiplane.exe";
+    const std::string config = dir + "\\config.ini";
+    bool ok = false;
+    e2e::App app;
+    do {
+        if (!CopyFileA(source.c_str(), exe.c_str(), FALSE) ||
+            !e2e::WriteFileBytes(config, NodesConfig(nodes))) {
+            std::printf("cannot set up %s\n", dir.c_str());
+            break;
+        }
+
+        double t0 = NowMs();
+        if (!app.Start(exe, dir, 120000) ||
+            !Poll([&] { return ListCount(app) == nodes; }, 120000)) {
+            std::printf("the list never held %d items\n", nodes);
+            break;
+        }
+        const double startMs = NowMs() - t0;
+        std::printf("wine: start with %d nodes: %.0f ms\n", nodes, startMs);
+
+        // The first node is selected at start (Current node=0); click it all the same, as a
+        // user would, and wait until its fields are loaded.
+        if (!app.Sync(60000) || !app.SelectListItem(Ctl::列表框_列表, 0) || !app.Sync(60000) ||
+            app.Text(Ctl::编辑框_备注说明) != "node1") {
+            std::printf("the first node did not load\n");
+            break;
+        }
+        if (!app.Click(Ctl::按钮_删除)) break;
+        e2e::MessageBoxInfo box;
+        if (!app.WaitMessageBox(&box, 60000)) {
+            std::printf("no delete question\n");
+            break;
+        }
+        // Timed from the answer: the question's own appearance is not the deletion's cost.
+        t0 = NowMs();
+        if (!e2e::App::PressMessageBoxButton(box, IDYES)) break;
+        const std::string last = "[Node" + std::to_string(nodes - 1) + "]\r\n";
+        const std::string gone = "[Node" + std::to_string(nodes) + "]";
+        const std::string quantity = "Quantity=" + std::to_string(nodes - 1) + "\r\n";
+        if (!Poll(
+                [&] {
+                    if (ListCount(app) != nodes - 1) return false;
+                    const std::string file = e2e::ReadFileBytes(config);
+                    return file.find(last) != std::string::npos &&
+                           file.find(gone) == std::string::npos &&
+                           file.find(quantity) != std::string::npos;
+                },
+                120000)) {
+            std::printf("the deletion never completed\n");
+            break;
+        }
+        const double deleteMs = NowMs() - t0;
+        std::printf("wine: delete the first of %d nodes: %.0f ms\n", nodes, deleteMs);
+        ok = true;
+    } while (false);
+    std::fflush(stdout);
+    app.Kill();
+    e2e::RemoveTree(dir);
+    return ok;
+}
+
+}  // namespace
+
+int main() {
+    const std::string source = e2e::SkiplanePath();
+    if (source.empty() || !e2e::FileExists(source)) {
+        std::printf("usage: e2e_node_bench --skiplane=<path of Skiplane.exe> [--nodes=N] "
+                    "[--runs=N]\n");
+        return 2;
+    }
+    const std::string nodesArg = e2e::ArgValue("nodes");
+    const std::string runsArg = e2e::ArgValue("runs");
+    const int nodes = nodesArg.empty() ? 1000 : std::atoi(nodesArg.c_str());
+    const int runs = runsArg.empty() ? 3 : std::atoi(runsArg.c_str());
+    if (nodes < 2 || runs < 1) return 2;
+
+    int failed = 0;
+    for (int i = 1; i <= runs; ++i) {
+        std::printf("run %d of %d\n", i, runs);
+        if (!Run(source, nodes)) ++failed;
+    }
+    return failed == 0 ? 0 : 1;
+}
