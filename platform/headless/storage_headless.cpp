@@ -101,15 +101,19 @@ std::optional<std::string> ReadWhole(const std::string& native) {
         ::close(fd);
         return std::nullopt;
     }
-    std::string out;
-    char buffer[65536];
+    // Read straight into a string of the file's size; a file that grew meanwhile goes on
+    // in chunks.
+    std::string out(static_cast<std::size_t>(st.st_size) + 1, '\0');
+    std::size_t got = 0;
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (got == out.size()) out.resize(out.size() * 2 + 4096);
+        const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
-        out.append(buffer, static_cast<std::size_t>(n));
+        got += static_cast<std::size_t>(n);
     }
     ::close(fd);
+    out.resize(got);
     return out;
 }
 

@@ -16,6 +16,7 @@ bool EventsEnabled();
 // Private messages of the main window.
 constexpr UINT kRunWorkMessage = WM_APP + 1;  // lParam: const std::function<void()>*
 constexpr UINT kDropMessage = WM_APP + 2;     // dropped files are waiting (DeliverDrops)
+constexpr UINT kRedrawMessage = WM_APP + 3;   // lParam: a list whose redraw was held back
 
 // Decodes the first image of an .ico file; cx/cy 0 keep its own size. Null when undecodable.
 HICON IconFromFileBytes(const unsigned char* data, size_t size, int cx, int cy);

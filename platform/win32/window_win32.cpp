@@ -30,9 +30,9 @@ UiCallbacks g_callbacks;
 bool g_eventsEnabled = false;
 UINT g_taskbarCreated = 0;
 HWND g_lastFocus = nullptr;
+bool g_redrawHeld = false;  // the list waits for kRedrawMessage to paint
 
 constexpr char kClassName[] = "SkiplaneMainWindow";
-constexpr int kFirstControlId = 1000;
 constexpr int kComboDropHeight = 160;  // the list part of the mode combo, at least
 
 HWND H(Ctl c) { return g_ctl[static_cast<int>(c)].hwnd; }
@@ -41,7 +41,7 @@ Kind KindOf(Ctl c) { return ui::Def(c).kind; }
 // Table index of one of our child controls, -1 for anything else.
 int IndexOf(HWND h) {
     if (!h || !g_main || GetParent(h) != g_main) return -1;
-    int i = GetDlgCtrlID(h) - kFirstControlId;
+    int i = GetDlgCtrlID(h) - ui::ControlId(Ctl::MainWindow);
     return (i > 0 && i < ui::kControlCount && g_ctl[i].hwnd == h) ? i : -1;
 }
 
@@ -166,6 +166,13 @@ LRESULT CALLBACK MainProc(HWND h, UINT m, WPARAM w, LPARAM l) {
         case win32::kDropMessage:
             win32::DeliverDrops();
             return 0;
+        case win32::kRedrawMessage: {
+            HWND list = reinterpret_cast<HWND>(l);
+            SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+            InvalidateRect(list, nullptr, TRUE);
+            g_redrawHeld = false;
+            return 0;
+        }
         default:
             if (m == ui::kTrayCallbackMessage) {
                 if (g_eventsEnabled && g_callbacks.trayMessage) g_callbacks.trayMessage(LOWORD(l));
@@ -277,7 +284,7 @@ bool CreateControl(int i) {
             return true;  // the file dialog and the drop target have no window
     }
     HWND h = CreateWindowExA(ex, cls, d.caption, style, r.left, r.top, r.width, r.height, g_main,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + i)),
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(ui::ControlId(static_cast<Ctl>(i)))),
                              GetModuleHandleA(nullptr), nullptr);
     if (!h) return false;
     g_ctl[i].hwnd = h;
@@ -488,6 +495,13 @@ int AddItem(Ctl c, std::string_view text, int value) {
     HWND h = H(c);
     if (!h) return -1;
     bool combo = KindOf(c) == Kind::ComboBox;
+    // A handler that fills the list adds item after item; a visible list would repaint for
+    // each one (seconds for a thousand nodes). Paint once, when the messages are handled next.
+    if (!combo && !g_redrawHeld) {
+        SendMessageA(h, WM_SETREDRAW, FALSE, 0);
+        PostMessageA(g_main, win32::kRedrawMessage, 0, reinterpret_cast<LPARAM>(h));
+        g_redrawHeld = true;
+    }
     std::string s(text);
     auto index = SendMessageA(h, combo ? CB_ADDSTRING : LB_ADDSTRING, 0,
                               reinterpret_cast<LPARAM>(s.c_str()));
