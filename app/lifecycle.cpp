@@ -31,8 +31,8 @@ int Main() {
 }
 
 void OnWindowCreated() {
-    VersionText = "1.0.3";
-    VersionNumber = "4";
+    VersionText = Text("1.0.3");
+    VersionNumber = Text("4");
     ui::SetWindowCaption(sk::JoinText("Skiplane   Ver", VersionText));
     ui::StatusBarSetText(0, sk::JoinText("当前版本：Ver", VersionText));
     ui::RegisterDropTarget(Ctl::拖放对象_目录, ui::GetWindowHandle());
