@@ -1,6 +1,6 @@
 #include "services/storage.h"
 
-#include <new>
+#include <cstdint>
 
 #include "platform/storage.h"
 
@@ -121,14 +121,9 @@ Bytes ReadFileBytes(std::string_view path) {
     Bytes data;
     std::uint64_t size = 0;
     std::size_t got = 0;
+    // A file too large for memory ends in the runtime error report, like any allocation.
     bool ok = platform::FileSizeOf(file, size) && size <= SIZE_MAX;
-    if (ok) {
-        try {
-            data.resize(static_cast<std::size_t>(size));
-        } catch (const std::bad_alloc&) {
-            ok = false;
-        }
-    }
+    if (ok) data.resize(static_cast<std::size_t>(size));
     if (ok) ok = platform::ReadFromFile(file, data.data(), data.size(), got);
     platform::CloseFile(file);
     if (!ok) return Bytes();

@@ -80,6 +80,18 @@ TEST_F(Nodes, RenumberingTouchesOnlyWholeSectionHeaders) {
                             "  [Node1]  \r\nremarks=see Node3\r\nserver=b\r\n" + Node(2, "c"));
 }
 
+TEST_F(Nodes, RenumberingKeepsEverythingAfterAZeroByte) {
+    // Taking the file as text would stop at the zero byte and drop every node after it.
+    const char raw[] = "; broken \0 line\r\n";
+    const std::string comment(raw, sizeof raw - 1);
+    GivenConfig(comment + NodesFile(3));
+    Start();
+    headless::SelectItem(Ctl::列表框_列表, 0);
+    headless::AnswerMessageBoxes({IDYES});
+    headless::Click(Ctl::按钮_删除);
+    EXPECT_EQ(Config(), comment + AfterDeleting(3, 0));
+}
+
 TEST_F(Nodes, DeletingTheOnlyNodeLeavesQuantityZero) {
     GivenConfig(NodesFile(1));
     Start();
