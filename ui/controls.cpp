@@ -154,10 +154,7 @@ void SetAlwaysOnTop(bool onTop) {
 
 // --- controls ----------------------------------------------------------------------------
 Text Content(Ctl c) {
-    if (Def(c).kind == Kind::ComboBox) {
-        int sel = platform::GetSelection(c);
-        return sel < 0 ? Text() : Text(kModeItems[sel]);
-    }
+    if (Def(c).kind == Kind::ComboBox) return platform::ItemText(c, platform::GetSelection(c));
     return platform::GetText(c);
 }
 
