@@ -19,6 +19,10 @@ extern Text ClientDirectory;  // the client path up to and including its last ba
 extern Text ClientExeName;    // the client's file name
 extern std::intptr_t UpdateThreadHandle;
 
+// Build settings: the home page and the update check's version file.
+extern const char* const HomePageUrl;
+extern const char* const VersionFileUrl;
+
 // Process entry: runtime, exit routine, window, message loop.
 int Main();
 
@@ -46,9 +50,14 @@ bool OnCloseQuery();
 void ShowMainWindow();
 void SetStoppedTrayIcon();
 
-// Client, log, about, autostart and update check.
+// The client.
 void StartAcceleration();
 void StopAcceleration();
+// The first process whose file name matches, ASCII case aside, or 0.
+std::uint32_t FindProcessIdByName(const Text& name);
+bool TerminateProcessById(std::uint32_t processId);
+
+// Log, about, autostart and update check.
 void OpenLogFile();
 void ShowAbout();
 void OpenHomePage();

@@ -4,6 +4,7 @@
 
 #include "platform/window.h"
 #include "services/runtime.h"
+#include "services/windows_functions.h"
 
 namespace ui {
 
@@ -134,6 +135,7 @@ int Run(const std::vector<Binding>& eventTable) {
 
 [[noreturn]] void EndProgram(int exitCode) {
     sk::RunExitRoutines();
+    sk::ReleaseWindowsFunctions();
     SetTrayIcon({});  // the icon goes with the window
     platform::EndProgram(exitCode);
 }

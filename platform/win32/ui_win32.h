@@ -17,6 +17,7 @@ bool EventsEnabled();
 constexpr UINT kRunWorkMessage = WM_APP + 1;  // lParam: const std::function<void()>*
 constexpr UINT kDropMessage = WM_APP + 2;     // dropped files are waiting (DeliverDrops)
 constexpr UINT kRedrawMessage = WM_APP + 3;   // lParam: a list whose redraw was held back
+constexpr UINT kProcessEndedMessage = WM_APP + 4;  // wParam: the number of the watch that fired
 
 // Decodes the first image of an .ico file; cx/cy 0 keep its own size. Null when undecodable.
 HICON IconFromFileBytes(const unsigned char* data, size_t size, int cx, int cy);
@@ -27,5 +28,7 @@ void RemoveTrayIconOf(HWND window);
 void RevokeDropTargetOf(HWND window);
 // Runs the file-drop callback for every drop received since the last call.
 void DeliverDrops();
+// Runs the current process watch's routine if the watch numbered so is still the current one.
+void OnProcessEnded(WPARAM number);
 
 }  // namespace platform::win32

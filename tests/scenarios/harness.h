@@ -11,8 +11,10 @@
 #include <string>
 
 #include "app/app.h"
+#include "platform/headless/process_hooks.h"
 #include "platform/headless/storage_hooks.h"
 #include "platform/headless/user.h"
+#include "services/windows_functions.h"
 #include "ui/controls.h"
 
 namespace scenario {
@@ -31,6 +33,8 @@ protected:
         for (char& c : exe)
             if (c == '/') c = '\\';  // the program sees Windows paths
         platform::hooks::SetModuleFileName(exe);
+        sk::ReleaseWindowsFunctions();
+        platform::hooks::ResetProcesses();
     }
     void TearDown() override {
         platform::hooks::ClearFailures();
@@ -61,6 +65,14 @@ protected:
     void Retype(Ctl c, const std::string& text) const {
         headless::ClearByKeyboard(c);
         headless::Type(c, text);
+    }
+
+    // The folder as the program sees it (Windows form), with a trailing backslash.
+    std::string WinDir() const {
+        std::string d = dir_ + "\\";
+        for (char& c : d)
+            if (c == '/') c = '\\';
+        return d;
     }
 
     std::string dir_;

@@ -1,0 +1,166 @@
+// The kcptun client: start it for the node on screen, watch it, stop it. The client is known by
+// its file name only; the running state is the start button's disabled state.
+#include <cstring>
+
+#include "app/app.h"
+#include "services/process.h"
+#include "services/runtime.h"
+#include "services/storage.h"
+#include "services/windows_functions.h"
+
+namespace app {
+
+using ui::Ctl;
+using ui::Menu;
+
+namespace {
+
+constexpr std::uint32_t kSnapProcess = 2;     // TH32CS_SNAPPROCESS
+constexpr std::uint32_t kProcessTerminate = 1;  // PROCESS_TERMINATE
+constexpr int kHidden = 1;
+constexpr int kStartCheckMs = 2000;
+
+void SetRunningButtons(bool running) {
+    ui::SetDisabled(Ctl::按钮_启动, running);
+    ui::SetDisabled(Ctl::按钮_停止, !running);
+    ui::SetMenuDisabled(Menu::启动, running);
+    ui::SetMenuDisabled(Menu::停止, !running);
+}
+
+void EnterRunningState() {
+    ui::SetTrayIcon(ui::WindowIcon(), sk::JoinText(ui::WindowCaption(), "\r\n状态：正在运行！"));
+    ui::StatusBarSetText(1, "状态：正在运行！");
+    SetRunningButtons(true);
+}
+
+void EnterStoppedState() {
+    SetRunningButtons(false);
+    SetStoppedTrayIcon();
+    ui::StatusBarSetText(1, "状态：未启动！");
+}
+
+// The client ended by itself while the window showed it running.
+void OnClientEnded() { EnterStoppedState(); }
+
+// Everything the command line is made of, read from the window at the moment of the start.
+struct ClientFields {
+    Text path, server, serverPort, localPort, mode, mtu, rcvwnd, sndwnd, key, dscp, other;
+    int modeIndex;
+};
+
+ClientFields ReadClientFields() {
+    return {ui::Content(Ctl::编辑框_目录),    ui::Content(Ctl::编辑框_加速IP),
+            ui::Content(Ctl::编辑框_加速端口), ui::Content(Ctl::编辑框_本地端口),
+            ui::Content(Ctl::组合框_加速模式), ui::Content(Ctl::编辑框_mtu),
+            ui::Content(Ctl::编辑框_rcvwnd),   ui::Content(Ctl::编辑框_sndwnd),
+            ui::Content(Ctl::编辑框_验证密匙), ui::Content(Ctl::编辑框_dscp),
+            ui::Content(Ctl::编辑框_其他参数), ui::Selection(Ctl::组合框_加速模式)};
+}
+
+// The first failed check's message, or null. Only emptiness is checked, and the file's presence.
+const char* MissingField(const ClientFields& f) {
+    const struct {
+        bool failed;
+        const char* message;
+    } checks[] = {
+        {f.path.empty(), "请填写 KCP Tun文件目录！"},
+        {!sk::FileExists(f.path), "请填写 KcpTun客户端文件目录！"},
+        {f.server.empty(), "请填写 加速IP！"},
+        {f.serverPort.empty(), "请填写 加速端口！"},
+        {f.localPort.empty(), "请填写 本地端口！"},
+        {f.modeIndex < 0, "请选择 加速模式！"},
+        {f.mtu.empty(), "请填写 MTU！"},
+        {f.rcvwnd.empty(), "请填写 Rcvwnd！"},
+        {f.sndwnd.empty(), "请填写 Sndwnd！"},
+    };
+    for (const auto& c : checks)
+        if (c.failed) return c.message;
+    return nullptr;
+}
+
+// The command line runs through cmd, where these characters would start commands of their own.
+// The name of the first field that holds one, or null.
+const char* FieldWithShellCharacter(const ClientFields& f) {
+    const struct {
+        const Text& value;
+        const char* name;
+    } fields[] = {
+        {f.path, "KCP Tun文件目录"}, {f.localPort, "本地端口"}, {f.server, "加速IP"},
+        {f.serverPort, "加速端口"},   {f.key, "验证密匙"},      {f.mtu, "MTU"},
+        {f.sndwnd, "Sndwnd"},         {f.rcvwnd, "Rcvwnd"},     {f.dscp, "DSCP"},
+        {f.other, "其他参数"},
+    };
+    for (const auto& field : fields)
+        if (field.value.find_first_of("&|<>^") != Text::npos) return field.name;
+    return nullptr;
+}
+
+// Values go in as typed: no quoting, trimming or escaping.
+Text ClientCommandLine(const ClientFields& f) {
+    const Text key = f.key.empty() ? Text() : sk::JoinText(" -key ", f.key);
+    const Text dscp = f.dscp.empty() ? Text() : sk::JoinText(" -dscp ", f.dscp);
+    return sk::JoinText("cmd /c cmd /c \"", f.path, "\" -l :", f.localPort, " -r ", f.server, ":",
+                        f.serverPort, key, " -mtu ", f.mtu, " -sndwnd ", f.sndwnd, " -rcvwnd ",
+                        f.rcvwnd, " -mode ", f.mode, dscp, " ", f.other, " > \"", ClientDirectory,
+                        "kcptun.log\" 2>&1");
+}
+
+}  // namespace
+
+void StartAcceleration() {
+    const ClientFields fields = ReadClientFields();
+    if (const char* message = MissingField(fields)) {
+        sk::ShowMessageBox(message);
+        return;
+    }
+    if (const char* name = FieldWithShellCharacter(fields)) {
+        sk::ShowMessageBox(sk::JoinText(name, " 中不能含有 & | < > ^ 字符！"));
+        return;
+    }
+    sk::RunProgram(ClientCommandLine(fields), false, kHidden);
+    EnterRunningState();
+    sk::Delay(kStartCheckMs);
+    const std::uint32_t client = FindProcessIdByName(ClientExeName);
+    if (client == 0) {
+        sk::ShowMessageBox("KCPTun 启动失败！");
+        EnterStoppedState();
+        return;
+    }
+    // A stop during the wait has already put the window back; then there is nothing to watch.
+    if (ui::Disabled(Ctl::按钮_启动)) sk::WatchProcessExit(client, OnClientEnded);
+}
+
+void StopAcceleration() {
+    sk::StopWatchingProcess();  // the end we cause is no news
+    const std::uint32_t client = FindProcessIdByName(ClientExeName);
+    if (client != 0) {
+        TerminateProcessById(client);
+    } else {
+        sk::ShowMessageBox("KCPTun进程似乎不存在！");
+    }
+    EnterStoppedState();
+}
+
+std::uint32_t FindProcessIdByName(const Text& name) {
+    const sk::win::Handle snapshot = sk::win::CreateToolhelp32Snapshot(kSnapProcess, 0);
+    if (snapshot == sk::win::kInvalidHandle || snapshot == 0) return 0;
+    const Text wanted = sk::ToLower(name);
+    platform::ProcessEntry entry;
+    std::uint32_t found = 0;
+    for (bool ok = sk::win::Process32First(snapshot, entry); ok && found == 0;
+         ok = sk::win::Process32Next(snapshot, entry)) {
+        if (sk::ToLower(Text(entry.exeFile, strnlen(entry.exeFile, sizeof entry.exeFile))) == wanted)
+            found = entry.processId;
+    }
+    sk::win::CloseHandle(snapshot);
+    return found;
+}
+
+bool TerminateProcessById(std::uint32_t processId) {
+    const sk::win::Handle process = sk::win::OpenProcess(kProcessTerminate, false, processId);
+    const bool terminated = sk::win::TerminateProcess(process, 0);
+    if (process) sk::win::CloseHandle(process);
+    return terminated;
+}
+
+}  // namespace app

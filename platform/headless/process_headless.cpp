@@ -1,0 +1,256 @@
+// Processes, the shell, threads, message waits and libraries in memory. Started programs are
+// recorded and do what the test says; the Toolhelp, OpenProcess and TerminateProcess stand-ins
+// work on an in-memory process table; time passes only while the program waits.
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "platform/headless/process_hooks.h"
+#include "platform/process.h"
+#include "platform/window.h"
+
+namespace platform {
+
+namespace {
+
+struct Process {
+    std::uint32_t id;
+    std::string exeName;
+};
+
+struct Handle {
+    enum Kind { kSnapshot, kProcess } kind;
+    std::vector<Process> snapshot;
+    std::size_t next = 0;
+    std::uint32_t processId = 0;
+};
+
+struct State {
+    std::vector<hooks::ProgramStart> started;
+    std::function<void(const std::string&)> onStart;
+    bool failStarts = false;
+    std::vector<Process> processes;
+    std::uint32_t nextProcessId = 1000;
+    std::vector<std::uint32_t> terminated;
+    std::map<std::intptr_t, Handle> handles;
+    std::intptr_t nextHandle = 0x100;
+    std::uint32_t watched = 0;
+    std::function<void()> onWatchedEnd;
+    std::function<void()> duringWait;
+    std::vector<hooks::ShellCall> shellCalls;
+    std::map<std::string, std::intptr_t> topLevel;
+    std::vector<std::string> libraryEvents;
+    std::map<std::string, std::map<std::string, void*>> exports;
+};
+State g;
+std::uint32_t g_now = 0;
+
+using Bool = std::int32_t;
+
+// Removes a process from the table; a watch on it fires on the window thread (the caller's).
+void ProcessGone(std::uint32_t id) {
+    auto it = std::find_if(g.processes.begin(), g.processes.end(),
+                           [&](const Process& p) { return p.id == id; });
+    if (it == g.processes.end()) return;
+    g.processes.erase(it);
+    if (g.watched == id) {
+        auto onEnd = std::move(g.onWatchedEnd);
+        g.watched = 0;
+        g.onWatchedEnd = nullptr;
+        if (onEnd) onEnd();
+    }
+}
+
+std::intptr_t NewHandle(Handle h) {
+    g.handles[++g.nextHandle] = std::move(h);
+    return g.nextHandle;
+}
+
+// --- kernel32 stand-ins ------------------------------------------------------------------
+std::intptr_t SK_WINAPI FakeCreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t) {
+    if (flags != 2) return -1;  // only TH32CS_SNAPPROCESS
+    return NewHandle({Handle::kSnapshot, g.processes});
+}
+Bool ReadEntry(std::intptr_t snapshot, ProcessEntry* entry, bool first) {
+    auto it = g.handles.find(snapshot);
+    if (it == g.handles.end() || it->second.kind != Handle::kSnapshot || !entry ||
+        entry->size != sizeof(ProcessEntry))
+        return 0;
+    Handle& h = it->second;
+    if (first) h.next = 0;
+    if (h.next >= h.snapshot.size()) return 0;
+    const Process& p = h.snapshot[h.next++];
+    *entry = ProcessEntry{};
+    entry->processId = p.id;
+    entry->threads = 1;
+    p.exeName.copy(entry->exeFile, sizeof entry->exeFile - 1);
+    return 1;
+}
+Bool SK_WINAPI FakeProcess32First(std::intptr_t s, ProcessEntry* e) { return ReadEntry(s, e, true); }
+Bool SK_WINAPI FakeProcess32Next(std::intptr_t s, ProcessEntry* e) { return ReadEntry(s, e, false); }
+Bool SK_WINAPI FakeCloseHandle(std::intptr_t handle) { return g.handles.erase(handle) ? 1 : 0; }
+std::intptr_t SK_WINAPI FakeOpenProcess(std::uint32_t access, Bool, std::uint32_t id) {
+    const bool exists = std::any_of(g.processes.begin(), g.processes.end(),
+                                    [&](const Process& p) { return p.id == id; });
+    if (!exists || !(access & 1)) return 0;  // PROCESS_TERMINATE
+    Handle h{Handle::kProcess, {}};
+    h.processId = id;
+    return NewHandle(std::move(h));
+}
+Bool SK_WINAPI FakeTerminateProcess(std::intptr_t handle, std::uint32_t) {
+    auto it = g.handles.find(handle);
+    if (it == g.handles.end() || it->second.kind != Handle::kProcess) return 0;
+    const std::uint32_t id = it->second.processId;
+    g.terminated.push_back(id);
+    ProcessGone(id);
+    return 1;
+}
+std::uint32_t SK_WINAPI FakeGetCurrentProcessId() { return 4; }
+
+std::map<std::string, std::map<std::string, void*>> SystemExports() {
+    return {
+        {"kernel32.dll",
+         {{"CreateToolhelp32Snapshot", reinterpret_cast<void*>(FakeCreateToolhelp32Snapshot)},
+          {"Process32First", reinterpret_cast<void*>(FakeProcess32First)},
+          {"Process32Next", reinterpret_cast<void*>(FakeProcess32Next)},
+          {"CloseHandle", reinterpret_cast<void*>(FakeCloseHandle)},
+          {"OpenProcess", reinterpret_cast<void*>(FakeOpenProcess)},
+          {"TerminateProcess", reinterpret_cast<void*>(FakeTerminateProcess)},
+          {"GetCurrentProcessId", reinterpret_cast<void*>(FakeGetCurrentProcessId)}}},
+        {"gdi32.dll", {}},  {"user32.dll", {}}, {"advapi32.dll", {}},
+        {"mpr.dll", {}},    {"shell32.dll", {}},
+    };
+}
+
+std::string Lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+void Reset() {
+    g = State{};
+    g.exports = SystemExports();
+}
+struct Init {
+    Init() { Reset(); }
+} g_init;
+
+}  // namespace
+
+bool StartProgram(const std::string& commandLine, int showState, bool waitForExit) {
+    if (g.failStarts) return false;
+    g.started.push_back({commandLine, showState, waitForExit});
+    if (g.onStart) g.onStart(commandLine);
+    return true;
+}
+
+std::uint32_t TickCount() { return g_now; }
+
+void WaitForMessage(std::uint32_t ms) {
+    if (auto action = std::move(g.duringWait)) {
+        g.duringWait = nullptr;
+        action();  // it arrived as a message: handled now, at no cost in time
+        return;
+    }
+    g_now += ms;
+}
+
+int ShellOpen(std::intptr_t owner, const std::optional<std::string>& verb, const std::string& file,
+              const std::optional<std::string>& parameters,
+              const std::optional<std::string>& directory, int showState) {
+    g.shellCalls.push_back({owner, verb, file, parameters, directory, showState});
+    return 42;  // above 32: success
+}
+
+std::intptr_t FindTopLevelWindow(const std::string& title) {
+    auto it = g.topLevel.find(title);
+    return it == g.topLevel.end() ? 0 : it->second;
+}
+
+bool StartThread(void (*routine)(int), int parameter, std::intptr_t* handle) {
+    static std::intptr_t nextThread = 0x7000;
+    std::thread(routine, parameter).detach();
+    if (handle) *handle = ++nextThread;
+    return true;
+}
+
+// A name without a folder is one of the system's libraries (".dll" added when it has no
+// extension); a path names a file, and no library files exist here.
+Library OpenLibrary(const std::string& name) {
+    if (name.find('\\') != std::string::npos || name.find('/') != std::string::npos) return 0;
+    std::string key = Lower(name);
+    if (key.find('.') == std::string::npos) key += ".dll";
+    auto it = g.exports.find(key);
+    if (it == g.exports.end()) return 0;
+    g.libraryEvents.push_back("load " + key);
+    return reinterpret_cast<Library>(&*it);
+}
+void* LibraryExport(Library library, const std::string& name) {
+    auto* lib = reinterpret_cast<std::pair<const std::string, std::map<std::string, void*>>*>(library);
+    auto it = lib->second.find(name);
+    return it == lib->second.end() ? nullptr : it->second;
+}
+void* LibraryExportByOrdinal(Library, std::uint16_t) { return nullptr; }
+void CloseLibrary(Library library) {
+    if (!library) return;
+    auto* lib = reinterpret_cast<std::pair<const std::string, std::map<std::string, void*>>*>(library);
+    g.libraryEvents.push_back("free " + lib->first);
+}
+
+bool WatchProcess(std::uint32_t processId, std::function<void()> onEnd) {
+    CancelProcessWatch();
+    const bool exists = std::any_of(g.processes.begin(), g.processes.end(),
+                                    [&](const Process& p) { return p.id == processId; });
+    if (!exists) return false;
+    g.watched = processId;
+    g.onWatchedEnd = std::move(onEnd);
+    return true;
+}
+
+void CancelProcessWatch() {
+    g.watched = 0;
+    g.onWatchedEnd = nullptr;
+}
+
+// --- the tests' side ---------------------------------------------------------------------
+namespace hooks {
+
+void ResetProcesses() { Reset(); }
+const std::vector<ProgramStart>& ProgramsStarted() { return g.started; }
+void OnProgramStart(std::function<void(const std::string&)> effect) { g.onStart = std::move(effect); }
+void FailProgramStarts(bool fail) { g.failStarts = fail; }
+
+std::uint32_t AddProcess(const std::string& exeName) {
+    g.processes.push_back({++g.nextProcessId, exeName});
+    return g.nextProcessId;
+}
+void EndProcess(std::uint32_t processId) { ProcessGone(processId); }
+std::vector<std::string> ProcessNames() {
+    std::vector<std::string> names;
+    for (const Process& p : g.processes) names.push_back(p.exeName);
+    return names;
+}
+const std::vector<std::uint32_t>& TerminatedProcesses() { return g.terminated; }
+int OpenHandles() { return static_cast<int>(g.handles.size()); }
+bool Watching(std::uint32_t processId) { return processId != 0 && g.watched == processId; }
+
+std::uint32_t Now() { return g_now; }
+void DuringNextWait(std::function<void()> action) { g.duringWait = std::move(action); }
+
+const std::vector<ShellCall>& ShellCalls() { return g.shellCalls; }
+void SetTopLevelWindow(const std::string& title, std::intptr_t window) { g.topLevel[title] = window; }
+
+const std::vector<std::string>& LibraryEvents() { return g.libraryEvents; }
+void RemoveExport(const std::string& library, const std::string& function) {
+    g.exports[library].erase(function);
+}
+void MoveExport(const std::string& function, const std::string& from, const std::string& to) {
+    g.exports[to][function] = g.exports[from][function];
+    g.exports[from].erase(function);
+}
+
+}  // namespace hooks
+
+}  // namespace platform

@@ -1,0 +1,75 @@
+// The process half of the seam to the operating system: starting programs, the shell, threads,
+// waiting for window messages, library modules for functions called by name, and watching a
+// process end. Each call is one operating-system call (or a short fixed sequence of them), or
+// on the headless layer its stand-in.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+// The calling convention of the Windows functions the program calls by name.
+#if defined(_WIN32) && defined(__i386__)
+#define SK_WINAPI __attribute__((stdcall))
+#else
+#define SK_WINAPI
+#endif
+
+namespace platform {
+
+// The ANSI process entry of a Toolhelp snapshot (PROCESSENTRY32), field for field.
+struct ProcessEntry {
+    std::uint32_t size = sizeof(ProcessEntry);
+    std::uint32_t usage = 0;
+    std::uint32_t processId = 0;
+    std::uintptr_t defaultHeapId = 0;
+    std::uint32_t moduleId = 0;
+    std::uint32_t threads = 0;
+    std::uint32_t parentProcessId = 0;
+    std::int32_t priorityBase = 0;
+    std::uint32_t flags = 0;
+    char exeFile[260] = {};
+};
+
+// --- programs ------------------------------------------------------------------------------
+// CreateProcessA of the command line (no application name, no handle inheritance, no creation
+// flags, this process's environment and directory), shown with the SW_* state. Then waits for
+// the program's end, or until it is idle for input but at most 1000 ms. False when it did not
+// start.
+bool StartProgram(const std::string& commandLine, int showState, bool waitForExit);
+
+// --- waiting -------------------------------------------------------------------------------
+std::uint32_t TickCount();  // milliseconds, wrapping
+// Sleeps until a message for the calling thread is waiting (also one already queued) or ms pass.
+void WaitForMessage(std::uint32_t ms);
+
+// --- shell ---------------------------------------------------------------------------------
+// ShellExecuteA; an absent verb, parameters or directory passes no pointer. The result is
+// ShellExecute's.
+int ShellOpen(std::intptr_t owner, const std::optional<std::string>& verb,
+                 const std::string& file, const std::optional<std::string>& parameters,
+                 const std::optional<std::string>& directory, int showState);
+// A top-level window with exactly this title, 0 for none.
+std::intptr_t FindTopLevelWindow(const std::string& title);
+
+// --- threads -------------------------------------------------------------------------------
+// Runs routine(parameter) on a new thread with the default stack size. With handle, the
+// thread's handle is stored there and stays open; without, it is closed at once.
+bool StartThread(void (*routine)(int), int parameter, std::intptr_t* handle);
+
+// --- libraries ---------------------------------------------------------------------------
+using Library = std::intptr_t;  // 0: none
+Library OpenLibrary(const std::string& name);  // LoadLibraryA
+void* LibraryExport(Library library, const std::string& name);
+void* LibraryExportByOrdinal(Library library, std::uint16_t ordinal);
+void CloseLibrary(Library library);
+
+// --- watching a process ------------------------------------------------------------------
+// Runs onEnd on the window thread once the process ends. One watch at a time: a new watch or
+// CancelProcessWatch replaces it, and a replaced watch never runs. False when the process
+// cannot be watched (it is already gone, or not to be opened).
+bool WatchProcess(std::uint32_t processId, std::function<void()> onEnd);
+void CancelProcessWatch();
+
+}  // namespace platform

@@ -1,0 +1,145 @@
+// Programs, the shell, threads, message waits, library modules and process watches on Win32.
+#include "platform/process.h"
+
+#include "platform/win32/ui_win32.h"
+
+#include <shellapi.h>
+#include <tlhelp32.h>
+
+namespace platform {
+
+static_assert(sizeof(ProcessEntry) == sizeof(PROCESSENTRY32),
+              "ProcessEntry must be laid out as PROCESSENTRY32");
+
+bool StartProgram(const std::string& commandLine, int showState, bool waitForExit) {
+    STARTUPINFOA si{};
+    si.cb = sizeof si;  // 68 bytes
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = static_cast<WORD>(showState);
+    PROCESS_INFORMATION pi{};
+    std::string line = commandLine;  // CreateProcessA may write into its command line
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi))
+        return false;
+    if (waitForExit) {
+        WaitForSingleObject(pi.hProcess, INFINITE);
+    } else {
+        WaitForInputIdle(pi.hProcess, 1000);
+    }
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return true;
+}
+
+std::uint32_t TickCount() { return GetTickCount(); }
+
+void WaitForMessage(std::uint32_t ms) {
+    // MWMO_INPUTAVAILABLE: a message already queued but not yet seen also ends the wait.
+    MsgWaitForMultipleObjectsEx(0, nullptr, ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+}
+
+int ShellOpen(std::intptr_t owner, const std::optional<std::string>& verb,
+                 const std::string& file, const std::optional<std::string>& parameters,
+                 const std::optional<std::string>& directory, int showState) {
+    HINSTANCE r = ShellExecuteA(reinterpret_cast<HWND>(owner), verb ? verb->c_str() : nullptr,
+                                file.c_str(), parameters ? parameters->c_str() : nullptr,
+                                directory ? directory->c_str() : nullptr, showState);
+    return static_cast<int>(reinterpret_cast<INT_PTR>(r));
+}
+
+std::intptr_t FindTopLevelWindow(const std::string& title) {
+    return reinterpret_cast<std::intptr_t>(FindWindowA(nullptr, title.c_str()));
+}
+
+namespace {
+struct ThreadStart {
+    void (*routine)(int);
+    int parameter;
+};
+DWORD WINAPI ThreadMain(LPVOID p) {
+    ThreadStart start = *static_cast<ThreadStart*>(p);
+    delete static_cast<ThreadStart*>(p);
+    start.routine(start.parameter);
+    return 0;
+}
+}  // namespace
+
+bool StartThread(void (*routine)(int), int parameter, std::intptr_t* handle) {
+    auto* start = new ThreadStart{routine, parameter};
+    HANDLE h = CreateThread(nullptr, 0, ThreadMain, start, 0, nullptr);
+    if (!h) {
+        delete start;
+        return false;
+    }
+    if (handle) {
+        *handle = reinterpret_cast<std::intptr_t>(h);
+    } else {
+        CloseHandle(h);
+    }
+    return true;
+}
+
+Library OpenLibrary(const std::string& name) {
+    return reinterpret_cast<Library>(LoadLibraryA(name.c_str()));
+}
+void* LibraryExport(Library library, const std::string& name) {
+    return reinterpret_cast<void*>(GetProcAddress(reinterpret_cast<HMODULE>(library), name.c_str()));
+}
+void* LibraryExportByOrdinal(Library library, std::uint16_t ordinal) {
+    return reinterpret_cast<void*>(
+        GetProcAddress(reinterpret_cast<HMODULE>(library), MAKEINTRESOURCEA(ordinal)));
+}
+void CloseLibrary(Library library) {
+    if (library) FreeLibrary(reinterpret_cast<HMODULE>(library));
+}
+
+// The system's thread pool waits on the process; its end reaches the window thread as a posted
+// message carrying the watch's number, so that a watch replaced meanwhile is recognised as stale.
+namespace {
+struct Watch {
+    HANDLE process = nullptr;
+    HANDLE wait = nullptr;
+    std::function<void()> onEnd;
+};
+Watch g_watch;
+LONG g_watchNumber = 0;
+
+VOID CALLBACK ProcessEnded(PVOID number, BOOLEAN) {
+    PostMessageA(win32::MainHwnd(), win32::kProcessEndedMessage,
+                 reinterpret_cast<WPARAM>(number), 0);
+}
+}  // namespace
+
+bool WatchProcess(std::uint32_t processId, std::function<void()> onEnd) {
+    CancelProcessWatch();
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+    if (!process) return false;
+    HANDLE wait = nullptr;
+    const LONG number = ++g_watchNumber;
+    if (!RegisterWaitForSingleObject(&wait, process, ProcessEnded,
+                                     reinterpret_cast<PVOID>(static_cast<INT_PTR>(number)),
+                                     INFINITE, WT_EXECUTEONLYONCE)) {
+        CloseHandle(process);
+        return false;
+    }
+    g_watch = {process, wait, std::move(onEnd)};
+    return true;
+}
+
+void CancelProcessWatch() {
+    ++g_watchNumber;
+    if (g_watch.wait) UnregisterWait(g_watch.wait);
+    if (g_watch.process) CloseHandle(g_watch.process);
+    g_watch = {};
+}
+
+namespace win32 {
+void OnProcessEnded(WPARAM number) {
+    if (static_cast<LONG>(number) != g_watchNumber || !g_watch.onEnd) return;
+    std::function<void()> onEnd = std::move(g_watch.onEnd);
+    CancelProcessWatch();
+    onEnd();
+}
+}  // namespace win32
+
+}  // namespace platform

@@ -1,0 +1,353 @@
+// Starting, watching and stopping the client; its log, the about box and the home page.
+#include "tests/scenarios/harness.h"
+#include "services/process.h"
+
+#include <cstring>
+
+namespace scenario {
+namespace {
+
+namespace hooks = platform::hooks;
+
+const char* const kRunningStatus = "状态：正在运行！";
+const char* const kStoppedStatus = "状态：未启动！";
+
+std::string Tip(const platform::TrayRecord& r) { return std::string(r.tip, strnlen(r.tip, 64)); }
+std::string LastTip() { return Tip(headless::TrayCalls().back().record); }
+
+class Client : public AppTest {
+protected:
+    // One node with every field filled, the client file beside the program.
+    void StartReady(const std::string& basis = "") {
+        std::ofstream(dir_ + "/client.exe") << "MZ";
+        GivenConfig("[BasisConfig]\r\nExeFile=" + WinDir() + "client.exe\r\n" + basis +
+                    "[BroadbandConfig]\r\nMtu=1350\r\nSndwnd=256\r\nRcvwnd=1024\r\n"
+                    "[NodeList]\r\nQuantity=1\r\nCurrent node=0\r\n"
+                    "[Node1]\r\nlocal_port=1080\r\nserver_port=4000\r\nserver=1.2.3.4\r\n"
+                    "key=k1\r\nmode=2\r\ndscp=46\r\nother=-nocomp\r\n");
+        Start();
+    }
+    // Starting the command line brings up a process with this name.
+    void ClientComesUpAs(const std::string& name) {
+        hooks::OnProgramStart([name](const std::string&) { client_ = hooks::AddProcess(name); });
+    }
+    std::string LastCommandLine() const {
+        return hooks::ProgramsStarted().empty() ? "" : hooks::ProgramsStarted().back().commandLine;
+    }
+    void ExpectState(bool running) const {
+        EXPECT_EQ(ui::Disabled(Ctl::按钮_启动), running);
+        EXPECT_EQ(ui::Disabled(Ctl::按钮_停止), !running);
+        EXPECT_EQ(ui::MenuDisabled(Menu::启动), running);
+        EXPECT_EQ(ui::MenuDisabled(Menu::停止), !running);
+        EXPECT_EQ(ui::StatusBarText(1), running ? kRunningStatus : kStoppedStatus);
+        EXPECT_EQ(LastTip(), std::string("Skiplane   Ver1.0.3\r\n") +
+                                 (running ? kRunningStatus : kStoppedStatus));
+    }
+    std::vector<std::string> Messages() const {
+        std::vector<std::string> texts;
+        for (const auto& box : headless::MessageBoxes()) texts.push_back(box.text);
+        return texts;
+    }
+
+    static inline std::uint32_t client_ = 0;
+};
+
+TEST_F(Client, EachCheckStopsTheStartWithItsMessageAndChangesNothingElse) {
+    struct Case {
+        const char* message;
+        std::function<void()> spoil;
+    };
+    const Case cases[] = {
+        {"请填写 KCP Tun文件目录！", [] { headless::DropFiles({""}); }},
+        {"请填写 KcpTun客户端文件目录！",
+         [this] { std::filesystem::remove(dir_ + "/client.exe"); }},
+        {"请填写 加速IP！", [this] { Retype(Ctl::编辑框_加速IP, ""); }},
+        {"请填写 加速端口！", [this] { Retype(Ctl::编辑框_加速端口, ""); }},
+        {"请填写 本地端口！", [this] { Retype(Ctl::编辑框_本地端口, ""); }},
+        {"请选择 加速模式！", [] { ui::SetSelection(Ctl::组合框_加速模式, -1); }},
+        {"请填写 MTU！", [this] { Retype(Ctl::编辑框_mtu, ""); }},
+        {"请填写 Rcvwnd！", [this] { Retype(Ctl::编辑框_rcvwnd, ""); }},
+        {"请填写 Sndwnd！", [this] { Retype(Ctl::编辑框_sndwnd, ""); }},
+    };
+    for (const Case& c : cases) {
+        StartReady();
+        hooks::ResetProcesses();
+        c.spoil();
+        const std::size_t trayCalls = headless::TrayCalls().size();
+        headless::Click(Ctl::按钮_启动);
+        EXPECT_EQ(Messages(), std::vector<std::string>{c.message});
+        EXPECT_EQ(headless::MessageBoxes().back().caption, "信息：");
+        EXPECT_EQ(headless::MessageBoxes().back().style, 0x2000u);
+        EXPECT_TRUE(hooks::ProgramsStarted().empty()) << c.message;
+        EXPECT_EQ(headless::TrayCalls().size(), trayCalls);
+        ExpectState(false);
+    }
+}
+
+TEST_F(Client, CommandLineIsJoinedFromTheFieldsExactly) {
+    struct Case {
+        const char *key, *dscp, *other, *tail;
+    };
+    const Case cases[] = {
+        {"k1", "46", "-nocomp", " -key k1 -mtu 1350 -sndwnd 256 -rcvwnd 1024 -mode fast -dscp 46 -nocomp"},
+        {"", "", "", " -mtu 1350 -sndwnd 256 -rcvwnd 1024 -mode fast "},  // two blanks before >
+        {"", "46", "", " -mtu 1350 -sndwnd 256 -rcvwnd 1024 -mode fast -dscp 46 "},
+        {"a b", "", "--crypt \"none\"",
+         " -key a b -mtu 1350 -sndwnd 256 -rcvwnd 1024 -mode fast --crypt \"none\""},
+        {" ", " ", " ", " -key   -mtu 1350 -sndwnd 256 -rcvwnd 1024 -mode fast -dscp    "},
+    };
+    for (const Case& c : cases) {
+        StartReady();
+        hooks::ResetProcesses();
+        for (auto [field, value] : {std::pair{Ctl::编辑框_验证密匙, c.key},
+                                    std::pair{Ctl::编辑框_dscp, c.dscp},
+                                    std::pair{Ctl::编辑框_其他参数, c.other}}) {
+            headless::ClearByKeyboard(field);
+            headless::Paste(field, value);  // past the digit filter of the DSCP box
+        }
+        headless::Click(Ctl::按钮_启动);
+        ASSERT_EQ(hooks::ProgramsStarted().size(), 1u);
+        EXPECT_EQ(LastCommandLine(), "cmd /c cmd /c \"" + WinDir() +
+                                         "client.exe\" -l :1080 -r 1.2.3.4:4000" + c.tail +
+                                         " > \"" + WinDir() + "kcptun.log\" 2>&1");
+        EXPECT_EQ(hooks::ProgramsStarted()[0].showState, 0);  // SW_HIDE
+        EXPECT_FALSE(hooks::ProgramsStarted()[0].waitForExit);
+    }
+}
+
+TEST_F(Client, EveryModeItemGoesInAsItsText) {
+    const char* const modes[] = {"default", "normal", "fast", "fast2", "fast3"};
+    for (int i = 0; i < 5; ++i) {
+        StartReady();
+        hooks::ResetProcesses();
+        ui::SetSelection(Ctl::组合框_加速模式, i);
+        headless::Click(Ctl::按钮_启动);
+        EXPECT_NE(LastCommandLine().find(std::string(" -mode ") + modes[i] + " -dscp 46 "),
+                  std::string::npos);
+    }
+}
+
+TEST_F(Client, CommandCharactersInAnyFieldAreRefusedByName) {
+    const struct {
+        Ctl field;
+        const char* name;
+    } fields[] = {{Ctl::编辑框_本地端口, "本地端口"}, {Ctl::编辑框_加速IP, "加速IP"},
+                  {Ctl::编辑框_加速端口, "加速端口"}, {Ctl::编辑框_验证密匙, "验证密匙"},
+                  {Ctl::编辑框_mtu, "MTU"},           {Ctl::编辑框_sndwnd, "Sndwnd"},
+                  {Ctl::编辑框_rcvwnd, "Rcvwnd"},     {Ctl::编辑框_dscp, "DSCP"},
+                  {Ctl::编辑框_其他参数, "其他参数"}};
+    const char* const refused[] = {"&", "|", "<", ">", "^"};
+    int n = 0;
+    for (const auto& f : fields) {
+        StartReady();
+        hooks::ResetProcesses();
+        headless::Paste(f.field, std::string("1") + refused[n++ % 5] + "calc");
+        headless::Paste(Ctl::编辑框_其他参数, "&");  // a later field: the first one is named
+        headless::Click(Ctl::按钮_启动);
+        EXPECT_EQ(Messages(), std::vector<std::string>{std::string(f.name) +
+                                                       " 中不能含有 & | < > ^ 字符！"});
+        EXPECT_TRUE(hooks::ProgramsStarted().empty()) << f.name;
+        ExpectState(false);
+    }
+    // The client's folder name goes through cmd too.
+    std::filesystem::create_directory(dir_ + "/R&D");
+    std::ofstream(dir_ + "/R&D/client.exe") << "MZ";
+    StartReady();
+    headless::DropFiles({WinDir() + "R&D\\client.exe"});
+    headless::Click(Ctl::按钮_启动);
+    EXPECT_EQ(Messages().back(), "KCP Tun文件目录 中不能含有 & | < > ^ 字符！");
+    EXPECT_TRUE(hooks::ProgramsStarted().empty());
+}
+
+TEST_F(Client, StartShowsRunningAtOnceChecksAfterTwoSecondsAndKeepsRunning) {
+    StartReady();
+    ClientComesUpAs("CLIENT.EXE");  // file names match whatever their ASCII case
+    hooks::AddProcess("other.exe");
+    const std::uint32_t before = hooks::Now();
+    hooks::DuringNextWait([this] { ExpectState(true); });
+    headless::Click(Ctl::按钮_启动);
+    EXPECT_GT(hooks::Now() - before, 2000u);
+    EXPECT_TRUE(Messages().empty());
+    ExpectState(true);
+    EXPECT_TRUE(hooks::Watching(client_));
+    EXPECT_EQ(hooks::OpenHandles(), 0);
+}
+
+TEST_F(Client, AClientThatNeverComesUpIsReportedAfterTheRunningState) {
+    StartReady();
+    headless::WhileMessageBoxIsUp([this] { ExpectState(true); });
+    headless::Click(Ctl::按钮_启动);
+    EXPECT_EQ(Messages(), std::vector<std::string>{"KCPTun 启动失败！"});
+    ExpectState(false);
+    EXPECT_TRUE(hooks::TerminatedProcesses().empty());
+
+    hooks::FailProgramStarts(true);  // cmd itself missing: the same report
+    headless::Click(Ctl::按钮_启动);
+    EXPECT_EQ(Messages().back(), "KCPTun 启动失败！");
+}
+
+TEST_F(Client, StopTerminatesTheFirstMatchingProcessOnly) {
+    StartReady();
+    ClientComesUpAs("client.exe");
+    headless::Click(Ctl::按钮_启动);
+    const std::uint32_t first = client_;
+    const std::uint32_t second = hooks::AddProcess("Client.exe");
+    headless::ChooseFromTrayMenu(Menu::停止);
+    EXPECT_EQ(hooks::TerminatedProcesses(), std::vector<std::uint32_t>{first});
+    EXPECT_EQ(hooks::ProcessNames(), std::vector<std::string>{"Client.exe"});
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_FALSE(hooks::Watching(first));
+    EXPECT_EQ(hooks::OpenHandles(), 0);
+    ExpectState(false);
+    (void)second;
+}
+
+TEST_F(Client, StopDuringTheWaitIsHandledThenTheCheckReportsTheFailure) {
+    StartReady();
+    ClientComesUpAs("client.exe");
+    hooks::DuringNextWait([] { headless::Click(Ctl::按钮_停止); });
+    headless::Click(Ctl::按钮_启动);
+    EXPECT_EQ(hooks::TerminatedProcesses().size(), 1u);
+    EXPECT_EQ(Messages(), std::vector<std::string>{"KCPTun 启动失败！"});
+    ExpectState(false);
+
+    // With no client at all, the stop says so first.
+    hooks::OnProgramStart(nullptr);
+    hooks::DuringNextWait([] { headless::ChooseFromTrayMenu(Menu::停止); });
+    headless::Click(Ctl::按钮_启动);
+    EXPECT_EQ(Messages(), (std::vector<std::string>{"KCPTun 启动失败！", "KCPTun进程似乎不存在！",
+                                                    "KCPTun 启动失败！"}));
+    ExpectState(false);
+}
+
+TEST_F(Client, AClientThatEndsByItselfTurnsTheWindowBackSilently) {
+    StartReady();
+    ClientComesUpAs("client.exe");
+    headless::Click(Ctl::按钮_启动);
+    const std::size_t trayCalls = headless::TrayCalls().size();
+    hooks::EndProcess(client_);
+    ExpectState(false);
+    EXPECT_EQ(headless::TrayCalls().size(), trayCalls + 1);
+    EXPECT_TRUE(Messages().empty());
+    headless::ChooseFromTrayMenu(Menu::退出);
+    EXPECT_NE(Config().find("Enable=false"), std::string::npos);
+    EXPECT_TRUE(hooks::TerminatedProcesses().empty());
+}
+
+TEST_F(Client, ARunningClientIsStoppedAtQuitAndStartedAgainAtTheNextStart) {
+    StartReady("Enable=false\r\n");
+    ClientComesUpAs("client.exe");
+    headless::Click(Ctl::按钮_启动);
+    headless::ChooseFromTrayMenu(Menu::退出);
+    EXPECT_TRUE(headless::Ended());
+    EXPECT_EQ(hooks::TerminatedProcesses().size(), 1u);
+    EXPECT_NE(Config().find("Enable=true"), std::string::npos);
+
+    Restart();
+    EXPECT_EQ(hooks::ProgramsStarted().size(), 2u);
+    ExpectState(true);
+    EXPECT_EQ(headless::TrayCalls().size(), 1u);  // the running icon is the first icon
+    EXPECT_EQ(headless::TrayCalls()[0].op, platform::TrayOp::Add);
+}
+
+TEST_F(Client, AMissingWindowsFunctionEndsTheProgramWithoutItsExitRoutines) {
+    struct Case {
+        const char *library, *function, *report;
+    };
+    const Case cases[] = {
+        {"kernel32.dll", "Process32First",
+         "运行时出错!\r\n\r\n错误信息：无法找到指定DLL库文件中的输出命令“Process32First”\r\n"},
+        {"kernel32.dll", "CloseHandle",
+         "运行时出错!\r\n\r\n错误信息：无法找到指定DLL库文件“kernel32”中的输出命令“CloseHandle”\r\n"},
+    };
+    for (const Case& c : cases) {
+        StartReady("Enable=false\r\n");
+        const std::string before = Config();
+        ClientComesUpAs("client.exe");
+        hooks::RemoveExport(c.library, c.function);
+        headless::Click(Ctl::按钮_启动);
+        EXPECT_TRUE(headless::Ended());
+        EXPECT_EQ(headless::ExitCode(), -1);
+        ASSERT_FALSE(headless::MessageBoxes().empty());
+        EXPECT_EQ(headless::MessageBoxes().back().text, c.report);
+        EXPECT_EQ(headless::MessageBoxes().back().caption, "错误");
+        EXPECT_EQ(Config(), before);
+        sk::ReleaseWindowsFunctions();
+        hooks::ResetProcesses();
+    }
+}
+
+TEST_F(Client, UndeclaredLibrariesAreSearchedInOrderAndTheUnusedOnesFreed) {
+    StartReady();
+    ClientComesUpAs("client.exe");
+    hooks::MoveExport("CreateToolhelp32Snapshot", "kernel32.dll", "user32.dll");
+    headless::Click(Ctl::按钮_启动);
+    ExpectState(true);
+    const std::vector<std::string> events = hooks::LibraryEvents();
+    ASSERT_GE(events.size(), 5u);
+    EXPECT_EQ(std::vector<std::string>(events.begin(), events.begin() + 5),
+              (std::vector<std::string>{"load kernel32.dll", "free kernel32.dll", "load gdi32.dll",
+                                        "free gdi32.dll", "load user32.dll"}));
+    headless::ChooseFromTrayMenu(Menu::退出);  // the normal end frees what stayed loaded
+    int loads = 0;
+    for (const std::string& e : hooks::LibraryEvents()) loads += e[0] == 'l' ? 1 : -1;
+    EXPECT_EQ(loads, 0);
+}
+
+TEST_F(Client, DelayOfNothingReturnsAtOnce) {
+    Start();
+    const std::uint32_t before = hooks::Now();
+    sk::Delay(0);
+    sk::Delay(-5);
+    EXPECT_EQ(hooks::Now(), before);
+    EXPECT_TRUE(sk::RunProgram("x", false, 0));
+    EXPECT_TRUE(sk::RunProgram("x", false, 9));
+    EXPECT_TRUE(sk::RunProgram("x", true));
+    const auto& runs = hooks::ProgramsStarted();
+    EXPECT_EQ(runs[0].showState, 0);  // clamped to 1: hidden
+    EXPECT_EQ(runs[1].showState, 6);  // clamped to 6: minimised without activation
+    EXPECT_EQ(runs[2].showState, 1);  // omitted: normal
+    EXPECT_TRUE(runs[2].waitForExit);
+}
+
+using LogAndAbout = Client;
+
+TEST_F(LogAndAbout, LogOpensBesideTheClientOrBareWithoutOne) {
+    StartReady();
+    headless::ChooseFromTrayMenu(Menu::打开日志);
+    headless::DropFiles({""});
+    headless::ChooseFromTrayMenu(Menu::打开日志);
+    const auto& calls = hooks::ShellCalls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].file, WinDir() + "kcptun.log");
+    EXPECT_EQ(calls[1].file, "kcptun.log");
+    EXPECT_EQ(calls[0].verb, std::optional<std::string>("open"));
+    EXPECT_EQ(calls[0].parameters, std::nullopt);
+    EXPECT_EQ(calls[0].directory, std::optional<std::string>(""));
+    EXPECT_EQ(calls[0].showState, 1);
+    EXPECT_EQ(calls[0].owner, 0);
+}
+
+TEST_F(LogAndAbout, AboutShowsItsTextThenOpensTheHomePage) {
+    Start();
+    hooks::SetTopLevelWindow("Microsoft Internet Explorer", 0x4242);
+    headless::WhileMessageBoxIsUp([] { EXPECT_TRUE(hooks::ShellCalls().empty()); });
+    headless::ChooseFromTrayMenu(Menu::关于);
+    ASSERT_EQ(headless::MessageBoxes().size(), 1u);
+    EXPECT_EQ(headless::MessageBoxes()[0].text,
+              "制作：skiplane.example\r\n请勿用于商业用途。\r\n当前版本：1.0.3");
+    EXPECT_EQ(headless::MessageBoxes()[0].caption, "信息：");
+    headless::ClickStatusBar(400, 7, 0);
+    headless::ClickStatusBar(3, 3, 1);
+    const auto& calls = hooks::ShellCalls();
+    ASSERT_EQ(calls.size(), 3u);
+    for (const auto& call : calls) {
+        EXPECT_EQ(call.file, "http://skiplane.example/");
+        EXPECT_EQ(call.verb, std::optional<std::string>("open"));
+        EXPECT_EQ(call.directory, std::nullopt);
+        EXPECT_EQ(call.owner, 0x4242);
+    }
+}
+
+}  // namespace
+}  // namespace scenario
