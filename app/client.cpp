@@ -147,10 +147,13 @@ std::uint32_t FindProcessIdByName(const Text& name) {
     const Text wanted = sk::ToLower(name);
     platform::ProcessEntry entry;
     std::uint32_t found = 0;
-    for (bool ok = sk::win::Process32First(snapshot, entry); ok && found == 0;
+    for (bool ok = sk::win::Process32First(snapshot, entry); ok;
          ok = sk::win::Process32Next(snapshot, entry)) {
-        if (sk::ToLower(Text(entry.exeFile, strnlen(entry.exeFile, sizeof entry.exeFile))) == wanted)
+        const Text exeName(entry.exeFile, strnlen(entry.exeFile, sizeof entry.exeFile));
+        if (sk::ToLower(exeName) == wanted) {
             found = entry.processId;
+            break;
+        }
     }
     sk::win::CloseHandle(snapshot);
     return found;

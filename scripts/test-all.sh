@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds both configurations and runs every test: the host build's unit and scenario tests,
-# then the Windows build's unit tests and end-to-end tests under Wine on a virtual display.
+# then the Windows build's unit tests and end-to-end tests under Wine on a virtual display,
+# the real kcptun tunnel among them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,6 +16,8 @@ echo "== Windows build (MinGW-w64 i686, Win32 platform, tests under Wine)"
 cmake -S . -B build/win -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
 cmake --build build/win -j2
+# The real kcptun client for the tunnel case, from Debian's sources.
+bash scripts/build-kcptun.sh build/win/kcptun
 source scripts/wine-env.sh "$PWD/build/win/wineprefix"
 wine_prefix_setup
 status=0

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Runs e2e_tests.exe against Skiplane.exe under Wine, in a virtual desktop on a private X server.
 # usage: run_e2e.sh <build-dir> [e2e_tests.exe] [Skiplane.exe] [extra test arguments...]
+# It also hands the tests the fake client built beside them, a script that records the web
+# pages Wine's browser launcher is asked to open, and, when <build-dir>/kcptun holds the kcptun
+# client (scripts/build-kcptun.sh), a Debian kcptun-server on loopback for the tunnel case.
 set -u
 
 build="$(cd "${1:?usage: run_e2e.sh <build-dir> [e2e_tests.exe] [Skiplane.exe]}" && pwd)"
@@ -15,15 +18,33 @@ done
 
 # shellcheck source=../../scripts/wine-env.sh
 source "$root/scripts/wine-env.sh" "$build/e2e-wineprefix"
-trap 'wineserver -k >/dev/null 2>&1' EXIT
+server_pid=""
+trap 'wineserver -k >/dev/null 2>&1; [ -z "$server_pid" ] || kill "$server_pid" 2>/dev/null' EXIT
 wine_prefix_setup || { echo "run_e2e: Wine prefix setup failed" >&2; exit 1; }
 
 artifacts="$(cd "$(dirname "$tests")" && pwd)/e2e-artifacts"
 mkdir -p "$artifacts"
 rm -f "$artifacts"/*.bmp "$artifacts"/*.png
 
+extra=(--fake-client="$build/tests/e2e/fake_client.exe")
+
+browser="$build/e2e-browser.sh"
+printf '#!/bin/sh\nprintf "%%s\\n" "$@" >> "$(dirname "$0")/e2e-browser.log"\n' > "$browser"
+chmod +x "$browser"
+extra+=(--browser="$browser")
+
+kcptun="$build/kcptun/kcptun-client.exe"
+if [ -f "$kcptun" ] && command -v kcptun-server >/dev/null; then
+  # UDP for the tunnel, TCP behind it (the tests' echo server, and the client on the next port).
+  tunnel=$((30000 + RANDOM % 10000)) target=$((40000 + RANDOM % 10000))
+  kcptun-server -t "127.0.0.1:$target" -l "127.0.0.1:$tunnel" -key skiplane-e2e \
+    >"$build/kcptun-server.log" 2>&1 &
+  server_pid=$!
+  extra+=(--kcptun="$kcptun" --tunnel-server="$tunnel" --tunnel-target="$target")
+fi
+
 xvfb-run -a -s "-screen 0 1024x768x24" \
-  wine "$tests" --skiplane="$exe" --artifacts="$artifacts" "$@"
+  wine "$tests" --skiplane="$exe" --artifacts="$artifacts" "${extra[@]}" "$@"
 rc=$?
 
 for bmp in "$artifacts"/*.bmp; do

@@ -1,0 +1,285 @@
+// The client on the real Skiplane.exe under Wine: a fake client of our own shows the command
+// line, the log and the process handling; a real kcptun client carries bytes through a tunnel
+// to Debian's kcptun-server; recorders stand in for the browser and the log viewer.
+//
+// Arguments besides --skiplane and --artifacts: --fake-client=<fake_client.exe>,
+// --browser=<Unix script Wine's browser launcher runs>, and for the tunnel
+// --kcptun=<kcptun client for Windows> --tunnel-server=<kcptun-server's UDP port>
+// --tunnel-target=<the TCP port kcptun-server forwards to>.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/e2e/driver.h"
+#include "tests/e2e/net.h"
+#include "tests/e2e/processes.h"
+#include "ui/window_table.h"
+
+using ui::Ctl;
+
+namespace {
+
+const char* const kRunning = "状态：正在运行！";
+const char* const kStopped = "状态：未启动！";
+
+struct Node {
+    std::string localPort = "1081", server = "127.0.0.1", serverPort = "29900", key = "k1",
+                mode = "2", dscp = "46", other = "--note a b";
+};
+
+std::string ConfigFor(const std::string& clientPath, const Node& n,
+                      const std::string& enable = "false") {
+    return e2e::Lines({"[BasisConfig]", "ExeFile=" + clientPath, "Enable=" + enable,
+                       "[BroadbandConfig]", "UP=10", "DOWN=50", "Mtu=1350", "Sndwnd=300",
+                       "Rcvwnd=1200", "[NodeList]", "Quantity=1", "Current node=0", "[Node1]",
+                       "remarks=测试", "local_port=" + n.localPort, "server_port=" + n.serverPort,
+                       "server=" + n.server, "key=" + n.key, "mode=" + n.mode, "dscp=" + n.dscp,
+                       "other=" + n.other});
+}
+
+bool SetRegistryText(HKEY root, const std::string& key, const char* name, const std::string& value) {
+    HKEY h = nullptr;
+    if (RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &h, nullptr))
+        return false;
+    const LONG r = RegSetValueExA(h, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                  static_cast<DWORD>(value.size() + 1));
+    RegCloseKey(h);
+    return r == ERROR_SUCCESS;
+}
+
+int Count(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+class ClientE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::string source = e2e::SkiplanePath();
+        ASSERT_FALSE(source.empty()) << "pass --skiplane=<path of Skiplane.exe>";
+        dir_ = e2e::MakeTempDir("skiplane-client");
+        ASSERT_FALSE(dir_.empty());
+        exe_ = dir_ + "\\Skiplane.exe";
+        ASSERT_TRUE(CopyFileA(source.c_str(), exe_.c_str(), FALSE)) << source;
+        clientDir_ = dir_ + "\\客户端";  // the client's folder goes through cmd in GBK
+        ASSERT_TRUE(CreateDirectoryA(clientDir_.c_str(), nullptr));
+        fakeClient_ = e2e::ToWindowsPath(e2e::ArgValue("fake-client"));
+        ASSERT_FALSE(fakeClient_.empty()) << "pass --fake-client=<path of fake_client.exe>";
+    }
+
+    void TearDown() override {
+        app_.Kill();
+        for (const char* name : {"client.exe", "kcptun-client.exe"})
+            while (DWORD pid = e2e::FindProcess(name)) e2e::KillProcess(pid);
+        e2e::RemoveTree(dir_);
+    }
+
+    std::string Log() const { return e2e::ReadFileBytes(clientDir_ + "\\kcptun.log"); }
+    std::string Config() const { return e2e::ReadFileBytes(dir_ + "\\config.ini"); }
+
+    // Installs the fake client as client.exe and starts the program with one node.
+    void LaunchWithFakeClient(const Node& node, const std::string& enable = "false") {
+        client_ = clientDir_ + "\\client.exe";
+        ASSERT_TRUE(CopyFileA(fakeClient_.c_str(), client_.c_str(), FALSE)) << fakeClient_;
+        ASSERT_TRUE(e2e::WriteFileBytes(dir_ + "\\config.ini", ConfigFor(client_, node, enable)));
+        Relaunch();
+    }
+    void Relaunch() {
+        ASSERT_TRUE(app_.Start(exe_, dir_)) << "no main window with all controls appeared";
+        Settle();
+    }
+    void Settle() { ASSERT_TRUE(app_.Sync()) << "the program stopped handling input"; }
+
+    void ExpectState(bool running) {
+        EXPECT_EQ(app_.StatusText(1), running ? kRunning : kStopped);
+        EXPECT_EQ(app_.Enabled(Ctl::按钮_启动), !running);
+        EXPECT_EQ(app_.Enabled(Ctl::按钮_停止), running);
+    }
+
+    // The start check has passed: two seconds and a little after the click, no box came up.
+    void ExpectStartCheckPassed() {
+        Sleep(2600);
+        Settle();
+        EXPECT_TRUE(app_.MessageBoxes().empty());
+        ExpectState(true);
+    }
+
+    // The outer command interpreter the program started, once it is there.
+    DWORD OuterCmd() const {
+        DWORD found = 0;
+        e2e::WaitUntil([&] {
+            for (DWORD pid : e2e::ChildrenOf(app_.Pid()))
+                for (const e2e::ProcessInfo& p : e2e::Processes())
+                    if (p.pid == pid && lstrcmpiA(p.exeName.c_str(), "cmd.exe") == 0) found = pid;
+            return found != 0;
+        });
+        return found;
+    }
+
+    std::string dir_, exe_, clientDir_, fakeClient_, client_;
+    e2e::App app_;
+};
+
+TEST_F(ClientE2E, FakeClientRunsHiddenWithTheExactCommandLineStopsAndComesBackAfterARestart) {
+    LaunchWithFakeClient(Node{});
+    ASSERT_TRUE(e2e::WriteFileBytes(clientDir_ + "\\kcptun.log", "stale output\r\n"));
+    ASSERT_TRUE(app_.Click(Ctl::按钮_启动));
+    Settle();  // handled inside the two-second wait
+    ExpectState(true);
+    EXPECT_TRUE(app_.MessageBoxes().empty());
+
+    const DWORD cmd = OuterCmd();
+    ASSERT_NE(cmd, 0u);
+    const std::string commandLine = e2e::ProcessCommandLine(cmd);
+    EXPECT_EQ(commandLine, "cmd /c cmd /c \"" + client_ +
+                               "\" -l :1081 -r 127.0.0.1:29900 -key k1 -mtu 1350 -sndwnd 300"
+                               " -rcvwnd 1200 -mode fast -dscp 46 --note a b > \"" +
+                               clientDir_ + "\\kcptun.log\" 2>&1");
+    std::printf("[ client   ] command line: %s\n", commandLine.c_str());
+    ASSERT_TRUE(e2e::WaitUntil([] { return e2e::FindProcess("client.exe") != 0; }));
+    ExpectStartCheckPassed();
+    const std::string log = Log();
+    EXPECT_EQ(log.rfind("fake client: ", 0), 0u) << log;  // truncated: the stale line is gone
+    EXPECT_NE(log.find("-l :1081 -r 127.0.0.1:29900 -key k1 -mtu 1350"), std::string::npos);
+    EXPECT_TRUE(e2e::SaveScreenshot(e2e::ArtifactsDir() + "\\skiplane-running.bmp"));
+
+    ASSERT_TRUE(app_.Click(Ctl::按钮_停止));
+    Settle();
+    ExpectState(false);
+    EXPECT_TRUE(e2e::WaitProcessGone("client.exe"));
+    EXPECT_TRUE(e2e::WaitUntil([&] { return e2e::ChildrenOf(app_.Pid()).empty(); }));
+    EXPECT_TRUE(app_.MessageBoxes().empty());
+
+    // Running at the quit: stopped with it, and started again by the next start.
+    ASSERT_TRUE(app_.PostMenuCommand(ui::Menu::启动));
+    ASSERT_TRUE(e2e::WaitUntil([] { return e2e::FindProcess("client.exe") != 0; }));
+    ExpectStartCheckPassed();
+    EXPECT_EQ(Count(Log(), "fake client: "), 1);
+    ASSERT_TRUE(app_.PostMenuCommand(ui::Menu::退出));
+    EXPECT_EQ(app_.WaitExit(), 0u);
+    EXPECT_TRUE(e2e::WaitProcessGone("client.exe"));
+    EXPECT_NE(Config().find("Enable=true\r\n"), std::string::npos);
+
+    Relaunch();
+    ASSERT_TRUE(e2e::WaitUntil([] { return e2e::FindProcess("client.exe") != 0; }));
+    ExpectStartCheckPassed();
+}
+
+TEST_F(ClientE2E, AClientThatExitsIsReportedAndOneThatIsKilledTurnsTheWindowBack) {
+    Node exits;
+    exits.other = "--exit";
+    LaunchWithFakeClient(exits);
+    ASSERT_TRUE(app_.Click(Ctl::按钮_启动));
+    e2e::MessageBoxInfo box;
+    ASSERT_TRUE(app_.WaitMessageBox(&box));
+    EXPECT_EQ(box.text, "KCPTun 启动失败！");
+    EXPECT_EQ(box.caption, "信息：");
+    ASSERT_TRUE(e2e::App::PressMessageBoxButton(box, IDOK));
+    Settle();
+    ExpectState(false);
+    EXPECT_NE(Log().find("fake client: "), std::string::npos);
+
+    ASSERT_TRUE(app_.Retype(Ctl::编辑框_其他参数, ""));
+    ASSERT_TRUE(app_.Click(Ctl::按钮_启动));
+    ExpectStartCheckPassed();
+    const DWORD client = e2e::FindProcess("client.exe");
+    ASSERT_NE(client, 0u);
+    const DWORD killedAt = GetTickCount();
+    ASSERT_TRUE(e2e::KillProcess(client));
+    EXPECT_TRUE(e2e::WaitUntil([&] { return app_.StatusText(1) == kStopped; }, 1000))
+        << "the window still shows the client running";
+    std::printf("[ client   ] window stopped %lu ms after the kill\n",
+                static_cast<unsigned long>(GetTickCount() - killedAt));
+    Settle();
+    ExpectState(false);
+    EXPECT_TRUE(app_.MessageBoxes().empty());
+    ASSERT_TRUE(app_.PostMenuCommand(ui::Menu::退出));
+    EXPECT_EQ(app_.WaitExit(), 0u);
+    EXPECT_NE(Config().find("Enable=false\r\n"), std::string::npos);
+}
+
+TEST_F(ClientE2E, LogAboutAndHomePageGoToTheShell) {
+    const std::string browser = e2e::ArgValue("browser");
+    ASSERT_FALSE(browser.empty()) << "pass --browser=<Unix path of a recording script>";
+    const std::string browserLog =
+        e2e::ToWindowsPath(browser.substr(0, browser.rfind('/')) + "/e2e-browser.log");
+    DeleteFileA(browserLog.c_str());
+    ASSERT_TRUE(SetRegistryText(HKEY_CURRENT_USER, "Software\\Wine\\WineBrowser", "Browsers",
+                                browser));
+    const std::string recorder = dir_ + "\\recorder.exe";
+    ASSERT_TRUE(CopyFileA(fakeClient_.c_str(), recorder.c_str(), FALSE));
+    ASSERT_TRUE(SetRegistryText(HKEY_CLASSES_ROOT, ".log", nullptr, "SkiplaneE2E.log"));
+    ASSERT_TRUE(SetRegistryText(HKEY_CLASSES_ROOT, "SkiplaneE2E.log\\shell\\open\\command",
+                                nullptr, "\"" + recorder + "\" --record \"%1\""));
+    LaunchWithFakeClient(Node{});
+
+    ASSERT_TRUE(e2e::WriteFileBytes(clientDir_ + "\\kcptun.log", "output\r\n"));  // the shell opens files that exist
+    ASSERT_TRUE(app_.PostMenuCommand(ui::Menu::打开日志));
+    const std::string recorded = dir_ + "\\recorded.txt";
+    EXPECT_TRUE(e2e::WaitUntil([&] { return !e2e::ReadFileBytes(recorded).empty(); }));
+    EXPECT_EQ(e2e::ReadFileBytes(recorded), clientDir_ + "\\kcptun.log\r\n");
+
+    ASSERT_TRUE(app_.PostMenuCommand(ui::Menu::关于));
+    e2e::MessageBoxInfo box;
+    ASSERT_TRUE(app_.WaitMessageBox(&box));
+    EXPECT_EQ(box.text, "制作：skiplane.example\r\n请勿用于商业用途。\r\n当前版本：1.0.3");
+    EXPECT_EQ(box.caption, "信息：");
+    Sleep(500);
+    EXPECT_FALSE(e2e::FileExists(browserLog)) << "the home page opened before the box closed";
+    ASSERT_TRUE(e2e::App::PressMessageBoxButton(box, IDOK));
+    EXPECT_TRUE(e2e::WaitUntil([&] { return !e2e::ReadFileBytes(browserLog).empty(); }));
+    EXPECT_EQ(e2e::ReadFileBytes(browserLog), "http://skiplane.example/\n");
+
+    HWND status = app_.Hwnd(Ctl::状态条_状态);
+    ASSERT_TRUE(PostMessageA(status, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(400, 8)));
+    ASSERT_TRUE(PostMessageA(status, WM_LBUTTONUP, 0, MAKELPARAM(400, 8)));
+    EXPECT_TRUE(e2e::WaitUntil([&] { return Count(e2e::ReadFileBytes(browserLog), "\n") == 2; }));
+    EXPECT_EQ(e2e::ReadFileBytes(browserLog), "http://skiplane.example/\nhttp://skiplane.example/\n");
+}
+
+TEST_F(ClientE2E, ARealKcptunClientCarriesBytesThroughTheTunnelUntilStopped) {
+    const std::string kcptun = e2e::ToWindowsPath(e2e::ArgValue("kcptun"));
+    const int serverPort = std::atoi(e2e::ArgValue("tunnel-server").c_str());
+    const int targetPort = std::atoi(e2e::ArgValue("tunnel-target").c_str());
+    ASSERT_TRUE(!kcptun.empty() && serverPort > 0 && targetPort > 0)
+        << "pass --kcptun, --tunnel-server and --tunnel-target (scripts/build-kcptun.sh builds "
+           "the client; run_e2e.sh starts the server)";
+    e2e::EchoServer echo(targetPort);
+    ASSERT_EQ(echo.Port(), targetPort);
+    const int localPort = targetPort + 1;
+    ASSERT_FALSE(e2e::PortListening(localPort));
+
+    client_ = clientDir_ + "\\kcptun-client.exe";
+    ASSERT_TRUE(CopyFileA(kcptun.c_str(), client_.c_str(), FALSE)) << kcptun;
+    Node node;
+    node.localPort = std::to_string(localPort);
+    node.serverPort = std::to_string(serverPort);
+    node.key = "skiplane-e2e";
+    node.dscp = node.other = "";
+    ASSERT_TRUE(e2e::WriteFileBytes(dir_ + "\\config.ini", ConfigFor(client_, node)));
+    Relaunch();
+    ASSERT_TRUE(app_.Click(Ctl::按钮_启动));
+    ExpectStartCheckPassed();
+
+    std::string payload;
+    for (int i = 0; i < 64 * 1024; ++i) payload += static_cast<char>((i * 131 + 7) & 0xFF);
+    std::string got;
+    EXPECT_TRUE(e2e::WaitUntil([&] { return e2e::TcpRoundTrip(localPort, payload, 3000, &got); },
+                               20000))
+        << "came back: " << got.size() << " bytes; log:\n" << Log();
+    EXPECT_NE(Log().find("remote address: 127.0.0.1:" + node.serverPort), std::string::npos)
+        << Log();
+
+    ASSERT_TRUE(app_.Click(Ctl::按钮_停止));
+    Settle();
+    ExpectState(false);
+    EXPECT_TRUE(e2e::WaitProcessGone("kcptun-client.exe"));
+    EXPECT_TRUE(e2e::WaitUntil([&] { return !e2e::PortListening(localPort); }));
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+#include "tests/e2e/processes.h"
+
+#include <tlhelp32.h>
+#include <winternl.h>
+
+namespace e2e {
+
+namespace {
+
+// The offsets into the PEB and the process parameters below are those of 32-bit processes.
+static_assert(sizeof(void*) == 4, "the e2e tools are built for 32-bit Windows");
+constexpr DWORD kPebProcessParameters = 0x10;
+constexpr DWORD kParamsCommandLine = 0x40;
+
+using NtQueryInformationProcessFn = NTSTATUS(WINAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG,
+                                                      PULONG);
+
+bool ReadRemote(HANDLE process, const void* address, void* out, size_t n) {
+    SIZE_T got = 0;
+    return ReadProcessMemory(process, address, out, n, &got) && got == n;
+}
+
+std::string CommandLineOf(HANDLE process) {
+    auto query = reinterpret_cast<NtQueryInformationProcessFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess")));
+    if (!query) return {};
+    PROCESS_BASIC_INFORMATION basic{};
+    ULONG len = 0;
+    if (query(process, ProcessBasicInformation, &basic, sizeof basic, &len) < 0) return {};
+    if (!basic.PebBaseAddress) return {};
+    const char* peb = reinterpret_cast<const char*>(basic.PebBaseAddress);
+    const char* params = nullptr;
+    if (!ReadRemote(process, peb + kPebProcessParameters, &params, sizeof params) || !params)
+        return {};
+    UNICODE_STRING line{};
+    if (!ReadRemote(process, params + kParamsCommandLine, &line, sizeof line)) return {};
+    if (line.Length == 0 || !line.Buffer) return {};
+    std::wstring wide(line.Length / sizeof(wchar_t), L'\0');
+    if (!ReadRemote(process, line.Buffer, wide.data(), wide.size() * sizeof(wchar_t))) return {};
+    int wlen = static_cast<int>(wide.size());
+    int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), wlen, nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return {};
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), wlen, out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+}  // namespace
+
+std::vector<ProcessInfo> Processes() {
+    std::vector<ProcessInfo> out;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE) return out;
+    PROCESSENTRY32 pe{};
+    pe.dwSize = sizeof pe;
+    for (BOOL more = Process32First(snap, &pe); more; more = Process32Next(snap, &pe))
+        out.push_back({pe.th32ProcessID, pe.th32ParentProcessID, pe.szExeFile});
+    CloseHandle(snap);
+    return out;
+}
+
+DWORD FindProcess(const std::string& exeName) {
+    for (const ProcessInfo& p : Processes()) {
+        // lstrcmpiA folds case by characters, so GBK trail bytes are left alone.
+        if (lstrcmpiA(p.exeName.c_str(), exeName.c_str()) == 0) return p.pid;
+    }
+    return 0;
+}
+
+std::vector<DWORD> ChildrenOf(DWORD pid) {
+    std::vector<DWORD> out;
+    for (const ProcessInfo& p : Processes()) {
+        if (p.parentPid == pid && p.pid != pid) out.push_back(p.pid);
+    }
+    return out;
+}
+
+std::string ProcessCommandLine(DWORD pid) {
+    HANDLE h = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    if (!h) return {};
+    std::string line = CommandLineOf(h);
+    CloseHandle(h);
+    return line;
+}
+
+bool KillProcess(DWORD pid) {
+    HANDLE h = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    if (!h) return false;
+    TerminateProcess(h, 1);
+    bool ended = WaitForSingleObject(h, 5000) == WAIT_OBJECT_0;
+    CloseHandle(h);
+    return ended;
+}
+
+bool WaitProcessGone(const std::string& exeName, int timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (!FindProcess(exeName)) return true;
+        if (static_cast<int>(GetTickCount() - start) >= timeoutMs) return false;
+        Sleep(20);
+    }
+}
+
+}  // namespace e2e
