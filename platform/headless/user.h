@@ -68,6 +68,9 @@ struct FileDialogShown {
     std::string initialFile;  // the file name it opened with
 };
 const std::vector<FileDialogShown>& FileDialogs();
+// The window changes since the last call, in order: "enable NAME", "disable NAME", "status N"
+// (a status-bar panel's text), "tray" (a notification-icon call).
+std::vector<std::string> TakeJournal();
 bool TopMost();
 int TopMostChanges();  // how many times always-on-top was written
 struct Geometry { int left, top, width, height; };

@@ -5,6 +5,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "platform/headless/user.h"
 #include "res/icon_data.h"
@@ -51,6 +52,7 @@ struct State {
     int liveIcons = 0;
     std::vector<std::vector<platform::PopupEntry>> popups;
     std::vector<FileDialogShown> fileDialogs;
+    std::vector<std::string> journal;
 };
 State g;
 
@@ -219,6 +221,7 @@ const std::vector<TrayCall>& TrayCalls() { return g.trayCalls; }
 int LiveIcons() { return g.liveIcons; }
 const std::vector<std::vector<platform::PopupEntry>>& Popups() { return g.popups; }
 const std::vector<FileDialogShown>& FileDialogs() { return g.fileDialogs; }
+std::vector<std::string> TakeJournal() { return std::exchange(g.journal, {}); }
 bool TopMost() { return g.topMost; }
 int TopMostChanges() { return g.topMostChanges; }
 Geometry WindowGeometry() {
@@ -279,7 +282,10 @@ void SetText(Ctl c, std::string_view text) {
     if (ui::Def(c).kind == ui::Kind::Edit) g.callbacks.textChanged(c);  // as EN_CHANGE would
 }
 bool IsEnabled(Ctl c) { return C(c).enabled; }
-void SetEnabled(Ctl c, bool enabled) { C(c).enabled = enabled; }
+void SetEnabled(Ctl c, bool enabled) {
+    C(c).enabled = enabled;
+    g.journal.push_back((enabled ? "enable " : "disable ") + std::string(ui::Def(c).name));
+}
 bool IsWindowVisible() { return g.visible; }
 void SetWindowVisible(bool visible) { g.visible = visible; }
 void SetTopMost(bool topMost) {
@@ -317,7 +323,10 @@ void ReplaceItemText(Ctl c, int index, std::string_view text) {
     C(c).items[index].first.assign(text);
 }
 std::string StatusText(int panel) { return g.statusTexts[panel]; }
-void SetStatusText(int panel, std::string_view text) { g.statusTexts[panel].assign(text); }
+void SetStatusText(int panel, std::string_view text) {
+    g.statusTexts[panel].assign(text);
+    g.journal.push_back("status " + std::to_string(panel));
+}
 sk::Bytes WindowIcon() { return sk::Bytes(res::kIconFile, res::kIconFile + sizeof(res::kIconFile)); }
 
 bool OpenFileDialog(const FileDialogOptions& options, std::string& path) {
@@ -344,7 +353,10 @@ int MessageBox(std::string_view text, std::string_view caption, unsigned style,
     return id;
 }
 
-void NotifyIcon(TrayOp op, const TrayRecord& record) { g.trayCalls.push_back({op, record}); }
+void NotifyIcon(TrayOp op, const TrayRecord& record) {
+    g.trayCalls.push_back({op, record});
+    g.journal.push_back("tray");
+}
 std::intptr_t CreateIconFromBytes(const sk::Bytes& iconFile) {
     // Accept what a real loader would: an icon directory with at least one image.
     if (iconFile.size() < 22 || iconFile[0] != 0 || iconFile[1] != 0 || iconFile[2] != 1 ||

@@ -12,6 +12,12 @@ namespace hooks = platform::hooks;
 const char* const kRunningStatus = "状态：正在运行！";
 const char* const kStoppedStatus = "状态：未启动！";
 
+// The window's changes on entering each state (the menu items follow the buttons).
+const std::vector<std::string> kRunningOrder = {"tray", "status 1", "disable 按钮_启动",
+                                                "enable 按钮_停止"};
+const std::vector<std::string> kStoppedOrder = {"enable 按钮_启动", "disable 按钮_停止", "tray",
+                                                "status 1"};
+
 std::string Tip(const platform::TrayRecord& r) { return std::string(r.tip, strnlen(r.tip, 64)); }
 std::string LastTip() { return Tip(headless::TrayCalls().back().record); }
 
@@ -165,7 +171,9 @@ TEST_F(Client, StartShowsRunningAtOnceChecksAfterTwoSecondsAndKeepsRunning) {
     hooks::AddProcess("other.exe");
     const std::uint32_t before = hooks::Now();
     hooks::DuringNextWait([this] { ExpectState(true); });
+    headless::TakeJournal();
     headless::Click(Ctl::按钮_启动);
+    EXPECT_EQ(headless::TakeJournal(), kRunningOrder);
     EXPECT_GT(hooks::Now() - before, 2000u);
     EXPECT_TRUE(Messages().empty());
     ExpectState(true);
@@ -176,7 +184,11 @@ TEST_F(Client, StartShowsRunningAtOnceChecksAfterTwoSecondsAndKeepsRunning) {
 TEST_F(Client, AClientThatNeverComesUpIsReportedAfterTheRunningState) {
     StartReady();
     headless::WhileMessageBoxIsUp([this] { ExpectState(true); });
+    headless::TakeJournal();
     headless::Click(Ctl::按钮_启动);
+    std::vector<std::string> order = kRunningOrder;
+    order.insert(order.end(), kStoppedOrder.begin(), kStoppedOrder.end());
+    EXPECT_EQ(headless::TakeJournal(), order);
     EXPECT_EQ(Messages(), std::vector<std::string>{"KCPTun 启动失败！"});
     ExpectState(false);
     EXPECT_TRUE(hooks::TerminatedProcesses().empty());
@@ -192,7 +204,9 @@ TEST_F(Client, StopTerminatesTheFirstMatchingProcessOnly) {
     headless::Click(Ctl::按钮_启动);
     const std::uint32_t first = client_;
     const std::uint32_t second = hooks::AddProcess("Client.exe");
+    headless::TakeJournal();
     headless::ChooseFromTrayMenu(Menu::停止);
+    EXPECT_EQ(headless::TakeJournal(), kStoppedOrder);
     EXPECT_EQ(hooks::TerminatedProcesses(), std::vector<std::uint32_t>{first});
     EXPECT_EQ(hooks::ProcessNames(), std::vector<std::string>{"Client.exe"});
     EXPECT_TRUE(Messages().empty());
@@ -224,10 +238,10 @@ TEST_F(Client, AClientThatEndsByItselfTurnsTheWindowBackSilently) {
     StartReady();
     ClientComesUpAs("client.exe");
     headless::Click(Ctl::按钮_启动);
-    const std::size_t trayCalls = headless::TrayCalls().size();
+    headless::TakeJournal();
     hooks::EndProcess(client_);
     ExpectState(false);
-    EXPECT_EQ(headless::TrayCalls().size(), trayCalls + 1);
+    EXPECT_EQ(headless::TakeJournal(), kStoppedOrder);
     EXPECT_TRUE(Messages().empty());
     headless::ChooseFromTrayMenu(Menu::退出);
     EXPECT_NE(Config().find("Enable=false"), std::string::npos);
