@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "platform/window.h"
+#include "services/http.h"
 #include "services/runtime.h"
 #include "services/windows_functions.h"
 
@@ -135,6 +136,7 @@ int Run(const std::vector<Binding>& eventTable) {
 
 [[noreturn]] void EndProgram(int exitCode) {
     sk::RunExitRoutines();
+    sk::CloseInternetHandle();
     sk::ReleaseWindowsFunctions();
     SetTrayIcon({});  // the icon goes with the window
     platform::EndProgram(exitCode);

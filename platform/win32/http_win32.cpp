@@ -1,0 +1,100 @@
+// The download's calls on WinINet, ANSI forms.
+#include "platform/http.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <vector>
+
+namespace platform::http {
+
+namespace {
+HINTERNET H(Handle h) { return reinterpret_cast<HINTERNET>(h); }
+Handle Of(HINTERNET h) { return reinterpret_cast<Handle>(h); }
+}  // namespace
+
+bool SplitUrl(const std::string& url, UrlParts& parts) {
+    DWORD size = static_cast<DWORD>(url.size()) * 3 + 16;
+    std::vector<char> canonical(size, '\0');
+    if (!InternetCanonicalizeUrlA(url.c_str(), canonical.data(), &size, ICU_NO_ENCODE))
+        return false;
+    char host[256] = {}, object[2048] = {}, user[128] = {}, password[128] = {};
+    URL_COMPONENTSA c{};
+    c.dwStructSize = sizeof c;
+    c.lpszHostName = host;
+    c.dwHostNameLength = sizeof host;
+    c.lpszUrlPath = object;
+    c.dwUrlPathLength = sizeof object;
+    c.lpszUserName = user;
+    c.dwUserNameLength = sizeof user;
+    c.lpszPassword = password;
+    c.dwPasswordLength = sizeof password;
+    if (!InternetCrackUrlA(canonical.data(), 0, 0, &c)) return false;
+    if (c.nScheme != INTERNET_SCHEME_HTTP && c.nScheme != INTERNET_SCHEME_HTTPS) return false;
+    parts.host = host;
+    parts.object = object;
+    parts.user = user;
+    parts.password = password;
+    parts.port = c.nPort;
+    parts.secure = c.nScheme == INTERNET_SCHEME_HTTPS;
+    return true;
+}
+
+Handle OpenInternet(const std::string& userAgent) {
+    return Of(InternetOpenA(userAgent.c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+}
+
+Handle Connect(Handle internet, const UrlParts& url) {
+    return Of(InternetConnectA(H(internet), url.host.c_str(), static_cast<INTERNET_PORT>(url.port),
+                               url.user.c_str(), url.password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
+}
+
+void SetNoProxy(Handle internet, Handle connection) {
+    INTERNET_PROXY_INFO proxy{INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr};
+    InternetSetOptionA(H(internet), INTERNET_OPTION_PROXY, &proxy, sizeof proxy);
+    char empty[1] = "";
+    InternetSetOptionA(H(connection), INTERNET_OPTION_PROXY_USERNAME, empty, 0);
+    InternetSetOptionA(H(connection), INTERNET_OPTION_PROXY_PASSWORD, empty, 0);
+}
+
+Handle OpenRequest(Handle connection, const std::string& object, bool secure,
+                   unsigned long timeoutMs) {
+    const char* acceptTypes[] = {"Accept: */* \r\n", nullptr};
+    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+    if (secure) flags |= INTERNET_FLAG_SECURE;
+    HINTERNET request = HttpOpenRequestA(H(connection), "GET", object.c_str(), "HTTP/1.0", nullptr,
+                                         acceptTypes, flags, 0);
+    // On the request itself: Wine's WinINet does not pass a parent handle's time-outs down.
+    DWORD timeout = timeoutMs;
+    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                         INTERNET_OPTION_RECEIVE_TIMEOUT})
+        if (request) InternetSetOptionA(request, option, &timeout, sizeof timeout);
+    return Of(request);
+}
+
+bool SendRequest(Handle request, const std::string& headers) {
+    return HttpSendRequestA(H(request), headers.c_str(), static_cast<DWORD>(headers.size()),
+                            nullptr, 0) != FALSE;
+}
+
+bool QueryContentLength(Handle request, std::string& text) {
+    char buffer[32] = {};
+    DWORD size = sizeof buffer;
+    if (!HttpQueryInfoA(H(request), HTTP_QUERY_CONTENT_LENGTH, buffer, &size, nullptr)) return false;
+    text.assign(buffer, size < sizeof buffer ? size : sizeof buffer - 1);
+    return true;
+}
+
+bool ReadResponse(Handle request, std::uint8_t* buffer, std::size_t size, std::size_t& got) {
+    DWORD read = 0;
+    const bool ok = InternetReadFile(H(request), buffer, static_cast<DWORD>(size), &read) != FALSE;
+    // A read that fails part way (Wine reports a reset so) still tells what it stored.
+    got = read <= size ? read : 0;
+    return ok;
+}
+
+void CloseHandle(Handle handle) {
+    if (handle) InternetCloseHandle(H(handle));
+}
+
+}  // namespace platform::http

@@ -1,0 +1,23 @@
+// HTTP download: the body of one URL, fetched with a GET of a fixed form. Blocking; called from
+// the update check's worker thread. Shows nothing and never ends the program.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "services/text.h"
+
+namespace sk {
+
+// The bytes received, also when the transfer failed part way; empty when nothing came. The
+// HTTP status is not examined: an error page's body comes back like any other.
+Bytes HttpReadFile(const Text& url);
+
+// The read size for a Content-Length header's text (as the C library's decimal parse reads
+// it): length + 1, at most 102400; 10240 without a usable length.
+std::size_t HttpReadSize(const char* contentLength);
+
+// Closes the internet handle (the normal end of the program).
+void CloseInternetHandle();
+
+}  // namespace sk

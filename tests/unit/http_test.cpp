@@ -1,0 +1,116 @@
+// HttpReadFile against a local server of our own, on both layers: WinINet under Wine, libcurl
+// on Linux. The headless cases also see the read sizes the download asked for.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "services/http.h"
+#include "tests/support/http_server.h"
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include "platform/headless/http_hooks.h"
+#endif
+
+namespace {
+
+std::string Read(const std::string& url) {
+    const sk::Bytes body = sk::HttpReadFile(url);
+    return std::string(body.begin(), body.end());
+}
+
+std::string Pattern(std::size_t n) {
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>('a' + i % 23);
+    return s;
+}
+
+#ifndef _WIN32
+// Every read of the last request asked for this many bytes.
+void ExpectReadSizes(std::size_t size) {
+    const auto sizes = platform::hooks::HttpReadSizes();
+    ASSERT_FALSE(sizes.empty());
+    for (std::size_t s : sizes) EXPECT_EQ(s, size);
+}
+#else
+void ExpectReadSizes(std::size_t) {}
+#endif
+
+TEST(HttpReadSize, FollowsTheContentLengthUpToItsBound) {
+    const struct {
+        const char* header;
+        std::size_t size;
+    } cases[] = {{"5", 6},          {"0", 10240},       {"-3", 10240},    {"abc", 10240},
+                 {"12abc", 13},     {" 7", 8},          {"102399", 102400}, {"102400", 102400},
+                 {"10485760", 102400}, {"99999999999999999999", 102400}, {nullptr, 10240}};
+    for (const auto& c : cases)
+        EXPECT_EQ(sk::HttpReadSize(c.header), c.size) << (c.header ? c.header : "(none)");
+}
+
+TEST(HttpReadFile, BodiesComeBackWholeWhateverTheirLength) {
+    testhttp::Server server;
+    ASSERT_NE(server.Port(), 0);
+    const std::string big = Pattern(10 * 1024 * 1024);
+    server.Serve("/five", testhttp::Ok("hello"));
+    server.Serve("/none", "HTTP/1.0 200 OK\r\n\r\n" + Pattern(25000));
+    server.Serve("/word", "HTTP/1.0 200 OK\r\nContent-Length: abc\r\n\r\n" + Pattern(300));
+    server.Serve("/big", testhttp::Ok(big));
+    server.Serve("/missing", "HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nNot found");
+
+    EXPECT_EQ(Read(server.Url("/five")), "hello");
+    ExpectReadSizes(6);
+    EXPECT_EQ(Read(server.Url("/none")), Pattern(25000));
+    ExpectReadSizes(10240);
+    EXPECT_EQ(Read(server.Url("/word")), Pattern(300));
+    ExpectReadSizes(10240);
+    EXPECT_EQ(Read(server.Url("/big")), big);
+    ExpectReadSizes(102400);
+    EXPECT_EQ(Read(server.Url("/missing")), "Not found");  // the status is not examined
+}
+
+TEST(HttpReadFile, ABrokenTransferGivesWhatCameAndBadAddressesGiveNothing) {
+    testhttp::Server server;
+    server.ServeDropped("/drop", "HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\n" + Pattern(300));
+    server.Serve("/frag", testhttp::Ok("fragment"));
+    EXPECT_EQ(Read(server.Url("/drop")), Pattern(300));
+
+    EXPECT_EQ(Read(server.Url("/frag#part")), "fragment");
+    EXPECT_EQ(server.Requests().back().rfind("GET /frag HTTP/1.0\r\n", 0), 0u);
+
+    const int connections = server.Connections();
+    for (const char* bad : {"", "not a url", "ftp://127.0.0.1/x", "http://"})
+        EXPECT_EQ(Read(bad), "") << bad;
+    EXPECT_EQ(server.Connections(), connections);
+}
+
+TEST(HttpReadFile, TheInternetHandleIsMadeOnceAndReused) {
+    testhttp::Server server;
+    server.Serve("/a", testhttp::Ok("a"));
+    EXPECT_EQ(Read(server.Url("/a")), "a");
+#ifndef _WIN32
+    const int opened = platform::hooks::InternetHandlesOpened();
+    EXPECT_EQ(Read(server.Url("/a")), "a");
+    EXPECT_EQ(platform::hooks::InternetHandlesOpened(), opened);
+    sk::CloseInternetHandle();
+    EXPECT_EQ(Read(server.Url("/a")), "a");
+    EXPECT_EQ(platform::hooks::InternetHandlesOpened(), opened + 1);
+#else
+    EXPECT_EQ(Read(server.Url("/a")), "a");
+#endif
+}
+
+#ifdef _WIN32
+TEST(HttpReadFile, Win32OnlyAServerThatNeverAnswersIsGivenUpAfterTheTimeOut) {
+    testhttp::Server server;
+    server.ServeStalled("/stall");
+    const unsigned long start = GetTickCount();
+    EXPECT_EQ(Read(server.Url("/stall")), "");
+    const unsigned long waited = GetTickCount() - start;
+    std::printf("[ http     ] a stalled download ended after %lu ms\n", waited);
+    EXPECT_GE(waited, 29000ul);
+    EXPECT_LT(waited, 120000ul) << "the download waited for the server without end";
+}
+#endif
+
+}  // namespace
