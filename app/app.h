@@ -19,9 +19,11 @@ extern Text ClientDirectory;  // the client path up to and including its last ba
 extern Text ClientExeName;    // the client's file name
 extern std::intptr_t UpdateThreadHandle;
 
-// Build settings: the home page and the update check's version file.
-extern const char* const HomePageUrl;
-extern const char* const VersionFileUrl;
+// The home page and the update check's version file: the build settings' addresses
+// (build_settings.cpp.in), and the home page's host, which the about box names.
+extern Text HomePageUrl;
+extern Text VersionFileUrl;
+extern const Text HomePageHost;
 
 // Process entry: runtime, exit routine, window, message loop.
 int Main();

@@ -2,6 +2,7 @@
 // recorded and do what the test says; the Toolhelp, OpenProcess and TerminateProcess stand-ins
 // work on an in-memory process table; time passes only while the program waits.
 #include <algorithm>
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -157,9 +158,12 @@ void WaitForMessage(std::uint32_t ms) {
     g_now += ms;
 }
 
+std::mutex g_shellMutex;  // the update check opens pages from its own thread
+
 int ShellOpen(std::intptr_t owner, const std::optional<std::string>& verb, const std::string& file,
               const std::optional<std::string>& parameters,
               const std::optional<std::string>& directory, int showState) {
+    std::lock_guard<std::mutex> lock(g_shellMutex);
     g.shellCalls.push_back({owner, verb, file, parameters, directory, showState});
     return 42;  // above 32: success
 }
@@ -169,9 +173,15 @@ std::intptr_t FindTopLevelWindow(const std::string& title) {
     return it == g.topLevel.end() ? 0 : it->second;
 }
 
+std::atomic<int> g_threadsRunning{0};
+
 bool StartThread(void (*routine)(int), int parameter, std::intptr_t* handle) {
     static std::intptr_t nextThread = 0x7000;
-    std::thread(routine, parameter).detach();
+    ++g_threadsRunning;
+    std::thread([routine, parameter] {
+        routine(parameter);
+        --g_threadsRunning;
+    }).detach();
     if (handle) *handle = ++nextThread;
     return true;
 }
@@ -238,6 +248,14 @@ bool Watching(std::uint32_t processId) { return processId != 0 && g.watched == p
 
 std::uint32_t Now() { return g_now; }
 void DuringNextWait(std::function<void()> action) { g.duringWait = std::move(action); }
+
+void FinishThreads() {
+    for (int i = 0; i < 30000 && g_threadsRunning > 0; ++i) {
+        PumpMessages();  // their work for the window thread
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+int ThreadsRunning() { return g_threadsRunning; }
 
 const std::vector<ShellCall>& ShellCalls() { return g.shellCalls; }
 void SetTopLevelWindow(const std::string& title, std::intptr_t window) { g.topLevel[title] = window; }

@@ -39,6 +39,10 @@ std::uint32_t Now();
 // Runs once, the next time the program waits for messages (a click during a delay).
 void DuringNextWait(std::function<void()> action);
 
+// Acts as the window thread until every thread the program started has ended (30 s at most).
+void FinishThreads();
+int ThreadsRunning();
+
 struct ShellCall {
     std::intptr_t owner;
     std::optional<std::string> verb;

@@ -79,6 +79,7 @@ struct State {
     std::map<RegistryKey, std::pair<int, std::string>> openKeys;
     RegistryKey nextKey = 1;
     bool registryWritable = true;
+    bool machineWritable = true;  // HKEY_LOCAL_MACHINE, for administrators only
 };
 
 State& S() {
@@ -394,9 +395,13 @@ void ReleaseHeldFile(FileHandle file) { CloseFile(file); }
 
 // --- registry ------------------------------------------------------------------------------
 
+bool Writable(RegistryRoot root) {
+    return S().registryWritable && (root != RegistryRoot::LocalMachine || S().machineWritable);
+}
+
 RegistryKey RegistryOpenForWrite(RegistryRoot root, const std::string& keyPath) {
     Lock lock(S().mutex);
-    if (!S().registryWritable) return 0;
+    if (!Writable(root)) return 0;
     const std::string folded = FoldedPath(keyPath);
     if (!folded.empty() && !Root(root).count(folded)) return 0;
     return NewKeyHandle(root, folded);
@@ -404,7 +409,7 @@ RegistryKey RegistryOpenForWrite(RegistryRoot root, const std::string& keyPath) 
 
 RegistryKey RegistryCreateKey(RegistryRoot root, const std::string& keyPath) {
     Lock lock(S().mutex);
-    if (!S().registryWritable) return 0;
+    if (!Writable(root)) return 0;
     const std::vector<std::string> parts = Components(keyPath);
     for (std::size_t n = 1; n <= parts.size(); ++n) {
         const std::string path = Join(parts, n);
@@ -439,7 +444,7 @@ bool RegistryDeleteValue(RegistryKey key, const std::string& name) {
 
 bool RegistryDeleteKey(RegistryRoot root, const std::string& keyPath) {
     Lock lock(S().mutex);
-    if (!S().registryWritable) return false;
+    if (!Writable(root)) return false;
     const std::string folded = FoldedPath(keyPath);
     auto& keys = Root(root);
     auto it = keys.find(folded);
@@ -494,11 +499,17 @@ void ResetRegistry() {
     for (auto& root : S().registry) root.clear();
     S().openKeys.clear();
     S().registryWritable = true;
+    S().machineWritable = true;
 }
 
 void SetRegistryWritable(bool writable) {
     Lock lock(S().mutex);
     S().registryWritable = writable;
+}
+
+void SetMachineRegistryWritable(bool writable) {
+    Lock lock(S().mutex);
+    S().machineWritable = writable;
 }
 
 void FailFileCreate(int nth) {

@@ -15,6 +15,8 @@ std::vector<std::string> RegistryKeys(RegistryRoot root);
 void ResetRegistry();
 // While false, opening a key for writing and creating one fail (a user without rights).
 void SetRegistryWritable(bool writable);
+// While false, the same for HKEY_LOCAL_MACHINE only (a user without administrator rights).
+void SetMachineRegistryWritable(bool writable);
 
 // Failures of coming calls; nth = 1 is the next call of that kind.
 // CreateFileExclusive fails: nothing is created or truncated.

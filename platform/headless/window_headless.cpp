@@ -60,6 +60,7 @@ State g;
 std::mutex g_queueMutex;
 std::condition_variable g_queueDone;
 std::deque<std::pair<std::function<void()>*, bool*>> g_queue;
+std::mutex g_boxMutex;
 
 Control& C(Ctl c) { return g.controls[static_cast<int>(c)]; }
 
@@ -341,11 +342,15 @@ bool OpenFileDialog(const FileDialogOptions& options, std::string& path) {
 
 int MessageBox(std::string_view text, std::string_view caption, unsigned style,
                std::intptr_t owner) {
+    // The update check shows its boxes from its own thread.
+    std::unique_lock<std::mutex> lock(headless::g_boxMutex);
     g.messageBoxes.push_back({std::string(text), std::string(caption), style, owner});
     if (g.messageBoxHook) {
         auto hook = std::move(g.messageBoxHook);
         g.messageBoxHook = nullptr;
+        lock.unlock();
         hook();
+        lock.lock();
     }
     if (g.messageBoxAnswers.empty()) return 1;  // IDOK
     int id = g.messageBoxAnswers.front();

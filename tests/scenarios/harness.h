@@ -35,8 +35,13 @@ protected:
         platform::hooks::SetModuleFileName(exe);
         sk::ReleaseWindowsFunctions();
         platform::hooks::ResetProcesses();
+        platform::hooks::ResetRegistry();
+        // No update server unless a test brings one: the start-up check then ends at once.
+        app::VersionFileUrl = "";
+        app::HomePageUrl = "http://skiplane.example/";
     }
     void TearDown() override {
+        platform::hooks::FinishThreads();
         platform::hooks::ClearFailures();
         platform::hooks::SetModuleFileName("");
         std::error_code ignored;

@@ -1,0 +1,91 @@
+// Starting with Windows, and the check for a newer version on the update server.
+#include <atomic>
+
+#include "app/app.h"
+#include "app/config.h"
+#include "services/http.h"
+#include "services/process.h"
+#include "services/runtime.h"
+#include "services/storage.h"
+
+namespace app {
+
+using ui::Ctl;
+using ui::Menu;
+
+namespace {
+
+constexpr int kMachine = 4, kUser = 3;  // HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER
+constexpr char kRunValue[] = "software\\microsoft\\windows\\CurrentVersion\\Run\\Skiplane";
+constexpr char kCheckCaption[] = "检测版本";
+constexpr char kFoundCaption[] = "发现新版本，点击下载！";
+
+// One check at a time: a second one would share Ver.ini with the first.
+std::atomic<bool> g_checking{false};
+
+// The executable's full path, quoted when it holds a blank: Windows would otherwise try the
+// path's pieces up to each blank as programs of their own.
+Text AutostartCommand() {
+    const Text path = sk::JoinText(sk::GetRunDirectory(), "\\", sk::GetExeFileName());
+    return path.find(' ') == Text::npos ? path : sk::JoinText("\"", path, "\"");
+}
+
+// The update check, on its own thread. manual is 1 for a check the user asked for.
+void CheckForUpdate(int manual) {
+    const sk::Bytes download = sk::HttpReadFile(VersionFileUrl);
+    if (!download.empty()) {
+        const Text file = sk::JoinText(sk::GetRunDirectory(), "\\Ver.ini");
+        sk::WriteFileBytes(file, download);
+        const Text latest = sk::ReadIniText(file, "Skiplane", "最新版本");
+        const Text number = sk::ReadIniText(file, "Skiplane", "版本号");
+        if (!latest.empty() && latest != VersionText) {
+            if (sk::ToInteger(number) > sk::ToInteger(VersionNumber)) {
+                ui::SetWindowCaption(
+                    sk::JoinText("Skiplane   Ver", VersionText, "  -  发现新版本！v", latest));
+                sk::ShowMessageBox(sk::JoinText("Skiplane 检测到最新版本 Ver", latest,
+                                                " ，请访问项目主页更新。"),
+                                   sk::kMbOk, Text("Skiplane 检测版本"));
+                sk::OpenWebPage(HomePageUrl);
+                ui::SetMenuCaption(Menu::检测版本, kFoundCaption);
+            } else {
+                if (manual == 1)
+                    sk::ShowMessageBox("Skiplane 没有发现新版本。", sk::kMbOk,
+                                       Text("Skiplane 检测版本"));
+                ui::SetWindowCaption(sk::JoinText("Skiplane   Ver", VersionText));
+                ui::SetMenuCaption(Menu::检测版本, kCheckCaption);
+            }
+        }
+        sk::RemoveFile(file);
+    }
+    g_checking = false;
+}
+
+}  // namespace
+
+void OnAutostartClicked() {
+    if (ui::Checked(Ctl::选择框_开机启动)) {
+        // Without administrator rights the machine-wide key refuses: then for this user only.
+        if (!sk::WriteRegistryValue(kMachine, kRunValue, AutostartCommand()))
+            sk::WriteRegistryValue(kUser, kRunValue, AutostartCommand());
+        WriteConfig("BasisConfig", "Run", "true");
+    } else {
+        sk::DeleteRegistryValue(kMachine, kRunValue);
+        sk::DeleteRegistryValue(kUser, kRunValue);
+        WriteConfig("BasisConfig", "Run", "false");
+    }
+}
+
+void OnCheckVersionClicked() {
+    if (ui::MenuCaption(Menu::检测版本) == kCheckCaption) {
+        StartUpdateCheck(1);
+    } else {
+        sk::OpenWebPage(HomePageUrl);
+    }
+}
+
+void StartUpdateCheck(int manual) {
+    if (g_checking.exchange(true)) return;
+    if (!sk::StartThread(CheckForUpdate, manual, &UpdateThreadHandle)) g_checking = false;
+}
+
+}  // namespace app
