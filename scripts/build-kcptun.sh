@@ -17,19 +17,10 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 # What kcptun's client/ and generic/ import (the -dev packages pull in the rest: gopacket,
 # reedsolomon, gmsm, x/net, ...); dpkg-dev unpacks what apt-get source fetches.
-packages=(golang-go kcptun dpkg-dev
-          golang-github-xtaci-kcp-dev golang-github-xtaci-smux-dev golang-github-xtaci-tcpraw-dev
-          golang-github-golang-snappy-dev golang-github-urfave-cli-dev golang-github-pkg-errors-dev
-          golang-golang-x-crypto-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  $SUDO apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q "${missing[@]}"
-fi
+bash "$(dirname "$0")/install-deps.sh" golang-go kcptun dpkg-dev \
+  golang-github-xtaci-kcp-dev golang-github-xtaci-smux-dev golang-github-xtaci-tcpraw-dev \
+  golang-github-golang-snappy-dev golang-github-urfave-cli-dev golang-github-pkg-errors-dev \
+  golang-golang-x-crypto-dev
 
 # The source packages unpack to e.g. golang-golang-x-sys-0.3.0/ (or <package>-upstream/ below).
 shopt -s nullglob

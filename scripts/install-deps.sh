@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Installs what building and testing Skiplane needs on Debian 12. Safe to run again: it only
-# installs what is missing, through sudo when not run as root.
+# Installs what building and testing Skiplane needs on Debian 12, and any packages named as
+# arguments. Safe to run again: it only installs what is missing, through sudo when not run as
+# root.
 set -euo pipefail
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 packages=(cmake g++ make googletest libcurl4-openssl-dev g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth
-          imagemagick locales fonts-wqy-microhei x11-utils)
+          imagemagick locales fonts-wqy-microhei x11-utils "$@")
 
 missing=()
 for p in "${packages[@]}"; do
