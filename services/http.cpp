@@ -1,8 +1,10 @@
 #include "services/http.h"
 
 #include <cstdlib>
-#include <mutex>
 
+#include <mutex>  // std::lock_guard only
+
+#include "platform/lock.h"
 #include "platform/http.h"
 
 namespace sk {
@@ -11,7 +13,7 @@ namespace {
 namespace net = platform::http;
 
 // One internet handle per program; two threads starting downloads at once create one.
-std::mutex g_internetMutex;
+platform::Mutex g_internetMutex;
 net::Handle g_internet = 0;
 
 // A server that accepts and never answers would otherwise hold the download for good (Wine's
@@ -20,7 +22,7 @@ net::Handle g_internet = 0;
 constexpr unsigned long kTimeoutMs = 30000;
 
 net::Handle Internet() {
-    std::lock_guard<std::mutex> lock(g_internetMutex);
+    std::lock_guard<platform::Mutex> lock(g_internetMutex);
     if (!g_internet)
         g_internet = net::OpenInternet("Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)");
     return g_internet;
@@ -72,7 +74,7 @@ Bytes HttpReadFile(const Text& url) {
 }
 
 void CloseInternetHandle() {
-    std::lock_guard<std::mutex> lock(g_internetMutex);
+    std::lock_guard<platform::Mutex> lock(g_internetMutex);
     if (g_internet) net::CloseHandle(g_internet);
     g_internet = 0;
 }

@@ -1,7 +1,9 @@
 #include "ui/controls.h"
 
-#include <mutex>
 
+#include <mutex>  // std::lock_guard only
+
+#include "platform/lock.h"
 #include "platform/window.h"
 #include "services/http.h"
 #include "services/runtime.h"
@@ -22,7 +24,7 @@ struct MenuState {
     bool disabled;
     bool hidden;
 };
-std::mutex g_menuMutex;
+platform::Mutex g_menuMutex;
 MenuState g_menu[kMenuCount];
 
 std::string g_dialogFile;     // the file-name property of 通用对话框_目录
@@ -65,7 +67,7 @@ void CopyTip(const Text& tip, char (&field)[64]) {
 }
 
 void ResetState() {
-    std::lock_guard<std::mutex> lock(g_menuMutex);
+    std::lock_guard<platform::Mutex> lock(g_menuMutex);
     for (int i = 0; i < kMenuCount; ++i)
         g_menu[i] = {kMenu[i].caption, kMenu[i].disabled, kMenu[i].hidden};
     g_trayIcon = 0;
@@ -269,7 +271,7 @@ void SetTrayIcon(const sk::Bytes& icon, sk::Opt<Text> tip) {
 void PopupMenu() {
     std::vector<platform::PopupEntry> entries;
     {
-        std::lock_guard<std::mutex> lock(g_menuMutex);
+        std::lock_guard<platform::Mutex> lock(g_menuMutex);
         for (int i = 1; i < kMenuCount; ++i) {  // the items under the hidden 托盘菜单
             const MenuState& s = g_menu[i];
             if (s.hidden) continue;
@@ -288,19 +290,19 @@ bool RegisterDropTarget(Ctl, std::intptr_t window) {
 
 // --- menu items --------------------------------------------------------------------------
 Text MenuCaption(Menu m) {
-    std::lock_guard<std::mutex> lock(g_menuMutex);
+    std::lock_guard<platform::Mutex> lock(g_menuMutex);
     return g_menu[static_cast<int>(m)].caption;
 }
 void SetMenuCaption(Menu m, const Text& caption) {
-    std::lock_guard<std::mutex> lock(g_menuMutex);
+    std::lock_guard<platform::Mutex> lock(g_menuMutex);
     g_menu[static_cast<int>(m)].caption = caption;
 }
 bool MenuDisabled(Menu m) {
-    std::lock_guard<std::mutex> lock(g_menuMutex);
+    std::lock_guard<platform::Mutex> lock(g_menuMutex);
     return g_menu[static_cast<int>(m)].disabled;
 }
 void SetMenuDisabled(Menu m, bool disabled) {
-    std::lock_guard<std::mutex> lock(g_menuMutex);
+    std::lock_guard<platform::Mutex> lock(g_menuMutex);
     g_menu[static_cast<int>(m)].disabled = disabled;
 }
 

@@ -122,12 +122,11 @@ TEST_F(UpdateE2E, HostileServersNeverHoldTheWindow) {
         if (kind == 2) server_->ServeDropped("/Ver.ini", "HTTP/1.0 200 OK\r\nContent-Length: 99\r\n\r\n[Skip");
         Launch();
         ASSERT_TRUE(Asked(asked + 1));
+        // A round trip through the window's queue while the check runs.
         const DWORD before = GetTickCount();
-        ASSERT_TRUE(app_.Retype(Ctl::编辑框_mtu, "1300"));
-        ASSERT_TRUE(app_.Sync());
+        ASSERT_TRUE(app_.Sync(2000)) << "the window did not answer during the check";
         std::printf("[ update   ] window answered %lu ms into the check\n",
                     static_cast<unsigned long>(GetTickCount() - before));
-        EXPECT_EQ(app_.Text(Ctl::编辑框_mtu), "1300");
         if (kind == 0) {  // a check by hand while the stalled one runs starts nothing
             ASSERT_TRUE(app_.PostMenuCommand(ui::Menu::检测版本));
             Sleep(1000);
