@@ -1,5 +1,7 @@
 #include "app/config.h"
 
+#include <algorithm>
+
 #include "services/storage.h"
 
 namespace app {
@@ -42,7 +44,27 @@ int HeaderNodeNumber(std::string_view line) {
     return sk::ToInteger(digits);
 }
 
+// Calls visit with each line of the text, its line break included.
+template <class Visit>
+void ForEachLine(std::string_view text, Visit&& visit) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        end = end == std::string_view::npos ? text.size() : end + 1;
+        visit(text.substr(start, end - start));
+        start = end;
+    }
+}
+
 }  // namespace
+
+int LastNodeSectionNumber() {
+    const sk::Bytes file = sk::ReadFileBytes(ConfigPath());
+    int last = 0;
+    ForEachLine(std::string_view(reinterpret_cast<const char*>(file.data()), file.size()),
+                [&](std::string_view line) { last = std::max(last, HeaderNodeNumber(line)); });
+    return last;
+}
 
 bool RenumberNodeSections(int deleted, int countBefore) {
     const Text path = ConfigPath();
@@ -53,11 +75,7 @@ bool RenumberNodeSections(int deleted, int countBefore) {
     std::string text(original.begin(), original.end());
     std::string out;
     out.reserve(text.size());
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        end = end == std::string::npos ? text.size() : end + 1;
-        std::string_view line(text.data() + start, end - start);
+    ForEachLine(text, [&](std::string_view line) {
         int k = HeaderNodeNumber(line);
         if (k >= deleted + 2 && k <= countBefore) {
             std::size_t open = line.find('['), close = line.rfind(']');
@@ -67,8 +85,7 @@ bool RenumberNodeSections(int deleted, int countBefore) {
         } else {
             out.append(line);
         }
-        start = end;
-    }
+    });
 
     const Text temporary = sk::JoinText(path, ".new");
     if (!sk::WriteFileBytes(temporary, sk::Bytes(out.begin(), out.end())) ||

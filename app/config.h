@@ -20,6 +20,9 @@ Text NodeSection(int position);
 // remarks(server:port), or server:port without a remark.
 Text NodeListText(const Text& remarks, const Text& server, const Text& serverPort);
 
+// The highest K of a "[NodeK]" section header in the file, 0 for none.
+int LastNodeSectionNumber();
+
 // Renames the sections Node(d+2)..Node(n) to Node(d+1)..Node(n-1) after the node at position d
 // of n was deleted. Only whole section headers change; the new file replaces the old one in one
 // step, so a failure at any point leaves the file as the deletion left it. False on failure.

@@ -1,4 +1,6 @@
 // Start-up, the creation handler and the one way out (退出).
+#include <algorithm>
+
 #include "app/app.h"
 #include "app/config.h"
 #include "services/runtime.h"
@@ -16,6 +18,8 @@ Text ClientExeName;
 std::intptr_t UpdateThreadHandle = 0;
 
 namespace {
+constexpr int kTrustedNodeCount = 1000;
+
 void ReleaseState() {
     ClientDirectory.clear();
     ClientExeName.clear();
@@ -57,7 +61,11 @@ void OnWindowCreated() {
     ui::SetContent(Ctl::编辑框_sndwnd, ReadConfig("BroadbandConfig", "Sndwnd"));
     ui::SetContent(Ctl::编辑框_rcvwnd, ReadConfig("BroadbandConfig", "Rcvwnd"));
 
-    const int count = sk::ToInteger(ReadConfig("NodeList", "Quantity"));
+    int count = sk::ToInteger(ReadConfig("NodeList", "Quantity"));
+    // Beyond 1000 nodes the count is believed only as far as the file's last node section: a
+    // corrupt Quantity would otherwise have the window read the file for every number up to it.
+    if (count > kTrustedNodeCount)
+        count = std::min(count, std::max(kTrustedNodeCount, LastNodeSectionNumber()));
     if (count > 0) {
         for (int p = 0; p < count; ++p) {
             const Text section = NodeSection(p);

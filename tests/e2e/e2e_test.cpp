@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -425,6 +426,19 @@ TEST_F(SkiplaneE2E, MissingNodeSectionsListAsColonsAndOverflowScrolls) {
     EXPECT_EQ(app_.Text(Ctl::编辑框_加速IP), "");
     EXPECT_EQ(app_.ComboText(Ctl::组合框_加速模式), "fast2");
     EXPECT_EQ(app_.Text(Ctl::编辑框_mtu), "1400");
+}
+
+TEST_F(SkiplaneE2E, AnAbsurdQuantityListsAThousandNodesInsteadOfHanging) {
+    const std::string config = Lines({"[NodeList]", "Quantity=2000000000", "[Node2]", "server=b"});
+    const DWORD started = GetTickCount();
+    LaunchWithConfig(config);
+    std::printf("[ start    ] Quantity=2000000000: up and idle after %lu ms\n",
+                static_cast<unsigned long>(GetTickCount() - started));
+    const std::vector<std::string> items = app_.ListItems(Ctl::列表框_列表);
+    ASSERT_EQ(items.size(), 1000u);
+    EXPECT_EQ(items[1], "b:");
+    EXPECT_EQ(items[999], ":");
+    EXPECT_EQ(e2e::ReadFileBytes(ConfigPath()), config);
 }
 
 TEST_F(SkiplaneE2E, NodeFieldsFilterTypedCharacters) {

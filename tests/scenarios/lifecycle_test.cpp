@@ -106,6 +106,27 @@ TEST_F(StartUp, MissingSectionsGiveBareColonItems) {
     EXPECT_EQ(Field(Ctl::组合框_加速模式), "fast2");
 }
 
+TEST_F(StartUp, AQuantityBeyondAThousandCountsOnlyToTheLastNodeSection) {
+    struct Case { const char* quantity; int lastSection; int items; };
+    const Case cases[] = {{"1000", 2, 1000},        // up to 1000: as stored, missing or not
+                          {"1200", 1200, 1200},     // every section there: as stored
+                          {"1200", 1100, 1100},     // beyond 1000: up to the last section
+                          {"1200", 5, 1000},        // but never below 1000
+                          {"2000000000", 2, 1000}};
+    for (const Case& c : cases) {
+        std::string file = std::string("[NodeList]\r\nQuantity=") + c.quantity + "\r\n";
+        for (int k : {1, c.lastSection})
+            file += "[Node" + std::to_string(k) + "]\r\nserver=s" + std::to_string(k) + "\r\n";
+        GivenConfig(file);
+        Start();
+        EXPECT_EQ(Items(), c.items) << c.quantity << " / " << c.lastSection;
+        EXPECT_EQ(Item(c.lastSection - 1), c.lastSection <= c.items
+                                               ? "s" + std::to_string(c.lastSection) + ":"
+                                               : std::string());
+        EXPECT_EQ(Config(), file);  // read, not repaired
+    }
+}
+
 TEST_F(StartUp, FlagsAreTrueOnlyForLowercaseTrue) {
     for (const char* run : {"TRUE", "1", "true ", "True"}) {
         GivenConfig(std::string("[BasisConfig]\r\nRun=") + run + "\r\n");
