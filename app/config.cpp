@@ -8,15 +8,31 @@ namespace app {
 
 Text ConfigPath() { return sk::JoinText(sk::GetRunDirectory(), "\\config.ini"); }
 
+namespace {
+int g_readOnceScopes = 0;
+std::unique_ptr<sk::IniSnapshot> g_reading;  // the file as read once, while a scope lives
+}  // namespace
+
+ConfigReadOnce::ConfigReadOnce() { ++g_readOnceScopes; }
+ConfigReadOnce::~ConfigReadOnce() {
+    if (--g_readOnceScopes == 0) g_reading.reset();
+}
+
 Text ReadConfig(const Text& section, const Text& key, sk::Opt<Text> defaultValue) {
-    return sk::ReadIniText(ConfigPath(), section, key, std::move(defaultValue));
+    if (g_readOnceScopes == 0) return sk::ReadIniText(ConfigPath(), section, key, std::move(defaultValue));
+    if (!g_reading) g_reading = std::make_unique<sk::IniSnapshot>(ConfigPath());
+    return g_reading->Read(section, key, std::move(defaultValue));
 }
 
 void WriteConfig(const Text& section, const Text& key, const Text& value) {
     sk::WriteIniText(ConfigPath(), section, key, value);
+    g_reading.reset();
 }
 
-void DeleteConfigSection(const Text& section) { sk::WriteIniText(ConfigPath(), section); }
+void DeleteConfigSection(const Text& section) {
+    sk::WriteIniText(ConfigPath(), section);
+    g_reading.reset();
+}
 
 Text NodeSection(int position) { return sk::JoinText("Node", sk::ToText(position + 1.0)); }
 
@@ -87,6 +103,7 @@ bool RenumberNodeSections(int deleted, int countBefore) {
         }
     });
 
+    g_reading.reset();
     const Text temporary = sk::JoinText(path, ".new");
     if (!sk::WriteFileBytes(temporary, sk::Bytes(out.begin(), out.end())) ||
         !sk::ReplaceFile(temporary, path)) {

@@ -12,6 +12,17 @@ using sk::Text;
 Text ConfigPath();
 
 Text ReadConfig(const Text& section, const Text& key, sk::Opt<Text> defaultValue = {});
+
+// While one lives, config.ini is read once: ReadConfig answers from that reading (by Windows'
+// profile rules) until a write, after which the next read reads the file again. For handlers
+// that read many values; they nest.
+class ConfigReadOnce {
+public:
+    ConfigReadOnce();
+    ~ConfigReadOnce();
+    ConfigReadOnce(const ConfigReadOnce&) = delete;
+    ConfigReadOnce& operator=(const ConfigReadOnce&) = delete;
+};
 void WriteConfig(const Text& section, const Text& key, const Text& value);
 void DeleteConfigSection(const Text& section);
 

@@ -35,6 +35,7 @@ int Main() {
 }
 
 void OnWindowCreated() {
+    const ConfigReadOnce readOnce;  // a thousand nodes are three thousand values
     VersionText = Text("1.0.3");
     VersionNumber = Text("4");
     ui::SetWindowCaption(sk::JoinText("Skiplane   Ver", VersionText));

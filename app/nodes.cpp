@@ -37,6 +37,7 @@ void LoadSelectedNode() {
         return;
     }
     EnableNodeFields(true);
+    const ConfigReadOnce readOnce;
     const Text section = NodeSection(s);
     ui::SetContent(Ctl::编辑框_备注说明, ReadConfig(section, "remarks"));
     ui::SetContent(Ctl::编辑框_本地端口, ReadConfig(section, "local_port"));

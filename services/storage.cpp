@@ -95,15 +95,38 @@ void InitRunDirectory() {
 Text GetRunDirectory() { return g_runDirectory; }
 Text GetExeFileName() { return g_exeFileName; }
 
+namespace {
+// The arguments as the profile functions get them; false when a read can only give "".
+bool IniReadArguments(std::string_view& section, std::string_view& key, Opt<Text>& defaultValue) {
+    section = SkipLeadingBlanks(section);
+    key = SkipLeadingBlanks(key);
+    if (defaultValue && defaultValue->empty()) defaultValue.reset();
+    return !section.empty() && !key.empty();
+}
+}  // namespace
+
 Text ReadIniText(std::string_view file, std::string_view section, std::string_view key,
                  Opt<Text> defaultValue) {
     file = SkipLeadingBlanks(file);
-    section = SkipLeadingBlanks(section);
-    key = SkipLeadingBlanks(key);
-    if (file.empty() || section.empty() || key.empty()) return Text();
-    std::optional<std::string> fallback;
-    if (defaultValue && !defaultValue->empty()) fallback = std::move(*defaultValue);
-    return platform::ProfileRead(Text(file), Text(section), Text(key), fallback, kIniBufferSize);
+    if (file.empty() || !IniReadArguments(section, key, defaultValue)) return Text();
+    return platform::ProfileRead(Text(file), Text(section), Text(key), defaultValue,
+                                 kIniBufferSize);
+}
+
+IniSnapshot::IniSnapshot(std::string_view file) {
+    file = SkipLeadingBlanks(file);
+    if (file.empty()) return;
+    Opt<std::string> content;
+    const Bytes bytes = ReadFileBytes(file);
+    if (!bytes.empty()) content.emplace(bytes.begin(), bytes.end());
+    reader_ = std::make_unique<platform::profile::Reader>(std::move(content));
+}
+
+IniSnapshot::~IniSnapshot() = default;
+
+Text IniSnapshot::Read(std::string_view section, std::string_view key, Opt<Text> defaultValue) const {
+    if (!reader_ || !IniReadArguments(section, key, defaultValue)) return Text();
+    return reader_->Read(Text(section), Text(key), defaultValue, kIniBufferSize);
 }
 
 bool WriteIniText(std::string_view file, std::string_view section, Opt<Text> key, Opt<Text> value) {

@@ -2,7 +2,10 @@
 // comes back only through the result (empty text, empty byte set, false).
 #pragma once
 
+#include <memory>
 #include <variant>
+
+#include "platform/profile.h"
 
 #include "services/text.h"
 
@@ -19,6 +22,20 @@ Text GetExeFileName();   // without directory
 
 Text ReadIniText(std::string_view file, std::string_view section, std::string_view key,
                  Opt<Text> defaultValue = {});
+// An INI file read once, for a run of reads: each gives what ReadIniText gives on Windows for
+// the file's bytes at the moment of the snapshot (the program's own reader of Windows' rules).
+class IniSnapshot {
+public:
+    explicit IniSnapshot(std::string_view file);
+    ~IniSnapshot();
+    IniSnapshot(const IniSnapshot&) = delete;
+    IniSnapshot& operator=(const IniSnapshot&) = delete;
+    Text Read(std::string_view section, std::string_view key, Opt<Text> defaultValue = {}) const;
+
+private:
+    std::unique_ptr<platform::profile::Reader> reader_;  // none for an empty file name
+};
+
 bool WriteIniText(std::string_view file, std::string_view section, Opt<Text> key = {},
                   Opt<Text> value = {});
 

@@ -1,6 +1,6 @@
 // Storage on Linux: real files (Windows paths arrive with backslashes, which become slashes),
 // Windows' sharing rules for the files this process opens, the profile rules of
-// platform/headless/profile.h, and a registry in memory.
+// platform/profile.h, and a registry in memory.
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
@@ -14,7 +14,7 @@
 #include <mutex>
 #include <optional>
 
-#include "platform/headless/profile.h"
+#include "platform/profile.h"
 #include "platform/headless/storage_hooks.h"
 #include "platform/storage.h"
 

@@ -1,5 +1,6 @@
 // Start-up, the notification icon and its menu, hiding on close and the one way out.
 #include "tests/scenarios/harness.h"
+#include "app/config.h"
 
 #include <cstring>
 
@@ -125,6 +126,18 @@ TEST_F(StartUp, AQuantityBeyondAThousandCountsOnlyToTheLastNodeSection) {
                                                : std::string());
         EXPECT_EQ(Config(), file);  // read, not repaired
     }
+}
+
+TEST_F(StartUp, AFileReadOnceIsReadAgainAfterAWrite) {
+    GivenConfig("[A]\r\nk=1\r\n");
+    Start();
+    const app::ConfigReadOnce once;
+    EXPECT_EQ(app::ReadConfig("A", "k"), "1");
+    GivenConfig("[A]\r\nk=2\r\n");  // changed behind the program's back: not seen yet
+    EXPECT_EQ(app::ReadConfig("A", "k"), "1");
+    app::WriteConfig("A", "j", "x");
+    EXPECT_EQ(app::ReadConfig("A", "k"), "2");
+    EXPECT_EQ(app::ReadConfig("A", "j"), "x");
 }
 
 TEST_F(StartUp, FlagsAreTrueOnlyForLowercaseTrue) {

@@ -13,10 +13,22 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return app::Main(); }
 namespace __gnu_cxx {
 void __verbose_terminate_handler() { std::abort(); }
 }  // namespace __gnu_cxx
+// Every function of the library's functexcept.o is here, so that member is never linked beside.
 namespace std {
 void __throw_bad_alloc() { std::abort(); }
+void __throw_bad_array_new_length() { std::abort(); }
+void __throw_bad_cast() { std::abort(); }
+void __throw_bad_exception() { std::abort(); }
 void __throw_bad_function_call() { std::abort(); }
-void __throw_logic_error(const char*) { std::abort(); }
+void __throw_bad_typeid() { std::abort(); }
+void __throw_domain_error(const char*) { std::abort(); }
+void __throw_invalid_argument(const char*) { std::abort(); }
 void __throw_length_error(const char*) { std::abort(); }
+void __throw_logic_error(const char*) { std::abort(); }
+void __throw_out_of_range(const char*) { std::abort(); }
 void __throw_out_of_range_fmt(const char*, ...) { std::abort(); }
+void __throw_overflow_error(const char*) { std::abort(); }
+void __throw_range_error(const char*) { std::abort(); }
+void __throw_runtime_error(const char*) { std::abort(); }
+void __throw_underflow_error(const char*) { std::abort(); }
 }  // namespace std

@@ -8,9 +8,11 @@
 //  - A write edits the file in place: every line it does not touch keeps its bytes. New lines
 //    end in CRLF; a new key goes after the last non-blank line of its section, a new section
 //    at the end of the file.
+//  A Reader parses a file's bytes once and answers any number of reads as Read would.
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -21,6 +23,22 @@ namespace platform::profile {
 std::string Read(const std::optional<std::string>& content, const std::string& section,
                  const std::string& key, const std::optional<std::string>& defaultValue,
                  std::size_t bufferSize);
+
+// A file read once: each read gives what Read gives for the same bytes, without going through
+// the bytes again (the first header of each section name is indexed).
+class Reader {
+public:
+    explicit Reader(std::optional<std::string> content);
+    ~Reader();
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+    std::string Read(const std::string& section, const std::string& key,
+                     const std::optional<std::string>& defaultValue, std::size_t bufferSize) const;
+
+private:
+    struct Index;
+    std::unique_ptr<Index> index_;
+};
 
 // The file's bytes after WritePrivateProfileStringA (no key: delete the section; no value:
 // delete the key). A file that did not exist is created, also by a delete.

@@ -1,4 +1,5 @@
-#include "platform/headless/profile.h"
+#include "platform/profile.h"
+
 
 #include <algorithm>
 #include <cstring>
@@ -135,11 +136,48 @@ std::string_view StripQuotes(std::string_view v) {
     return v;
 }
 
+// A name folded as SameName compares: the index key of a section.
+std::string Folded(std::string_view name) {
+    std::string out(name);
+    for (std::size_t i = 0; i < out.size();) {
+        if (IsLeadByte(static_cast<unsigned char>(out[i])) && i + 1 < out.size()) {
+            i += 2;
+            continue;
+        }
+        out[i] = FoldAscii(out[i]);
+        ++i;
+    }
+    return out;
+}
+
 }  // namespace
 
-std::string Read(const std::optional<std::string>& content, const std::string& section,
-                 const std::string& key, const std::optional<std::string>& defaultValue,
-                 std::size_t bufferSize) {
+struct Reader::Index {
+    std::optional<std::string> content;
+    Document doc;
+    // (folded name, header line), sorted by name, the first header of each name only.
+    std::vector<std::pair<std::string, std::size_t>> sections;
+};
+
+Reader::Reader(std::optional<std::string> content) : index_(new Index{std::move(content), {}, {}}) {
+    if (!index_->content) return;
+    index_->doc = Load(*index_->content);
+    auto& sections = index_->sections;
+    for (std::size_t i = 0; i < index_->doc.lines.size(); ++i) {
+        const Entry e = index_->doc.EntryAt(i);
+        if (e.kind == Kind::Section) sections.emplace_back(Folded(e.name), i);
+    }
+    std::sort(sections.begin(), sections.end());  // by name, then by line: the first header leads
+    sections.erase(std::unique(sections.begin(), sections.end(),
+                               [](const auto& a, const auto& b) { return a.first == b.first; }),
+                   sections.end());  // the first of each name stays
+}
+
+Reader::~Reader() = default;
+
+std::string Reader::Read(const std::string& section, const std::string& key,
+                         const std::optional<std::string>& defaultValue,
+                         std::size_t bufferSize) const {
     if (bufferSize == 0) return std::string();
     auto fit = [bufferSize](std::string_view v) {
         return std::string(v.substr(0, bufferSize - 1));
@@ -148,15 +186,25 @@ std::string Read(const std::optional<std::string>& content, const std::string& s
     std::string_view fallback = defaultValue ? std::string_view(*defaultValue) : std::string_view();
     while (!fallback.empty() && fallback.back() == ' ') fallback.remove_suffix(1);
     fallback = StripQuotes(fallback);
-    if (!content) return fit(fallback);
+    if (!index_->content) return fit(fallback);
 
-    const Document doc = Load(*content);
-    const std::size_t header = doc.FindSection(section);
-    if (header == std::string_view::npos) return fit(fallback);
-    const std::size_t line = doc.FindKey(header, key);
+    const std::string wanted = Folded(section);
+    const auto& sections = index_->sections;
+    const auto found = std::lower_bound(
+        sections.begin(), sections.end(), wanted,
+        [](const auto& entry, const std::string& name) { return entry.first < name; });
+    if (found == sections.end() || found->first != wanted) return fit(fallback);
+    const Document& doc = index_->doc;
+    const std::size_t line = doc.FindKey(found->second, key);
     if (line == std::string_view::npos) return fit(fallback);
     const Entry e = doc.EntryAt(line);
     return fit(e.kind == Kind::Key ? StripQuotes(e.value) : fallback);
+}
+
+std::string Read(const std::optional<std::string>& content, const std::string& section,
+                 const std::string& key, const std::optional<std::string>& defaultValue,
+                 std::size_t bufferSize) {
+    return Reader(content).Read(section, key, defaultValue, bufferSize);
 }
 
 std::string Write(const std::optional<std::string>& content, const std::string& section,
