@@ -20,13 +20,6 @@ using ui::Ctl;
 
 namespace {
 
-double NowMs() {
-    LARGE_INTEGER f, t;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
-}
-
 // User and kernel time of the process so far, in ms.
 double CpuMs(HANDLE process) {
     FILETIME created, exited, kernel, user;
@@ -48,14 +41,14 @@ bool Run(const std::string& dir, Figures& out) {
     e2e::App app;
     if (!app.Start(dir + "\\Skiplane.exe", dir) || !app.Sync()) return false;
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, app.Pid());
-    const double clicked = NowMs();
+    const double clicked = e2e::NowMs();
     app.Click(Ctl::按钮_启动);
     for (;;) {
         if (app.StatusText(1) == "状态：正在运行！") break;
-        if (NowMs() - clicked > 5000) return false;
+        if (e2e::NowMs() - clicked > 5000) return false;
         Sleep(1);
     }
-    out.clickToRunningMs = NowMs() - clicked;
+    out.clickToRunningMs = e2e::NowMs() - clicked;
     Sleep(2500);
     app.Click(Ctl::按钮_停止);
     if (!app.Sync() || !e2e::WaitProcessGone("client.exe")) return false;

@@ -18,36 +18,14 @@ using ui::Ctl;
 
 namespace {
 
-double NowMs() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
-
 // A finer poll than WaitUntil's 20 ms, so the figures are not rounded up to its steps.
 bool Poll(const std::function<bool()>& cond, int timeoutMs) {
-    const double end = NowMs() + timeoutMs;
+    const double end = e2e::NowMs() + timeoutMs;
     for (;;) {
         if (cond()) return true;
-        if (NowMs() >= end) return false;
+        if (e2e::NowMs() >= end) return false;
         Sleep(1);
     }
-}
-
-std::string NodesConfig(int nodes) {
-    std::string file =
-        "[NodeList]\r\nQuantity=" + std::to_string(nodes) + "\r\nCurrent node=0\r\n";
-    for (int i = 1; i <= nodes; ++i)
-        file += "[Node" + std::to_string(i) + "]\r\nremarks=node" + std::to_string(i) +
-                "\r\nlocal_port=1080\r\nserver_port=4000\r\nserver=10.0." +
-                std::to_string(i / 250) + "." + std::to_string(i % 250) +
-                "\r\nkey=k\r\nmode=3\r\ndscp=\r\nother=\r\n";
-    return file;
 }
 
 int ListCount(const e2e::App& app) {
@@ -63,18 +41,18 @@ bool Run(const std::string& source, int nodes) {
     e2e::App app;
     do {
         if (!CopyFileA(source.c_str(), exe.c_str(), FALSE) ||
-            !e2e::WriteFileBytes(config, NodesConfig(nodes))) {
+            !e2e::WriteFileBytes(config, e2e::NodesConfig(nodes))) {
             std::printf("cannot set up %s\n", dir.c_str());
             break;
         }
 
-        double t0 = NowMs();
+        double t0 = e2e::NowMs();
         if (!app.Start(exe, dir, 120000) ||
             !Poll([&] { return ListCount(app) == nodes; }, 120000)) {
             std::printf("the list never held %d items\n", nodes);
             break;
         }
-        const double startMs = NowMs() - t0;
+        const double startMs = e2e::NowMs() - t0;
         std::printf("wine: start with %d nodes: %.0f ms\n", nodes, startMs);
 
         // The first node is selected at start (Current node=0); click it all the same, as a
@@ -91,7 +69,7 @@ bool Run(const std::string& source, int nodes) {
             break;
         }
         // Timed from the answer: the question's own appearance is not the deletion's cost.
-        t0 = NowMs();
+        t0 = e2e::NowMs();
         if (!e2e::App::PressMessageBoxButton(box, IDYES)) break;
         const std::string last = "[Node" + std::to_string(nodes - 1) + "]\r\n";
         const std::string gone = "[Node" + std::to_string(nodes) + "]";
@@ -108,7 +86,7 @@ bool Run(const std::string& source, int nodes) {
             std::printf("the deletion never completed\n");
             break;
         }
-        const double deleteMs = NowMs() - t0;
+        const double deleteMs = e2e::NowMs() - t0;
         std::printf("wine: delete the first of %d nodes: %.0f ms\n", nodes, deleteMs);
         ok = true;
     } while (false);

@@ -19,25 +19,6 @@
 
 namespace {
 
-double NowMs() {
-    LARGE_INTEGER f, t;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
-}
-
-// The same file as e2e_node_bench's.
-std::string NodesConfig(int nodes) {
-    std::string file =
-        "[NodeList]\r\nQuantity=" + std::to_string(nodes) + "\r\nCurrent node=0\r\n";
-    for (int i = 1; i <= nodes; ++i)
-        file += "[Node" + std::to_string(i) + "]\r\nremarks=node" + std::to_string(i) +
-                "\r\nlocal_port=1080\r\nserver_port=4000\r\nserver=10.0." +
-                std::to_string(i / 250) + "." + std::to_string(i % 250) +
-                "\r\nkey=k\r\nmode=3\r\ndscp=\r\nother=\r\n";
-    return file;
-}
-
 struct Case {
     const char* label;
     bool minimal;
@@ -67,7 +48,7 @@ struct IdleWait {
 DWORD WINAPI WaitIdle(void* p) {
     auto* w = static_cast<IdleWait*>(p);
     w->result = WaitForInputIdle(w->process, 30000);
-    w->ms = NowMs() - w->t0;
+    w->ms = e2e::NowMs() - w->t0;
     return 0;
 }
 
@@ -85,7 +66,7 @@ bool Run(Case& c, const std::string& source, int run) {
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     std::string cmd = "\"" + exe + "\"";
-    const double t0 = NowMs();
+    const double t0 = e2e::NowMs();
     if (!CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         dir.c_str(), &si, &pi)) {
         std::printf("run %d, %s: cannot start\n", run, c.label);
@@ -96,16 +77,16 @@ bool Run(Case& c, const std::string& source, int run) {
     HANDLE waiter = CreateThread(nullptr, 0, WaitIdle, &idle, 0, nullptr);
     FindCtx win{pi.dwProcessId, nullptr};
     while (EnumWindows(FindVisible, reinterpret_cast<LPARAM>(&win)), !win.found) {
-        if (NowMs() - t0 > 30000 || WaitForSingleObject(pi.hProcess, 0) == 0) break;
+        if (e2e::NowMs() - t0 > 30000 || WaitForSingleObject(pi.hProcess, 0) == 0) break;
         Sleep(1);
     }
-    const double shownMs = NowMs() - t0;
+    const double shownMs = e2e::NowMs() - t0;
     WaitForSingleObject(waiter, INFINITE);
     CloseHandle(waiter);
     if (win.found) c.shownMs.push_back(shownMs);
     if (idle.result == 0) {
         c.idleMs.push_back(idle.ms);
-        const double wait = t0 + idle.ms + 500 - NowMs();
+        const double wait = t0 + idle.ms + 500 - e2e::NowMs();
         if (wait > 0) Sleep(static_cast<DWORD>(wait));
         PROCESS_MEMORY_COUNTERS pmc{};
         pmc.cb = sizeof pmc;
@@ -186,7 +167,7 @@ int main() {
     Case cases[] = {
         {"(a) minimal window", true, {}, {}, {}, {}},
         {"(b) Skiplane, empty folder", false, {}, {}, {}, {}},
-        {"(c) Skiplane, 1000 nodes", false, NodesConfig(1000), {}, {}, {}},
+        {"(c) Skiplane, 1000 nodes", false, e2e::NodesConfig(1000), {}, {}, {}},
         {"(d) Skiplane, Quantity=2000000000", false,
          "[NodeList]\r\nQuantity=2000000000\r\n[Node2]\r\nserver=b\r\n", {}, {}, {}},
     };
