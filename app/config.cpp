@@ -82,13 +82,8 @@ int LastNodeSectionNumber() {
     return last;
 }
 
-bool RenumberNodeSections(int deleted, int countBefore) {
-    const Text path = ConfigPath();
-    const sk::Bytes original = sk::ReadFileBytes(path);
-    if (original.empty()) return false;  // unreadable: leave it as the deletion left it
-
+std::string RenumberedNodeSections(std::string_view text, int deleted, int countBefore) {
     // Rename line by line; every byte outside the renamed headers is kept as it was.
-    std::string text(original.begin(), original.end());
     std::string out;
     out.reserve(text.size());
     ForEachLine(text, [&](std::string_view line) {
@@ -102,6 +97,17 @@ bool RenumberNodeSections(int deleted, int countBefore) {
             out.append(line);
         }
     });
+    return out;
+}
+
+bool RenumberNodeSections(int deleted, int countBefore) {
+    const Text path = ConfigPath();
+    const sk::Bytes original = sk::ReadFileBytes(path);
+    if (original.empty()) return false;  // unreadable: leave it as the deletion left it
+
+    const std::string out = RenumberedNodeSections(
+        std::string_view(reinterpret_cast<const char*>(original.data()), original.size()),
+        deleted, countBefore);
 
     g_reading.reset();
     const Text temporary = sk::JoinText(path, ".new");

@@ -38,5 +38,7 @@ int LastNodeSectionNumber();
 // of n was deleted. Only whole section headers change; the new file replaces the old one in one
 // step, so a failure at any point leaves the file as the deletion left it. False on failure.
 bool RenumberNodeSections(int deleted, int countBefore);
+// The rewrite itself, on the file's bytes: the renamed headers are the only change.
+std::string RenumberedNodeSections(std::string_view text, int deleted, int countBefore);
 
 }  // namespace app
