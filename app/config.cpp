@@ -110,13 +110,7 @@ bool RenumberNodeSections(int deleted, int countBefore) {
         deleted, countBefore);
 
     g_reading.reset();
-    const Text temporary = sk::JoinText(path, ".new");
-    if (!sk::WriteFileBytes(temporary, sk::Bytes(out.begin(), out.end())) ||
-        !sk::ReplaceFile(temporary, path)) {
-        sk::RemoveFile(temporary);
-        return false;
-    }
-    return true;
+    return sk::ReplaceFileContents(path, sk::Bytes(out.begin(), out.end()));
 }
 
 }  // namespace app

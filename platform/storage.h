@@ -1,7 +1,8 @@
 // The storage half of the seam to the operating system: the module path, the profile (INI)
 // functions, files and the registry. Each call is one operating-system call, or on the headless
 // layer its stand-in; services/storage.cpp puts the program's rules on top.
-// Paths are ANSI byte strings in Windows form (backslashes).
+// Paths are ANSI byte strings in Windows form (backslashes). Profile (INI) files are read and
+// written as files, by the program's own reader and writer of Windows' rules (profile.h).
 #pragma once
 
 #include <cstddef>
@@ -18,16 +19,6 @@ using ByteVector = std::vector<std::uint8_t>;
 std::string ModuleFileName();  // full path of the executable, "" when unknown
 bool SetWorkingDirectory(const std::string& directory);
 
-// --- profile (INI) files -------------------------------------------------------------------
-// GetPrivateProfileStringA into a buffer of bufferSize bytes: the stored value, the default
-// (none when absent) or "", at most bufferSize - 1 bytes.
-std::string ProfileRead(const std::string& file, const std::string& section,
-                        const std::string& key, const std::optional<std::string>& defaultValue,
-                        std::size_t bufferSize);
-// WritePrivateProfileStringA: no key deletes the section, no value deletes the key.
-bool ProfileWrite(const std::string& file, const std::string& section,
-                  const std::optional<std::string>& key, const std::optional<std::string>& value);
-
 // --- files ---------------------------------------------------------------------------------
 using FileHandle = std::intptr_t;  // 0: no file
 
@@ -40,6 +31,7 @@ bool FileSizeOf(FileHandle file, std::uint64_t& size);
 bool ReadFromFile(FileHandle file, std::uint8_t* buffer, std::size_t wanted, std::size_t& got);
 FileHandle CreateFileExclusive(const std::string& path);  // create or truncate, no sharing
 bool WriteToFile(FileHandle file, const std::uint8_t* data, std::size_t size);
+bool FlushFile(FileHandle file);  // what was written is on the disk, not only in the cache
 bool CloseFile(FileHandle file);
 
 // Moves temporaryPath over targetPath in one step; on failure both stay as they were.

@@ -74,6 +74,40 @@ bool SetValueByKind(platform::RegistryKey key, const std::string& name,
     return false;
 }
 
+bool ReadWholeFile(std::string_view path, Bytes& data) {
+    data.clear();
+    if (path.empty()) return false;
+    const platform::FileHandle file = platform::OpenFileDenyingWriters(Text(path));
+    if (!file) return false;
+    std::uint64_t size = 0;
+    std::size_t got = 0;
+    // A file too large for memory ends in the runtime error report, like any allocation.
+    bool ok = platform::FileSizeOf(file, size) && size <= SIZE_MAX;
+    if (ok) data.resize(static_cast<std::size_t>(size));
+    if (ok) ok = platform::ReadFromFile(file, data.data(), data.size(), got);
+    platform::CloseFile(file);
+    data.resize(ok ? got : 0);
+    return ok;
+}
+
+// flush: the bytes reach the disk before the file is closed, for a file about to replace another.
+bool WritePieces(std::string_view path, const std::vector<Bytes>& pieces, bool flush) {
+    if (path.empty()) return false;
+    const platform::FileHandle file = platform::CreateFileExclusive(Text(path));
+    if (!file) return false;
+    bool ok = true;
+    for (const Bytes& piece : pieces) {
+        if (piece.empty()) continue;
+        if (!platform::WriteToFile(file, piece.data(), piece.size())) {
+            ok = false;  // what went out before the error stays in the file
+            break;
+        }
+    }
+    if (ok && flush) ok = platform::FlushFile(file);
+    if (!platform::CloseFile(file)) ok = false;
+    return ok;
+}
+
 }  // namespace
 
 void SplitModulePath(std::string_view modulePath, Text& directory, Text& fileName) {
@@ -107,10 +141,7 @@ bool IniReadArguments(std::string_view& section, std::string_view& key, Opt<Text
 
 Text ReadIniText(std::string_view file, std::string_view section, std::string_view key,
                  Opt<Text> defaultValue) {
-    file = SkipLeadingBlanks(file);
-    if (file.empty() || !IniReadArguments(section, key, defaultValue)) return Text();
-    return platform::ProfileRead(Text(file), Text(section), Text(key), defaultValue,
-                                 kIniBufferSize);
+    return IniSnapshot(file).Read(section, key, std::move(defaultValue));
 }
 
 IniSnapshot::IniSnapshot(std::string_view file) {
@@ -130,7 +161,19 @@ Text IniSnapshot::Read(std::string_view section, std::string_view key, Opt<Text>
 }
 
 bool WriteIniText(std::string_view file, std::string_view section, Opt<Text> key, Opt<Text> value) {
-    return platform::ProfileWrite(Text(file), Text(section), key, value);
+    if (file.empty()) return false;
+    Opt<std::string> before;  // none: no file yet
+    if (FileExists(file)) {
+        Bytes bytes;
+        if (!ReadWholeFile(file, bytes)) return false;  // held by another program: keep it
+        before.emplace(bytes.begin(), bytes.end());
+        // The writer edits ANSI lines; a UTF-16 file (Notepad's "Unicode") would be garbled.
+        if (before->rfind("\xFF\xFE", 0) == 0 || before->rfind("\xFE\xFF", 0) == 0) return false;
+    }
+    const std::string after =
+        platform::profile::Write(before, Text(section), std::move(key), std::move(value));
+    if (before && *before == after) return true;
+    return ReplaceFileContents(file, Bytes(after.begin(), after.end()));
 }
 
 bool FileExists(std::string_view path) { return platform::FindFirstMatch(Text(path)); }
@@ -138,36 +181,19 @@ bool FileExists(std::string_view path) { return platform::FindFirstMatch(Text(pa
 bool RemoveFile(std::string_view path) { return platform::DeleteFileAt(Text(path)); }
 
 Bytes ReadFileBytes(std::string_view path) {
-    if (path.empty()) return Bytes();
-    const platform::FileHandle file = platform::OpenFileDenyingWriters(Text(path));
-    if (!file) return Bytes();
     Bytes data;
-    std::uint64_t size = 0;
-    std::size_t got = 0;
-    // A file too large for memory ends in the runtime error report, like any allocation.
-    bool ok = platform::FileSizeOf(file, size) && size <= SIZE_MAX;
-    if (ok) data.resize(static_cast<std::size_t>(size));
-    if (ok) ok = platform::ReadFromFile(file, data.data(), data.size(), got);
-    platform::CloseFile(file);
-    if (!ok) return Bytes();
-    data.resize(got);
-    return data;
+    return ReadWholeFile(path, data) ? data : Bytes();
 }
 
 bool WriteFileBytes(std::string_view path, const std::vector<Bytes>& pieces) {
-    if (path.empty()) return false;
-    const platform::FileHandle file = platform::CreateFileExclusive(Text(path));
-    if (!file) return false;
-    bool ok = true;
-    for (const Bytes& piece : pieces) {
-        if (piece.empty()) continue;
-        if (!platform::WriteToFile(file, piece.data(), piece.size())) {
-            ok = false;  // what went out before the error stays in the file
-            break;
-        }
-    }
-    if (!platform::CloseFile(file)) ok = false;
-    return ok;
+    return WritePieces(path, pieces, false);
+}
+
+bool ReplaceFileContents(std::string_view path, const Bytes& data) {
+    const Text temporary = JoinText(path, ".new");
+    if (WritePieces(temporary, {data}, true) && ReplaceFile(temporary, path)) return true;
+    RemoveFile(temporary);
+    return false;
 }
 
 bool ReplaceFile(std::string_view temporaryPath, std::string_view targetPath) {

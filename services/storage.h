@@ -20,10 +20,13 @@ void SplitModulePath(std::string_view modulePath, Text& directory, Text& fileNam
 Text GetRunDirectory();  // without trailing backslash
 Text GetExeFileName();   // without directory
 
+// Profile (INI) files are read and written by the program's own reader and writer of Windows'
+// rules (platform/profile.h), the same on every layer.
+// What GetPrivateProfileStringA gives for the file as it is now.
 Text ReadIniText(std::string_view file, std::string_view section, std::string_view key,
                  Opt<Text> defaultValue = {});
-// An INI file read once, for a run of reads: each gives what ReadIniText gives on Windows for
-// the file's bytes at the moment of the snapshot (the program's own reader of Windows' rules).
+// An INI file read once, for a run of reads: each gives what ReadIniText gives for the file's
+// bytes at the moment of the snapshot.
 class IniSnapshot {
 public:
     explicit IniSnapshot(std::string_view file);
@@ -36,6 +39,8 @@ private:
     std::unique_ptr<platform::profile::Reader> reader_;  // none for an empty file name
 };
 
+// WritePrivateProfileStringA's edit (no key: delete the section; no value: delete the key),
+// made through ReplaceFileContents: a kill or a power cut never leaves a half-written file.
 bool WriteIniText(std::string_view file, std::string_view section, Opt<Text> key = {},
                   Opt<Text> value = {});
 
@@ -46,9 +51,12 @@ bool WriteFileBytes(std::string_view path, const std::vector<Bytes>& pieces);
 inline bool WriteFileBytes(std::string_view path, const Bytes& data) {
     return WriteFileBytes(path, std::vector<Bytes>{data});
 }
-// Puts a fully written temporary file in place of the target in one step (the config rewrite):
-// a failure leaves the target as it was.
+// Puts a fully written temporary file in place of the target in one step: a failure leaves the
+// target as it was.
 bool ReplaceFile(std::string_view temporaryPath, std::string_view targetPath);
+// The file's whole new contents: written to path + ".new", flushed to the disk, then put in
+// place by ReplaceFile. At any moment the file holds either its old bytes or the new ones.
+bool ReplaceFileContents(std::string_view path, const Bytes& data);
 
 // Registry root codes: 1 HKCR, 2 HKCC, 3 HKCU, 4 HKLM, 5 HKU, anything else HKCU.
 // A value that is not an integer, number, text or byte set (for example a logical) writes nothing.

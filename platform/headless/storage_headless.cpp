@@ -1,6 +1,5 @@
 // Storage on Linux: real files (Windows paths arrive with backslashes, which become slashes),
-// Windows' sharing rules for the files this process opens, the profile rules of
-// platform/profile.h, and a registry in memory.
+// Windows' sharing rules for the files this process opens, and a registry in memory.
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
@@ -14,7 +13,6 @@
 #include <mutex>
 #include <optional>
 
-#include "platform/profile.h"
 #include "platform/headless/storage_hooks.h"
 #include "platform/storage.h"
 
@@ -71,7 +69,7 @@ struct State {
     std::map<std::string, Usage> usage;
     std::map<FileHandle, OpenFile> files;
     FileHandle nextHandle = 1;
-    Countdown failCreate, failWrite, failReplace, failProfile;
+    Countdown failCreate, failWrite, failReplace;
     std::size_t failWriteAfter = 0;
     std::string moduleOverride;
 
@@ -92,30 +90,6 @@ using Lock = std::lock_guard<std::mutex>;
 Usage UsageOf(const std::string& native) {
     auto it = S().usage.find(native);
     return it == S().usage.end() ? Usage() : it->second;
-}
-
-std::optional<std::string> ReadWhole(const std::string& native) {
-    const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    // Read straight into a string of the file's size; a file that grew meanwhile goes on
-    // in chunks.
-    std::string out(static_cast<std::size_t>(st.st_size) + 1, '\0');
-    std::size_t got = 0;
-    for (;;) {
-        if (got == out.size()) out.resize(out.size() * 2 + 4096);
-        const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    out.resize(got);
-    return out;
 }
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
@@ -227,37 +201,6 @@ bool SetWorkingDirectory(const std::string& directory) {
     return !directory.empty() && ::chdir(Native(directory).c_str()) == 0;
 }
 
-// --- profile files -------------------------------------------------------------------------
-
-std::string ProfileRead(const std::string& file, const std::string& section,
-                        const std::string& key, const std::optional<std::string>& defaultValue,
-                        std::size_t bufferSize) {
-    const std::string native = Native(file);
-    std::optional<std::string> content;
-    {
-        Lock lock(S().mutex);
-        if (!file.empty() && !UsageOf(native).Exclusive()) content = ReadWhole(native);
-    }
-    return profile::Read(content, section, key, defaultValue, bufferSize);
-}
-
-bool ProfileWrite(const std::string& file, const std::string& section,
-                  const std::optional<std::string>& key, const std::optional<std::string>& value) {
-    if (file.empty()) return false;
-    const std::string native = Native(file);
-    Lock lock(S().mutex);
-    if (UsageOf(native).Any() || S().failProfile.Hit()) return false;
-    struct stat st;
-    if (::stat(native.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return false;
-    const std::optional<std::string> before = ReadWhole(native);
-    const std::string after = profile::Write(before, section, key, value);
-    if (before && *before == after) return true;
-    const int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    const bool ok = WriteAll(fd, after.data(), after.size());
-    return ::close(fd) == 0 && ok;
-}
-
 // --- files ---------------------------------------------------------------------------------
 
 bool FindFirstMatch(const std::string& path) {
@@ -352,6 +295,12 @@ bool WriteToFile(FileHandle file, const std::uint8_t* data, std::size_t size) {
     if (!WriteAll(f.fd, reinterpret_cast<const char*>(data), allowed)) return false;
     if (f.budget != SIZE_MAX) f.budget -= allowed;
     return allowed == size;
+}
+
+bool FlushFile(FileHandle file) {
+    Lock lock(S().mutex);
+    auto it = S().files.find(file);
+    return it != S().files.end() && it->second.mode == Mode::Write && ::fsync(it->second.fd) == 0;
 }
 
 bool CloseFile(FileHandle file) {
@@ -528,14 +477,9 @@ void FailReplace(int nth) {
     S().failReplace.left = nth;
 }
 
-void FailProfileWrite(int nth) {
-    Lock lock(S().mutex);
-    S().failProfile.left = nth;
-}
-
 void ClearFailures() {
     Lock lock(S().mutex);
-    S().failCreate.left = S().failWrite.left = S().failReplace.left = S().failProfile.left = 0;
+    S().failCreate.left = S().failWrite.left = S().failReplace.left = 0;
 }
 
 void SetModuleFileName(const std::string& windowsPath) {

@@ -25,8 +25,6 @@ void FailFileCreate(int nth = 1);
 void FailFileWrite(std::size_t bytesWritten, int nth = 1);
 // ReplaceFileAtomically fails and moves nothing.
 void FailReplace(int nth = 1);
-// ProfileWrite fails and leaves the file as it was.
-void FailProfileWrite(int nth = 1);
 void ClearFailures();
 
 // The module path the program sees (Windows form); "" goes back to the real executable.

@@ -40,24 +40,6 @@ bool SetWorkingDirectory(const std::string& directory) {
     return SetCurrentDirectoryA(directory.c_str()) != 0;
 }
 
-std::string ProfileRead(const std::string& file, const std::string& section,
-                        const std::string& key, const std::optional<std::string>& defaultValue,
-                        std::size_t bufferSize) {
-    if (bufferSize == 0) return std::string();
-    std::vector<char> buffer(bufferSize, '\0');
-    const DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(),
-                                             defaultValue ? defaultValue->c_str() : nullptr,
-                                             buffer.data(), static_cast<DWORD>(bufferSize),
-                                             file.c_str());
-    return std::string(buffer.data(), n < bufferSize ? n : bufferSize - 1);
-}
-
-bool ProfileWrite(const std::string& file, const std::string& section,
-                  const std::optional<std::string>& key, const std::optional<std::string>& value) {
-    return WritePrivateProfileStringA(section.c_str(), key ? key->c_str() : nullptr,
-                                      value ? value->c_str() : nullptr, file.c_str()) != 0;
-}
-
 bool FindFirstMatch(const std::string& path) {
     WIN32_FIND_DATAA found;
     const HANDLE search = FindFirstFileA(path.c_str(), &found);
@@ -110,6 +92,8 @@ bool WriteToFile(FileHandle file, const std::uint8_t* data, std::size_t size) {
     }
     return true;
 }
+
+bool FlushFile(FileHandle file) { return FlushFileBuffers(AsHandle(file)) != 0; }
 
 bool CloseFile(FileHandle file) { return CloseHandle(AsHandle(file)) != 0; }
 

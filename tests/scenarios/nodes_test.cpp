@@ -266,9 +266,10 @@ TEST_F(Nodes, InterruptedRenumberingLosesNoNode) {
         Start();
         headless::SelectItem(Ctl::列表框_列表, 1);
         headless::AnswerMessageBoxes({IDYES});
-        if (failure == Create) platform::hooks::FailFileCreate();
-        if (failure == WriteMidway) platform::hooks::FailFileWrite(40);
-        if (failure == Replace) platform::hooks::FailReplace();
+        // The deletion's two profile writes come first, each through a file of its own.
+        if (failure == Create) platform::hooks::FailFileCreate(3);
+        if (failure == WriteMidway) platform::hooks::FailFileWrite(40, 3);
+        if (failure == Replace) platform::hooks::FailReplace(3);
         headless::Click(Ctl::按钮_删除);
         platform::hooks::ClearFailures();
 

@@ -282,14 +282,32 @@ TEST_F(StorageFiles, HeadlessOnly_InjectedFileFailures) {
     EXPECT_EQ(FileBytes(P("config.ini.new")), "n");
     EXPECT_TRUE(sk::ReplaceFile(P("config.ini.new"), P("config.ini")));
 
+    // A profile write fails whole at each step: the file keeps its bytes, no temporary stays.
     PutFile(P("p.ini"), "[S]\r\nk=1\r\n");
-    platform::hooks::FailProfileWrite();
+    platform::hooks::FailFileCreate();
+    EXPECT_FALSE(sk::WriteIniText(P("p.ini"), "S", Text("k"), Text("2")));
+    platform::hooks::FailFileWrite(3);
+    EXPECT_FALSE(sk::WriteIniText(P("p.ini"), "S", Text("k"), Text("2")));
+    platform::hooks::FailReplace();
     EXPECT_FALSE(sk::WriteIniText(P("p.ini"), "S", Text("k"), Text("2")));
     EXPECT_EQ(FileBytes(P("p.ini")), "[S]\r\nk=1\r\n");
+    EXPECT_EQ(FileBytes(P("p.ini.new")), std::nullopt);
     EXPECT_TRUE(sk::WriteIniText(P("p.ini"), "S", Text("k"), Text("2")));
     EXPECT_EQ(FileBytes(P("p.ini")), "[S]\r\nk=2\r\n");
 }
 #endif
+
+TEST_F(StorageFiles, IniWriteReplacesTheFileAndLeavesUtf16FilesAlone) {
+    PutFile(P("config.ini"), "[S]\r\nk=1\r\n");
+    PutFile(P("config.ini.new"), "left by a killed write");
+    EXPECT_TRUE(sk::WriteIniText(P("config.ini"), "S", Text("k"), Text("2")));
+    EXPECT_EQ(FileBytes(P("config.ini")), "[S]\r\nk=2\r\n");
+    EXPECT_EQ(FileBytes(P("config.ini.new")), std::nullopt);
+    const std::string utf16("\xFF\xFE[\0S\0]\0", 8);
+    PutFile(P("u.ini"), utf16);
+    EXPECT_FALSE(sk::WriteIniText(P("u.ini"), "S", Text("k"), Text("2")));
+    EXPECT_EQ(FileBytes(P("u.ini")), utf16);
+}
 
 TEST_F(StorageFiles, IniOfExclusivelyHeldFileReadsDefaultAndWritesNothing) {
     PutFile(P("config.ini"), "[S]\r\nk=1\r\n");
