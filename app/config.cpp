@@ -11,7 +11,27 @@ Text ConfigPath() { return sk::JoinText(sk::GetRunDirectory(), "\\config.ini"); 
 namespace {
 int g_readOnceScopes = 0;
 std::unique_ptr<sk::IniSnapshot> g_reading;  // the file as read once, while a scope lives
+int g_writeScopes = 0;
+std::unique_ptr<sk::IniEdits> g_edits;  // the writes not yet in the file, while a scope lives
+
+// Puts the writes made so far in the file; the scope goes on with the file as it now is.
+void LandWrites() {
+    if (!g_edits) return;
+    g_edits->Save();
+    g_edits.reset();
+    g_reading.reset();
+}
+
+sk::IniEdits& Edits() {
+    if (!g_edits) g_edits = std::make_unique<sk::IniEdits>(ConfigPath());
+    return *g_edits;
+}
 }  // namespace
+
+ConfigWritesTogether::ConfigWritesTogether() { ++g_writeScopes; }
+ConfigWritesTogether::~ConfigWritesTogether() {
+    if (--g_writeScopes == 0) LandWrites();
+}
 
 ConfigReadOnce::ConfigReadOnce() { ++g_readOnceScopes; }
 ConfigReadOnce::~ConfigReadOnce() {
@@ -19,18 +39,21 @@ ConfigReadOnce::~ConfigReadOnce() {
 }
 
 Text ReadConfig(const Text& section, const Text& key, sk::Opt<Text> defaultValue) {
+    LandWrites();
     if (g_readOnceScopes == 0) return sk::ReadIniText(ConfigPath(), section, key, std::move(defaultValue));
     if (!g_reading) g_reading = std::make_unique<sk::IniSnapshot>(ConfigPath());
     return g_reading->Read(section, key, std::move(defaultValue));
 }
 
 void WriteConfig(const Text& section, const Text& key, const Text& value) {
-    sk::WriteIniText(ConfigPath(), section, key, value);
+    if (g_writeScopes > 0) Edits().Write(section, key, value);
+    else sk::WriteIniText(ConfigPath(), section, key, value);
     g_reading.reset();
 }
 
 void DeleteConfigSection(const Text& section) {
-    sk::WriteIniText(ConfigPath(), section);
+    if (g_writeScopes > 0) Edits().Write(section);
+    else sk::WriteIniText(ConfigPath(), section);
     g_reading.reset();
 }
 
@@ -100,17 +123,12 @@ std::string RenumberedNodeSections(std::string_view text, int deleted, int count
     return out;
 }
 
-bool RenumberNodeSections(int deleted, int countBefore) {
-    const Text path = ConfigPath();
-    const sk::Bytes original = sk::ReadFileBytes(path);
-    if (original.empty()) return false;  // unreadable: leave it as the deletion left it
-
-    const std::string out = RenumberedNodeSections(
-        std::string_view(reinterpret_cast<const char*>(original.data()), original.size()),
-        deleted, countBefore);
-
+void RenumberNodeSections(int deleted, int countBefore) {
+    const ConfigWritesTogether together;
+    sk::Opt<std::string>& content = Edits().Content();
+    if (!content || content->empty()) return;  // unreadable: the file stays as it is
+    *content = RenumberedNodeSections(*content, deleted, countBefore);
     g_reading.reset();
-    return sk::ReplaceFileContents(path, sk::Bytes(out.begin(), out.end()));
 }
 
 }  // namespace app

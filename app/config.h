@@ -26,6 +26,18 @@ public:
 void WriteConfig(const Text& section, const Text& key, const Text& value);
 void DeleteConfigSection(const Text& section);
 
+// While one lives, the writes to config.ini (the renumbering among them) are made in memory,
+// in their order, and land in one replace of the file when the outermost scope ends: a kill
+// or a power cut leaves the file as it was before them all or after them all. A read in
+// between lands the writes so far first. For handlers whose writes belong together.
+class ConfigWritesTogether {
+public:
+    ConfigWritesTogether();
+    ~ConfigWritesTogether();
+    ConfigWritesTogether(const ConfigWritesTogether&) = delete;
+    ConfigWritesTogether& operator=(const ConfigWritesTogether&) = delete;
+};
+
 // The section of the node at 0-based list position p: "Node" followed by p + 1.
 Text NodeSection(int position);
 // remarks(server:port), or server:port without a remark.
@@ -36,8 +48,9 @@ int LastNodeSectionNumber();
 
 // Renames the sections Node(d+2)..Node(n) to Node(d+1)..Node(n-1) after the node at position d
 // of n was deleted. Only whole section headers change; the new file replaces the old one in one
-// step, so a failure at any point leaves the file as the deletion left it. False on failure.
-bool RenumberNodeSections(int deleted, int countBefore);
+// step (with the writes of the ConfigWritesTogether around it), so a failure at any point leaves
+// the file as it was.
+void RenumberNodeSections(int deleted, int countBefore);
 // The rewrite itself, on the file's bytes: the renamed headers are the only change.
 std::string RenumberedNodeSections(std::string_view text, int deleted, int countBefore);
 

@@ -52,6 +52,7 @@ void LoadSelectedNode() {
 void SaveSettings() {
     const int s = ui::Selection(Ctl::列表框_列表);
     if (s == -1) return;
+    const ConfigWritesTogether together;  // a saved node is whole in the file, or not there
     WriteConfig("NodeList", "Quantity", sk::ToText(ui::ListItemCount(Ctl::列表框_列表)));
     const Text section = NodeSection(s);
     WriteConfig(section, "remarks", ui::Content(Ctl::编辑框_备注说明));
@@ -90,12 +91,17 @@ void DeleteNode() {
     if (d == -1) return;
     if (sk::ShowMessageBox("确定删除此节点？", sk::kMbYesNo) != sk::kYes) return;
     const int countBefore = ui::ListItemCount(Ctl::列表框_列表);
-    DeleteConfigSection(NodeSection(d));
-    ui::ListDeleteItem(Ctl::列表框_列表, d);
-    WriteConfig("NodeList", "Quantity", sk::ToText(ui::ListItemCount(Ctl::列表框_列表)));
-    if (d < countBefore - 1) {
-        ui::SetDisabled(Ctl::列表框_列表, true);
-        RenumberNodeSections(d, countBefore);
+    {
+        // The section's removal, the new count and the renumbering land together: a kill in
+        // between would leave a count that hides the last node.
+        const ConfigWritesTogether together;
+        DeleteConfigSection(NodeSection(d));
+        ui::ListDeleteItem(Ctl::列表框_列表, d);
+        WriteConfig("NodeList", "Quantity", sk::ToText(ui::ListItemCount(Ctl::列表框_列表)));
+        if (d < countBefore - 1) {
+            ui::SetDisabled(Ctl::列表框_列表, true);
+            RenumberNodeSections(d, countBefore);
+        }
     }
     ui::SetSelection(Ctl::列表框_列表, -1);
     ui::SetDisabled(Ctl::列表框_列表, false);

@@ -161,19 +161,35 @@ Text IniSnapshot::Read(std::string_view section, std::string_view key, Opt<Text>
 }
 
 bool WriteIniText(std::string_view file, std::string_view section, Opt<Text> key, Opt<Text> value) {
-    if (file.empty()) return false;
-    Opt<std::string> before;  // none: no file yet
-    if (FileExists(file)) {
+    IniEdits edits(file);
+    return edits.Write(section, std::move(key), std::move(value)) && edits.Save();
+}
+
+IniEdits::IniEdits(std::string_view file) : file_(file) {
+    if (file_.empty()) return;
+    if (FileExists(file_)) {
         Bytes bytes;
-        if (!ReadWholeFile(file, bytes)) return false;  // held by another program: keep it
-        before.emplace(bytes.begin(), bytes.end());
+        if (!ReadWholeFile(file_, bytes)) return;  // held by another program: keep it
+        before_.emplace(bytes.begin(), bytes.end());
         // The writer edits ANSI lines; a UTF-16 file (Notepad's "Unicode") would be garbled.
-        if (before->rfind("\xFF\xFE", 0) == 0 || before->rfind("\xFE\xFF", 0) == 0) return false;
+        if (before_->rfind("\xFF\xFE", 0) == 0 || before_->rfind("\xFE\xFF", 0) == 0) return;
     }
-    const std::string after =
-        platform::profile::Write(before, Text(section), std::move(key), std::move(value));
-    if (before && *before == after) return true;
-    return ReplaceFileContents(file, Bytes(after.begin(), after.end()));
+    content_ = before_;
+    editable_ = true;
+}
+
+bool IniEdits::Write(std::string_view section, Opt<Text> key, Opt<Text> value) {
+    if (!editable_) return false;
+    content_ = platform::profile::Write(content_, Text(section), std::move(key), std::move(value));
+    return true;
+}
+
+bool IniEdits::Save() {
+    if (!editable_ || content_ == before_) return editable_;
+    if (!content_ || !ReplaceFileContents(file_, Bytes(content_->begin(), content_->end())))
+        return false;
+    before_ = content_;
+    return true;
 }
 
 bool FileExists(std::string_view path) { return platform::FindFirstMatch(Text(path)); }

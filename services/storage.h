@@ -44,6 +44,23 @@ private:
 bool WriteIniText(std::string_view file, std::string_view section, Opt<Text> key = {},
                   Opt<Text> value = {});
 
+// Edits of one INI file that belong together: made in memory, in order, each as WriteIniText
+// would, and saved in one ReplaceFileContents, so the file shows all of them or none.
+class IniEdits {
+public:
+    explicit IniEdits(std::string_view file);  // reads the file as it is now
+    bool Write(std::string_view section, Opt<Text> key = {}, Opt<Text> value = {});
+    // The bytes with the edits so far; none while there is no file. Changes count as edits.
+    Opt<std::string>& Content() { return content_; }
+    // True when nothing changed, or the new bytes replaced the file.
+    bool Save();
+
+private:
+    Text file_;
+    bool editable_ = false;  // the file could be read (or is not there yet), and is ANSI text
+    Opt<std::string> before_, content_;
+};
+
 bool FileExists(std::string_view path);
 bool RemoveFile(std::string_view path);
 Bytes ReadFileBytes(std::string_view path);
