@@ -1,9 +1,7 @@
 // The node list on the real Skiplane.exe under Wine: a user clicks items, types over fields,
 // saves, creates and deletes nodes, browses for the client, quits and starts again. config.ini
 // is compared byte for byte after every step that writes it.
-//
-// Wine's profile functions rewrite the whole file and drop blank lines, so the files given to
-// the program have none: what it leaves alone then stays byte for byte as it was.
+// What the program does not write stays byte for byte as it was, blank lines included.
 
 #include <windows.h>
 
