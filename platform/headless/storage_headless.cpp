@@ -325,6 +325,8 @@ bool ReplaceFileAtomically(const std::string& temporaryPath, const std::string& 
     if (temporaryPath.empty() || targetPath.empty() || UsageOf(from).Any() ||
         UsageOf(to).Any() || S().failReplace.Hit())
         return false;
+    struct stat st;
+    if (::stat(to.c_str(), &st) == 0 && !(st.st_mode & S_IWUSR)) return false;  // read-only
     return std::rename(from.c_str(), to.c_str()) == 0;
 }
 

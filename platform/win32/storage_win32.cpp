@@ -98,6 +98,9 @@ bool FlushFile(FileHandle file) { return FlushFileBuffers(AsHandle(file)) != 0; 
 bool CloseFile(FileHandle file) { return CloseHandle(AsHandle(file)) != 0; }
 
 bool ReplaceFileAtomically(const std::string& temporaryPath, const std::string& targetPath) {
+    // Windows refuses to replace a read-only file; Wine would replace it.
+    const DWORD attributes = GetFileAttributesA(targetPath.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return false;
     return MoveFileExA(temporaryPath.c_str(), targetPath.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }

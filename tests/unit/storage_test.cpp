@@ -4,6 +4,7 @@
 // so in their names.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #ifdef _WIN32
 #include <direct.h>
 #else
@@ -297,7 +298,7 @@ TEST_F(StorageFiles, HeadlessOnly_InjectedFileFailures) {
 }
 #endif
 
-TEST_F(StorageFiles, IniWriteReplacesTheFileAndLeavesUtf16FilesAlone) {
+TEST_F(StorageFiles, IniWriteReplacesTheFileAndLeavesUtf16AndReadOnlyFilesAlone) {
     PutFile(P("config.ini"), "[S]\r\nk=1\r\n");
     PutFile(P("config.ini.new"), "left by a killed write");
     EXPECT_TRUE(sk::WriteIniText(P("config.ini"), "S", Text("k"), Text("2")));
@@ -307,6 +308,12 @@ TEST_F(StorageFiles, IniWriteReplacesTheFileAndLeavesUtf16FilesAlone) {
     PutFile(P("u.ini"), utf16);
     EXPECT_FALSE(sk::WriteIniText(P("u.ini"), "S", Text("k"), Text("2")));
     EXPECT_EQ(FileBytes(P("u.ini")), utf16);
+    // A read-only file stays as it is, as with Windows' own profile functions.
+    ASSERT_EQ(::chmod(Native(P("config.ini")).c_str(), 0444), 0);
+    EXPECT_FALSE(sk::WriteIniText(P("config.ini"), "S", Text("k"), Text("3")));
+    ::chmod(Native(P("config.ini")).c_str(), 0644);
+    EXPECT_EQ(FileBytes(P("config.ini")), "[S]\r\nk=2\r\n");
+    EXPECT_EQ(FileBytes(P("config.ini.new")), std::nullopt);
 }
 
 TEST_F(StorageFiles, IniOfExclusivelyHeldFileReadsDefaultAndWritesNothing) {
