@@ -88,14 +88,14 @@ void OnWindowCreated() {
 }
 
 void ExitProgram() {
-    if (ui::Disabled(Ctl::按钮_启动)) {
-        StopAcceleration();
-        WriteConfig("BasisConfig", "Enable", "true");
-    } else {
-        WriteConfig("BasisConfig", "Enable", "false");
+    const bool running = ui::Disabled(Ctl::按钮_启动);
+    if (running) StopAcceleration();
+    {
+        const ConfigWritesTogether together;  // what a quit records lands in one replace
+        WriteConfig("BasisConfig", "Enable", running ? "true" : "false");
+        WriteConfig("NodeList", "Current node", sk::ToText(ui::Selection(Ctl::列表框_列表)));
+        SaveSettings();
     }
-    WriteConfig("NodeList", "Current node", sk::ToText(ui::Selection(Ctl::列表框_列表)));
-    SaveSettings();
     ui::EndProgram(0);
 }
 
