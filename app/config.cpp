@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/profile.h"
 #include "services/storage.h"
 
 namespace app {
@@ -66,32 +67,36 @@ Text NodeListText(const Text& remarks, const Text& server, const Text& serverPor
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+struct NodeHeader {
+    int number = 0;  // 0: the line is no node's header
+    std::size_t begin = 0, end = 0;  // where the section name lies in the line
+};
 
-// The node number of a section header line "[NodeK]" (blanks around, any letter case), or 0.
-int HeaderNodeNumber(std::string_view line) {
-    std::size_t b = 0, e = line.size();
-    while (e > b && (line[e - 1] == '\r' || line[e - 1] == '\n' || IsBlank(line[e - 1]))) --e;
-    while (b < e && IsBlank(line[b])) ++b;
-    if (e - b < 7 || line[b] != '[' || line[e - 1] != ']') return 0;
-    std::string_view name = line.substr(b + 1, e - b - 2);
-    if (sk::ToLower(name.substr(0, 4)) != "node") return 0;
-    std::string_view digits = name.substr(4);
-    if (digits.empty() || digits.size() > 9 || digits[0] == '0') return 0;
+// A node's section header "[NodeK]" (any letter case), as the profile reads take a header:
+// blanks around the name or the line, anything after the last ']', no ']' at all.
+NodeHeader NodeHeaderIn(std::string_view line) {
+    const auto name = platform::profile::SectionNameIn(line);
+    if (!name) return {};
+    const std::string_view text = line.substr(name->first, name->second - name->first);
+    if (text.size() < 5 || sk::ToLower(text.substr(0, 4)) != "node") return {};
+    const std::string_view digits = text.substr(4);
+    if (digits.size() > 9 || digits[0] == '0') return {};
     for (char c : digits)
-        if (c < '0' || c > '9') return 0;
-    return sk::ToInteger(digits);
+        if (c < '0' || c > '9') return {};
+    return {sk::ToInteger(digits), name->first, name->second};
 }
 
-// Calls visit with each line of the text, its line break included.
+// Calls visit with each line of the text and its line end: LF, CR or CR LF, where the profile
+// reads end a line (empty for a last line without one).
 template <class Visit>
 void ForEachLine(std::string_view text, Visit&& visit) {
     std::size_t start = 0;
     while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        end = end == std::string_view::npos ? text.size() : end + 1;
-        visit(text.substr(start, end - start));
-        start = end;
+        const std::size_t end = std::min(text.find_first_of("\r\n", start), text.size());
+        std::size_t next = end;
+        if (next < text.size()) next += text.compare(next, 2, "\r\n") == 0 ? 2 : 1;
+        visit(text.substr(start, end - start), text.substr(end, next - end));
+        start = next;
     }
 }
 
@@ -101,7 +106,9 @@ int LastNodeSectionNumber() {
     const sk::Bytes file = sk::ReadFileBytes(ConfigPath());
     int last = 0;
     ForEachLine(std::string_view(reinterpret_cast<const char*>(file.data()), file.size()),
-                [&](std::string_view line) { last = std::max(last, HeaderNodeNumber(line)); });
+                [&](std::string_view line, std::string_view) {
+                    last = std::max(last, NodeHeaderIn(line).number);
+                });
     return last;
 }
 
@@ -109,16 +116,16 @@ std::string RenumberedNodeSections(std::string_view text, int deleted, int count
     // Rename line by line; every byte outside the renamed headers is kept as it was.
     std::string out;
     out.reserve(text.size());
-    ForEachLine(text, [&](std::string_view line) {
-        int k = HeaderNodeNumber(line);
-        if (k >= deleted + 2 && k <= countBefore) {
-            std::size_t open = line.find('['), close = line.rfind(']');
-            out.append(line.substr(0, open + 1));
-            out.append(NodeSection(k - 2));
-            out.append(line.substr(close));
+    ForEachLine(text, [&](std::string_view line, std::string_view lineEnd) {
+        const NodeHeader h = NodeHeaderIn(line);
+        if (h.number >= deleted + 2 && h.number <= countBefore) {
+            out.append(line.substr(0, h.begin));
+            out.append(NodeSection(h.number - 2));
+            out.append(line.substr(h.end));
         } else {
             out.append(line);
         }
+        out.append(lineEnd);
     });
     return out;
 }

@@ -207,6 +207,13 @@ std::string Read(const std::optional<std::string>& content, const std::string& s
     return Reader(content).Read(section, key, defaultValue, bufferSize);
 }
 
+std::optional<std::pair<std::size_t, std::size_t>> SectionNameIn(std::string_view line) {
+    const Entry e = Parse(line);
+    if (e.kind != Kind::Section) return std::nullopt;
+    const auto begin = static_cast<std::size_t>(e.name.data() - line.data());
+    return std::make_pair(begin, begin + e.name.size());
+}
+
 std::string Write(const std::optional<std::string>& content, const std::string& section,
                   const std::optional<std::string>& key, const std::optional<std::string>& value) {
     std::string text = content.value_or(std::string());

@@ -15,6 +15,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 
 namespace platform::profile {
 
@@ -39,6 +41,10 @@ private:
     struct Index;
     std::unique_ptr<Index> index_;
 };
+
+// Where the section name of a header line lies, as the reads take it: [first, second) of the
+// line's bytes (without its line end). nullopt for a line that is no section header.
+std::optional<std::pair<std::size_t, std::size_t>> SectionNameIn(std::string_view line);
 
 // The file's bytes after WritePrivateProfileStringA (no key: delete the section; no value:
 // delete the key). A file that did not exist is created, also by a delete.

@@ -92,6 +92,25 @@ TEST_F(Nodes, RenumberingKeepsEverythingAfterAZeroByte) {
     EXPECT_EQ(Config(), comment + AfterDeleting(3, 0));
 }
 
+TEST_F(Nodes, RenumberingRenamesEveryHeaderTheReadsTakeForANode) {
+    // Headers the profile reads take for Node2, Node3 and Node4: text after the bracket, blanks
+    // inside it, lines ended by CR alone, no closing bracket. Left with their old names, the
+    // list would show an empty first node and the count would hide the last one.
+    GivenConfig("[NodeList]\r\nQuantity=4\r\n" + Node(1, "a") +
+                "[Node2] ; moved\r\nserver=b\r\n[ node3 ]\rserver=c\r[Node4\r\nserver=d\r\n");
+    Start();
+    headless::SelectItem(Ctl::列表框_列表, 0);
+    headless::AnswerMessageBoxes({IDYES});
+    headless::Click(Ctl::按钮_删除);
+    EXPECT_EQ(Config(), "[NodeList]\r\nQuantity=3\r\n"
+                        "[Node1] ; moved\r\nserver=b\r\n[ Node2 ]\rserver=c\r[Node3\r\nserver=d\r\n");
+    Restart();
+    ASSERT_EQ(Items(), 3);
+    EXPECT_EQ(Item(0), "b:");
+    EXPECT_EQ(Item(1), "c:");
+    EXPECT_EQ(Item(2), "d:");
+}
+
 TEST_F(Nodes, DeletingTheOnlyNodeLeavesQuantityZero) {
     GivenConfig(NodesFile(1));
     Start();
