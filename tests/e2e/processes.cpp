@@ -1,7 +1,10 @@
 #include "tests/e2e/processes.h"
 
+#include <psapi.h>
 #include <tlhelp32.h>
 #include <winternl.h>
+
+#include <vector>
 
 namespace e2e {
 
@@ -14,6 +17,19 @@ constexpr DWORD kParamsCommandLine = 0x40;
 
 using NtQueryInformationProcessFn = NTSTATUS(WINAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG,
                                                       PULONG);
+using GetProcessMemoryInfoFn = BOOL(WINAPI*)(HANDLE, PPROCESS_MEMORY_COUNTERS, DWORD);
+using NtQuerySystemInformationFn = NTSTATUS(WINAPI*)(SYSTEM_INFORMATION_CLASS, PVOID, ULONG, PULONG);
+
+// SystemHandleInformation (16): a count, then one entry per handle of every process.
+constexpr ULONG kSystemHandleInformation = 16;
+constexpr NTSTATUS kInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004L);
+struct HandleEntry {
+    ULONG ownerPid;
+    BYTE objectType, flags;
+    USHORT handle;
+    PVOID object;
+    ACCESS_MASK access;
+};
 
 bool ReadRemote(HANDLE process, const void* address, void* out, size_t n) {
     SIZE_T got = 0;
@@ -99,6 +115,42 @@ bool WaitProcessGone(const std::string& exeName, int timeoutMs) {
         if (static_cast<int>(GetTickCount() - start) >= timeoutMs) return false;
         Sleep(20);
     }
+}
+
+size_t PrivateBytes(DWORD pid) {
+    // kernel32's name for it (Windows 7 and later), so that psapi.dll is not needed.
+    auto get = reinterpret_cast<GetProcessMemoryInfoFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "K32GetProcessMemoryInfo")));
+    if (!get) return 0;
+    HANDLE h = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    if (!h) return 0;
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof counters;
+    const BOOL ok =
+        get(h, reinterpret_cast<PPROCESS_MEMORY_COUNTERS>(&counters), sizeof counters);
+    CloseHandle(h);
+    return ok ? counters.PagefileUsage : 0;
+}
+
+int HandleCount(DWORD pid) {
+    auto query = reinterpret_cast<NtQuerySystemInformationFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query) return -1;
+    std::vector<char> buffer(256 * 1024);
+    NTSTATUS status;
+    ULONG len = 0;
+    while ((status = query(static_cast<SYSTEM_INFORMATION_CLASS>(kSystemHandleInformation),
+                           buffer.data(), static_cast<ULONG>(buffer.size()), &len)) ==
+           kInfoLengthMismatch)
+        buffer.resize(buffer.size() * 2);
+    if (status < 0 || buffer.size() < sizeof(ULONG_PTR)) return -1;
+    const ULONG count = *reinterpret_cast<const ULONG*>(buffer.data());
+    if ((buffer.size() - sizeof(ULONG_PTR)) / sizeof(HandleEntry) < count) return -1;
+    const auto* entries = reinterpret_cast<const HandleEntry*>(buffer.data() + sizeof(ULONG_PTR));
+    int n = 0;
+    for (ULONG k = 0; k < count; ++k)
+        if (entries[k].ownerPid == pid) ++n;
+    return n;
 }
 
 }  // namespace e2e

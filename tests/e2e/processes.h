@@ -32,4 +32,12 @@ bool KillProcess(DWORD pid);
 // Polls until no process of that exe name runs; false when one still runs after timeoutMs.
 bool WaitProcessGone(const std::string& exeName, int timeoutMs = 10000);
 
+// The private memory of a running process in bytes (PagefileUsage: the private commit on
+// Windows; Wine 8 leaves PrivateUsage at zero for other processes and gives the anonymous
+// resident memory here, which grows with every page the heap takes), or 0 when it cannot be read.
+size_t PrivateBytes(DWORD pid);
+// The number of handles the process holds, from the system's handle table (GetProcessHandleCount
+// answers 0 under Wine), or -1 when the table cannot be read.
+int HandleCount(DWORD pid);
+
 }  // namespace e2e
