@@ -15,6 +15,22 @@
 namespace platform {
 
 namespace {
+using GetOpenFileNameFunction = BOOL(WINAPI*)(LPOPENFILENAMEA);
+
+// The common dialog library is loaded when the dialog is first asked for, not with the program:
+// loading it brings the print spooler's client in with it (under Wine also CUPS and its TLS and
+// Kerberos libraries), several megabytes and part of the start-up time for a dialog most starts
+// never show. Window thread only.
+GetOpenFileNameFunction OpenFileNameFunction() {
+    static GetOpenFileNameFunction function = nullptr;
+    if (!function) {
+        if (HMODULE library = LoadLibraryA("comdlg32.dll"))
+            function = reinterpret_cast<GetOpenFileNameFunction>(
+                reinterpret_cast<void*>(GetProcAddress(library, "GetOpenFileNameA")));
+    }
+    return function;
+}
+
 // "desc|pattern||" to the zero-separated, double-zero-terminated list the dialog wants. A '|'
 // that is the second byte of a double-byte character is left alone.
 std::string FilterList(std::string filter) {
@@ -47,7 +63,8 @@ bool OpenFileDialog(const FileDialogOptions& options, std::string& path) {
     ofn.lpstrTitle = options.title.empty() ? nullptr : options.title.c_str();
     ofn.lpstrDefExt = options.defaultExt.empty() ? nullptr : options.defaultExt.c_str();
     ofn.Flags = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
-    if (!GetOpenFileNameA(&ofn)) return false;
+    const GetOpenFileNameFunction getOpenFileName = OpenFileNameFunction();
+    if (!getOpenFileName || !getOpenFileName(&ofn)) return false;
     path = file.data();
     return true;
 }
