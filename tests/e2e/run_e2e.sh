@@ -22,7 +22,8 @@ server_pid=""
 trap 'wineserver -k >/dev/null 2>&1; [ -z "$server_pid" ] || kill "$server_pid" 2>/dev/null' EXIT
 wine_prefix_setup || { echo "run_e2e: Wine prefix setup failed" >&2; exit 1; }
 
-artifacts="$(cd "$(dirname "$tests")" && pwd)/e2e-artifacts"
+# Screenshots go to E2E_ARTIFACTS, by default e2e-artifacts beside the tests; a run clears its own.
+artifacts="${E2E_ARTIFACTS:-$(cd "$(dirname "$tests")" && pwd)/e2e-artifacts}"
 mkdir -p "$artifacts"
 rm -f "$artifacts"/*.bmp "$artifacts"/*.png
 
