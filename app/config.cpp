@@ -133,7 +133,7 @@ std::string RenumberedNodeSections(std::string_view text, int deleted, int count
 void RenumberNodeSections(int deleted, int countBefore) {
     const ConfigWritesTogether together;
     sk::Opt<std::string>& content = Edits().Content();
-    if (!content || content->empty()) return;  // unreadable: the file stays as it is
+    if (!content) return;  // unreadable: the file stays as it is
     *content = RenumberedNodeSections(*content, deleted, countBefore);
     g_reading.reset();
 }
