@@ -5,7 +5,7 @@
 
 namespace app {
 
-void OpenLogFile() { sk::ShellExecuteFile(4, sk::JoinText(ClientDirectory, "kcptun.log")); }
+void OpenLogFile() { sk::ShellExecuteFile(sk::kVerbOpen, sk::JoinText(ClientDirectory, "kcptun.log")); }
 
 void ShowAbout() {
     sk::ShowMessageBox(sk::JoinText("制作：", HomePageHost, "\r\n请勿用于商业用途。\r\n当前版本：",

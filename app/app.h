@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/handles.h"
 #include "services/text.h"
 #include "ui/controls.h"
 
@@ -13,11 +14,11 @@ namespace app {
 using sk::Text;
 
 // Application state (set on the window thread).
-extern Text VersionText;    // "1.0.3"
-extern Text VersionNumber;  // "4", compared as an integer by the update check
+extern Text VersionText;    // SKIPLANE_VERSION
+extern Text VersionNumber;  // SKIPLANE_VERSION_NUMBER, compared as an integer by the update check
 extern Text ClientDirectory;  // the client path up to and including its last backslash
 extern Text ClientExeName;    // the client's file name
-extern std::intptr_t UpdateThreadHandle;
+extern platform::OwnedThread UpdateThread;  // the last update check's thread
 
 // The home page and the update check's version file: the build settings' addresses
 // (build_settings.cpp.in), and the home page's host, which the about box names.
@@ -31,6 +32,7 @@ int Main();
 // Start-up and exit.
 void OnWindowCreated();
 void ExitProgram();
+[[noreturn]] void EndProgram(int exitCode);
 
 // Node list.
 void LoadSelectedNode();
@@ -47,7 +49,7 @@ void SetClientPath();
 void SplitClientPath(const Text& path);
 
 // Notification icon and window visibility.
-void OnTrayEvent(int kind);
+void OnTrayEvent(ui::TrayKind kind);
 bool OnCloseQuery();
 void ShowMainWindow();
 void SetStoppedTrayIcon();
@@ -65,7 +67,9 @@ void ShowAbout();
 void OpenHomePage();
 void OnAutostartClicked();
 void OnCheckVersionClicked();
-void StartUpdateCheck(int reportWhenCurrent);
+// A check by hand also says when no newer version exists.
+enum UpdateCheck : int { kCheckAtStartUp = 0, kCheckByHand = 1 };
+void StartUpdateCheck(UpdateCheck kind);
 
 // The event table: which routine handles which event of which object.
 const std::vector<ui::Binding>& EventTable();

@@ -142,8 +142,10 @@ void StopAcceleration() {
 }
 
 std::uint32_t FindProcessIdByName(const Text& name) {
-    const sk::win::Handle snapshot = sk::win::CreateToolhelp32Snapshot(kSnapProcess, 0);
-    if (snapshot == sk::win::kInvalidHandle || snapshot == 0) return 0;
+    const sk::win::Handle handle = sk::win::CreateToolhelp32Snapshot(kSnapProcess, 0);
+    if (handle == sk::win::kInvalidHandle || !platform::IsSet(handle)) return 0;
+    const sk::win::OwnedHandle owned(handle);
+    const sk::win::Handle snapshot = owned.get();
     const Text wanted = sk::ToLower(name);
     platform::ProcessEntry entry;
     std::uint32_t found = 0;
@@ -155,15 +157,12 @@ std::uint32_t FindProcessIdByName(const Text& name) {
             break;
         }
     }
-    sk::win::CloseHandle(snapshot);
     return found;
 }
 
 bool TerminateProcessById(std::uint32_t processId) {
-    const sk::win::Handle process = sk::win::OpenProcess(kProcessTerminate, false, processId);
-    const bool terminated = sk::win::TerminateProcess(process, 0);
-    if (process) sk::win::CloseHandle(process);
-    return terminated;
+    const sk::win::OwnedHandle process(sk::win::OpenProcess(kProcessTerminate, false, processId));
+    return sk::win::TerminateProcess(process.get(), 0);
 }
 
 }  // namespace app

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/profile.h"
+#include "services/profile.h"
 #include "services/storage.h"
 
 namespace app {
@@ -75,7 +75,7 @@ struct NodeHeader {
 // A node's section header "[NodeK]" (any letter case), as the profile reads take a header:
 // blanks around the name or the line, anything after the last ']', no ']' at all.
 NodeHeader NodeHeaderIn(std::string_view line) {
-    const auto name = platform::profile::SectionNameIn(line);
+    const auto name = sk::profile::SectionNameIn(line);
     if (!name) return {};
     const std::string_view text = line.substr(name->first, name->second - name->first);
     if (text.size() < 5 || sk::ToLower(text.substr(0, 4)) != "node") return {};

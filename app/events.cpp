@@ -24,7 +24,7 @@ const std::vector<Binding>& EventTable() {
     static const std::vector<Binding> table = {
         {Event::Created, Ctl::MainWindow, kNoMenu, Do<OnWindowCreated>},
         {Event::CloseQuery, Ctl::MainWindow, kNoMenu, [](const EventArgs&) { return OnCloseQuery(); }},
-        {Event::Tray, Ctl::MainWindow, kNoMenu, [](const EventArgs& a) { OnTrayEvent(a.kind); return true; }},
+        {Event::Tray, Ctl::MainWindow, kNoMenu, [](const EventArgs& a) { OnTrayEvent(a.tray); return true; }},
         {Event::LeftButtonDown, Ctl::状态条_状态, kNoMenu, Do<OpenHomePage>},
         {Event::FileReceived, Ctl::拖放对象_目录, kNoMenu, [](const EventArgs& a) { OnClientDropped(a.text); return true; }},
         {Event::ItemSelected, Ctl::列表框_列表, kNoMenu, Do<LoadSelectedNode>},

@@ -3,8 +3,11 @@
 
 #include "app/app.h"
 #include "app/config.h"
+#include "version.h"
+#include "services/http.h"
 #include "services/runtime.h"
 #include "services/storage.h"
+#include "services/windows_functions.h"
 
 namespace app {
 
@@ -15,7 +18,7 @@ Text VersionText;
 Text VersionNumber;
 Text ClientDirectory;
 Text ClientExeName;
-std::intptr_t UpdateThreadHandle = 0;
+platform::OwnedThread UpdateThread;
 
 namespace {
 constexpr int kTrustedNodeCount = 1000;
@@ -36,8 +39,8 @@ int Main() {
 
 void OnWindowCreated() {
     const ConfigReadOnce readOnce;  // a thousand nodes are three thousand values
-    VersionText = Text("1.0.3");
-    VersionNumber = Text("4");
+    VersionText = Text(SKIPLANE_VERSION);
+    VersionNumber = Text(SKIPLANE_VERSION_NUMBER);
     ui::SetWindowCaption(sk::JoinText("Skiplane   Ver", VersionText));
     ui::StatusBarSetText(0, sk::JoinText("当前版本：Ver", VersionText));
     ui::RegisterDropTarget(Ctl::拖放对象_目录, ui::GetWindowHandle());
@@ -84,7 +87,7 @@ void OnWindowCreated() {
 
     // An automatic start above has already put up the icon with the running tip.
     if (!ui::Disabled(Ctl::按钮_启动)) SetStoppedTrayIcon();
-    StartUpdateCheck(0);
+    StartUpdateCheck(kCheckAtStartUp);
 }
 
 void ExitProgram() {
@@ -96,7 +99,16 @@ void ExitProgram() {
         WriteConfig("NodeList", "Current node", sk::ToText(ui::Selection(Ctl::列表框_列表)));
         SaveSettings();
     }
-    ui::EndProgram(0);
+    EndProgram(0);
+}
+
+// The normal end: the exit routines, then what the program holds of the system (the internet
+// handle, the libraries of the functions bound by name), the window and its icon last.
+void EndProgram(int exitCode) {
+    sk::RunExitRoutines();
+    sk::CloseInternetHandle();
+    sk::ReleaseWindowsFunctions();
+    ui::EndProgram(exitCode);
 }
 
 void SplitClientPath(const Text& path) {

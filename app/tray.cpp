@@ -9,8 +9,8 @@ void SetStoppedTrayIcon() {
     ui::SetTrayIcon(ui::WindowIcon(), sk::JoinText(ui::WindowCaption(), "\r\n状态：未启动！"));
 }
 
-void OnTrayEvent(int kind) {
-    if (kind == 1 || kind == 2) {
+void OnTrayEvent(ui::TrayKind kind) {
+    if (kind == ui::TrayKind::Click || kind == ui::TrayKind::DoubleClick) {
         if (!ui::WindowVisible()) {
             ui::SetWindowVisible(true);
         } else {
@@ -19,7 +19,7 @@ void OnTrayEvent(int kind) {
             ui::SetAlwaysOnTop(false);
         }
         ui::SetMenuDisabled(Menu::显示, true);
-    } else if (kind == 3) {
+    } else if (kind == ui::TrayKind::Menu) {
         ui::PopupMenu();
     }
 }

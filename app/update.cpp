@@ -15,7 +15,6 @@ using ui::Menu;
 
 namespace {
 
-constexpr int kMachine = 4, kUser = 3;  // HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER
 constexpr char kRunValue[] = "software\\microsoft\\windows\\CurrentVersion\\Run\\Skiplane";
 constexpr char kCheckCaption[] = "检测版本";
 constexpr char kFoundCaption[] = "发现新版本，点击下载！";
@@ -30,8 +29,8 @@ Text AutostartCommand() {
     return path.find(' ') == Text::npos ? path : sk::JoinText("\"", path, "\"");
 }
 
-// The update check, on its own thread. manual is 1 for a check the user asked for.
-void CheckForUpdate(int manual) {
+// The update check, on its own thread; the parameter is an UpdateCheck.
+void CheckForUpdate(int kind) {
     const sk::Bytes download = sk::HttpReadFile(VersionFileUrl);
     if (!download.empty()) {
         const Text file = sk::JoinText(sk::GetRunDirectory(), "\\Ver.ini");
@@ -48,7 +47,7 @@ void CheckForUpdate(int manual) {
                 sk::OpenWebPage(HomePageUrl);
                 ui::SetMenuCaption(Menu::检测版本, kFoundCaption);
             } else {
-                if (manual == 1)
+                if (kind == kCheckByHand)
                     sk::ShowMessageBox("Skiplane 没有发现新版本。", sk::kMbOk,
                                        Text("Skiplane 检测版本"));
                 ui::SetWindowCaption(sk::JoinText("Skiplane   Ver", VersionText));
@@ -65,27 +64,27 @@ void CheckForUpdate(int manual) {
 void OnAutostartClicked() {
     if (ui::Checked(Ctl::选择框_开机启动)) {
         // Without administrator rights the machine-wide key refuses: then for this user only.
-        if (!sk::WriteRegistryValue(kMachine, kRunValue, AutostartCommand()))
-            sk::WriteRegistryValue(kUser, kRunValue, AutostartCommand());
+        if (!sk::WriteRegistryValue(sk::kLocalMachine, kRunValue, AutostartCommand()))
+            sk::WriteRegistryValue(sk::kCurrentUser, kRunValue, AutostartCommand());
         WriteConfig("BasisConfig", "Run", "true");
     } else {
-        sk::DeleteRegistryValue(kMachine, kRunValue);
-        sk::DeleteRegistryValue(kUser, kRunValue);
+        sk::DeleteRegistryValue(sk::kLocalMachine, kRunValue);
+        sk::DeleteRegistryValue(sk::kCurrentUser, kRunValue);
         WriteConfig("BasisConfig", "Run", "false");
     }
 }
 
 void OnCheckVersionClicked() {
     if (ui::MenuCaption(Menu::检测版本) == kCheckCaption) {
-        StartUpdateCheck(1);
+        StartUpdateCheck(kCheckByHand);
     } else {
         sk::OpenWebPage(HomePageUrl);
     }
 }
 
-void StartUpdateCheck(int manual) {
+void StartUpdateCheck(UpdateCheck kind) {
     if (g_checking.exchange(true)) return;
-    if (!sk::StartThread(CheckForUpdate, manual, &UpdateThreadHandle)) g_checking = false;
+    if (!sk::StartThread(CheckForUpdate, kind, &UpdateThread)) g_checking = false;
 }
 
 }  // namespace app

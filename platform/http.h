@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/handles.h"
+
 namespace platform::http {
 
-using Handle = std::intptr_t;  // 0: none
+using Handle = InternetHandle;
 
 struct UrlParts {
     std::string host, object, user, password;  // object: path and query

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/handles.h"
+
 // The calling convention of the Windows functions the program calls by name.
 #if defined(_WIN32) && defined(__i386__)
 #define SK_WINAPI __attribute__((stdcall))
@@ -47,23 +49,23 @@ void WaitForMessage(std::uint32_t ms);
 // --- shell ---------------------------------------------------------------------------------
 // ShellExecuteA; an absent verb, parameters or directory passes no pointer. The result is
 // ShellExecute's.
-int ShellOpen(std::intptr_t owner, const std::optional<std::string>& verb,
+int ShellOpen(WindowHandle owner, const std::optional<std::string>& verb,
                  const std::string& file, const std::optional<std::string>& parameters,
                  const std::optional<std::string>& directory, int showState);
-// A top-level window with exactly this title, 0 for none.
-std::intptr_t FindTopLevelWindow(const std::string& title);
+// A top-level window with exactly this title, none when there is none.
+WindowHandle FindTopLevelWindow(const std::string& title);
 
 // --- threads -------------------------------------------------------------------------------
 // Runs routine(parameter) on a new thread with the default stack size. With handle, the
 // thread's handle is stored there and stays open; without, it is closed at once.
-bool StartThread(void (*routine)(int), int parameter, std::intptr_t* handle);
+bool StartThread(void (*routine)(int), int parameter, ThreadHandle* handle);
+void CloseThreadHandle(ThreadHandle thread);
 
 // --- libraries ---------------------------------------------------------------------------
-using Library = std::intptr_t;  // 0: none
-Library OpenLibrary(const std::string& name);  // LoadLibraryA
-void* LibraryExport(Library library, const std::string& name);
-void* LibraryExportByOrdinal(Library library, std::uint16_t ordinal);
-void CloseLibrary(Library library);
+LibraryHandle OpenLibrary(const std::string& name);  // LoadLibraryA
+void* LibraryExport(LibraryHandle library, const std::string& name);
+void* LibraryExportByOrdinal(LibraryHandle library, std::uint16_t ordinal);
+void CloseLibrary(LibraryHandle library);
 
 // --- watching a process ------------------------------------------------------------------
 // Runs onEnd on the window thread once the process ends. One watch at a time: a new watch or

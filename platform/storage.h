@@ -11,17 +11,15 @@
 #include <string>
 #include <vector>
 
-namespace platform {
+#include "platform/handles.h"
 
-using ByteVector = std::vector<std::uint8_t>;
+namespace platform {
 
 // --- the running executable ----------------------------------------------------------------
 std::string ModuleFileName();  // full path of the executable, "" when unknown
 bool SetWorkingDirectory(const std::string& directory);
 
 // --- files ---------------------------------------------------------------------------------
-using FileHandle = std::intptr_t;  // 0: no file
-
 bool FindFirstMatch(const std::string& path);  // FindFirstFileA found something (then closed)
 bool DeleteFileAt(const std::string& path);
 
@@ -39,15 +37,12 @@ bool ReplaceFileAtomically(const std::string& temporaryPath, const std::string& 
 
 // --- registry ------------------------------------------------------------------------------
 enum class RegistryRoot { ClassesRoot, CurrentConfig, CurrentUser, LocalMachine, Users };
-using RegistryKey = std::intptr_t;  // 0: no key
-
-constexpr std::uint32_t kRegSz = 1;
-constexpr std::uint32_t kRegBinary = 3;
-constexpr std::uint32_t kRegDword = 4;
+// The registry's value types, by their native numbers.
+enum class RegistryType : std::uint32_t { Sz = 1, Binary = 3, Dword = 4 };
 
 RegistryKey RegistryOpenForWrite(RegistryRoot root, const std::string& keyPath);  // KEY_WRITE
 RegistryKey RegistryCreateKey(RegistryRoot root, const std::string& keyPath);  // with parents
-bool RegistrySetValue(RegistryKey key, const std::string& name, std::uint32_t type,
+bool RegistrySetValue(RegistryKey key, const std::string& name, RegistryType type,
                       const ByteVector& data);
 bool RegistryDeleteValue(RegistryKey key, const std::string& name);
 bool RegistryDeleteKey(RegistryRoot root, const std::string& keyPath);  // fails with subkeys

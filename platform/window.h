@@ -1,5 +1,5 @@
 // The user-interface half of the seam to the operating system: the main window built from
-// ui::kControls, raw control primitives, message boxes, the popup menu, the notification icon,
+// form::kControls, raw control primitives, message boxes, the popup menu, the notification icon,
 // the open-file dialog, drops and the UI thread. The control model (ui/controls.h) puts the
 // program's semantics (events, clamping, suppression) on top; backends only carry them out.
 #pragma once
@@ -10,12 +10,12 @@
 #include <string_view>
 #include <vector>
 
-#include "services/text.h"
-#include "ui/window_table.h"
+#include "form/window_table.h"
+#include "platform/handles.h"
 
 namespace platform {
 
-using ui::Ctl;
+using form::Ctl;
 
 // What the backend reports from native messages. The control model installs these.
 struct UiCallbacks {
@@ -40,7 +40,7 @@ int RunMessageLoop();
 void PumpMessages();
 // Destroys the window (which removes its notification icon) and ends the process.
 [[noreturn]] void EndProgram(int exitCode);
-std::intptr_t MainWindowHandle();
+WindowHandle MainWindowHandle();
 
 // Control primitives. Text of MainWindow is its caption.
 std::string GetText(Ctl c);
@@ -52,8 +52,8 @@ void SetWindowVisible(bool visible);
 void SetTopMost(bool topMost);
 bool IsChecked(Ctl c);
 void SetChecked(Ctl c, bool checked);
-void SetInputMode(Ctl c, ui::InputMode mode);
-ui::InputMode GetInputMode(Ctl c);
+void SetInputMode(Ctl c, form::InputMode mode);
+form::InputMode GetInputMode(Ctl c);
 int GetSelection(Ctl c);                // -1 for none
 void SetSelection(Ctl c, int index);    // already clamped by the model; -1 clears
 int ItemCount(Ctl c);
@@ -64,7 +64,7 @@ std::string ItemText(Ctl c, int index);
 void ReplaceItemText(Ctl c, int index, std::string_view text);
 std::string StatusText(int panel);
 void SetStatusText(int panel, std::string_view text);
-sk::Bytes WindowIcon();  // the window's icon as a complete icon file
+ByteVector WindowIcon();  // the window's icon as a complete icon file
 
 // Open-file dialog; path in: the file name shown, out: the confirmed choice.
 struct FileDialogOptions {
@@ -75,22 +75,24 @@ bool OpenFileDialog(const FileDialogOptions& options, std::string& path);
 
 // Native message box (MessageBoxA style bits); returns the native button id (IDOK 1 ...).
 int MessageBox(std::string_view text, std::string_view caption, unsigned style,
-               std::intptr_t owner);
+               WindowHandle owner);
 
 // Notification icon: the first-version ANSI record of Shell_NotifyIconA.
 struct TrayRecord {
     std::uint32_t size = 88;
-    std::intptr_t window = 0;
+    WindowHandle window{};
     std::uint32_t id = 0;
     std::uint32_t flags = 0;
     std::uint32_t callbackMessage = 0;
-    std::intptr_t icon = 0;
+    IconHandle icon{};
     char tip[64] = {};
 };
 enum class TrayOp { Add = 0, Modify = 1, Delete = 2 };
+// Which fields of the record are valid (NIF_MESSAGE, NIF_ICON, NIF_TIP).
+constexpr std::uint32_t kTrayHasMessage = 1, kTrayHasIcon = 2, kTrayHasTip = 4;
 void NotifyIcon(TrayOp op, const TrayRecord& record);
-std::intptr_t CreateIconFromBytes(const sk::Bytes& iconFile);  // 0 when undecodable
-void DestroyIconHandle(std::intptr_t icon);
+IconHandle CreateIconFromBytes(const ByteVector& iconFile);  // none when undecodable
+void DestroyIconHandle(IconHandle icon);
 
 // Popup menu at the cursor: foreground first, right edge and top 5 pixels from the cursor,
 // WM_NULL afterwards. A chosen entry arrives as UiCallbacks::menuCommand.
@@ -102,7 +104,7 @@ struct PopupEntry {
 void ShowPopupMenu(const std::vector<PopupEntry>& entries);
 
 // OLE drag and drop on the main window; drops arrive as UiCallbacks::filesDropped.
-bool RegisterDropTarget(std::intptr_t window);
+bool RegisterDropTarget(WindowHandle window);
 
 // The window thread. Work from another thread runs there while the caller waits.
 bool IsUiThread();

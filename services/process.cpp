@@ -29,17 +29,21 @@ int ShellExecuteFile(Opt<int> operation, const Text& file, Opt<Text> parameters,
     if (operation && *operation >= 1 && *operation <= 5) verb = Text(kVerbs[*operation - 1]);
     const int show = showMode && *showMode >= 1 && *showMode <= 6 ? kShow[*showMode - 1]
                                                                   : kSwShowNormal;
-    return platform::ShellOpen(0, verb, file, parameters, directory.value_or(Text()), show);
+    return platform::ShellOpen({}, verb, file, parameters, directory.value_or(Text()), show);
 }
 
 void OpenWebPage(Opt<Text> address) {
-    const std::intptr_t owner = platform::FindTopLevelWindow("Microsoft Internet Explorer");
+    const platform::WindowHandle owner = platform::FindTopLevelWindow("Microsoft Internet Explorer");
     platform::ShellOpen(owner, Text("open"), address.value_or(Text("about:blank")), {}, {},
                            kSwShowNormal);
 }
 
-bool StartThread(void (*routine)(int), Opt<int> parameter, std::intptr_t* handle) {
-    return platform::StartThread(routine, parameter.value_or(0), handle);
+bool StartThread(void (*routine)(int), Opt<int> parameter, platform::OwnedThread* handle) {
+    platform::ThreadHandle thread{};
+    if (!platform::StartThread(routine, parameter.value_or(0), handle ? &thread : nullptr))
+        return false;
+    if (handle) handle->reset(thread);
+    return true;
 }
 
 void Delay(int ms) {

@@ -4,9 +4,16 @@
 
 #include <cstdint>
 
+#include "platform/handles.h"
 #include "services/text.h"
 
 namespace sk {
+
+// Show modes of RunProgram and ShellExecuteFile.
+enum ShowMode : int { kShowHidden = 1, kShowNormal, kShowMinimized, kShowMaximized,
+                      kShowNoActivate, kShowMinimizedNoActivate };
+// Shell operations of ShellExecuteFile.
+enum ShellVerb : int { kVerbEdit = 1, kVerbExplore, kVerbFind, kVerbOpen, kVerbPrint };
 
 // Starts a command line. Show mode 1 hidden, 2 normal (the default), 3 minimised, 4 maximised,
 // 5 shown without activation, 6 minimised without activation; other values are clamped into
@@ -20,7 +27,9 @@ int ShellExecuteFile(Opt<int> operation, const Text& file, Opt<Text> parameters 
 // Opens an address with the shell's "open", as a browser would be asked to.
 void OpenWebPage(Opt<Text> address = {});
 
-bool StartThread(void (*routine)(int), Opt<int> parameter = {}, std::intptr_t* handle = nullptr);
+// The thread's handle stays open in handle when one is given.
+bool StartThread(void (*routine)(int), Opt<int> parameter = {},
+                 platform::OwnedThread* handle = nullptr);
 
 // Waits at least ms milliseconds while the calling thread goes on handling its window messages,
 // each as it arrives; the processor sleeps between them. ms <= 0 returns at once.

@@ -16,10 +16,11 @@ constexpr unsigned kSystemModal = 0x1000;
 constexpr unsigned kIconError = 0x10;
 }  // namespace
 
-int ShowMessageBox(const Text& text, unsigned flags, Opt<Text> caption, Opt<std::intptr_t> owner) {
+int ShowMessageBox(const Text& text, unsigned flags, Opt<Text> caption,
+                   Opt<platform::WindowHandle> owner) {
     unsigned style = (flags & kSystemModal) ? flags : flags | kTaskModal;
     int id = platform::MessageBox(text, caption ? *caption : Text("信息："), style,
-                                  owner ? *owner : 0);
+                                  owner.value_or(platform::WindowHandle{}));
     switch (id) {
         case 2: return kCancel;  // IDCANCEL
         case 3: return kAbort;
@@ -47,7 +48,7 @@ void RuntimeErrorReport(const Text& message, Opt<int> code) {
     Text report = "运行时出错!\r\n\r\n";
     if (code) report = JoinText(report, "错误代码：", ToText(*code), "\r\n\r\n");
     if (!message.empty()) report = JoinText(report, "错误信息：", message, "\r\n");
-    platform::MessageBox(report, "错误", kIconError, 0);
+    platform::MessageBox(report, "错误", kIconError, {});
     g_exitRoutines.clear();  // this path skips them
     platform::EndProgram(-1);
 }

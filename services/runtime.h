@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "platform/handles.h"
 #include "services/text.h"
 
 namespace sk {
@@ -14,7 +15,7 @@ constexpr unsigned kMbYesNo = 4;
 
 // Task-modal unless the flags ask for system-modal; caption "信息：" when omitted.
 int ShowMessageBox(const Text& text, unsigned flags = kMbOk, Opt<Text> caption = {},
-                   Opt<std::intptr_t> owner = {});
+                   Opt<platform::WindowHandle> owner = {});
 
 // Routines run once each, in registration order, when the program ends normally.
 void RegisterExitRoutine(void (*routine)());

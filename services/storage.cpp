@@ -60,32 +60,32 @@ Bytes DwordBytes(std::int32_t v) {
 bool SetValueByKind(platform::RegistryKey key, const std::string& name,
                     const RegistryValue& value) {
     if (const auto* i = std::get_if<std::int32_t>(&value))
-        return platform::RegistrySetValue(key, name, platform::kRegDword, DwordBytes(*i));
+        return platform::RegistrySetValue(key, name, platform::RegistryType::Dword, DwordBytes(*i));
     if (const auto* d = std::get_if<double>(&value))
-        return platform::RegistrySetValue(key, name, platform::kRegDword,
+        return platform::RegistrySetValue(key, name, platform::RegistryType::Dword,
                                           DwordBytes(ToInteger(*d)));
     if (const auto* t = std::get_if<Text>(&value)) {
         Bytes data(t->begin(), t->end());
         data.push_back(0);  // REG_SZ is stored with its terminating zero
-        return platform::RegistrySetValue(key, name, platform::kRegSz, data);
+        return platform::RegistrySetValue(key, name, platform::RegistryType::Sz, data);
     }
     if (const auto* b = std::get_if<Bytes>(&value))
-        return platform::RegistrySetValue(key, name, platform::kRegBinary, *b);
+        return platform::RegistrySetValue(key, name, platform::RegistryType::Binary, *b);
     return false;
 }
 
 bool ReadWholeFile(std::string_view path, Bytes& data) {
     data.clear();
     if (path.empty()) return false;
-    const platform::FileHandle file = platform::OpenFileDenyingWriters(Text(path));
-    if (!file) return false;
+    const platform::OwnedFile owned(platform::OpenFileDenyingWriters(Text(path)));
+    if (!owned) return false;
+    const platform::FileHandle file = owned.get();
     std::uint64_t size = 0;
     std::size_t got = 0;
     // A file too large for memory ends in the runtime error report, like any allocation.
     bool ok = platform::FileSizeOf(file, size) && size <= SIZE_MAX;
     if (ok) data.resize(static_cast<std::size_t>(size));
     if (ok) ok = platform::ReadFromFile(file, data.data(), data.size(), got);
-    platform::CloseFile(file);
     data.resize(ok ? got : 0);
     return ok;
 }
@@ -93,8 +93,9 @@ bool ReadWholeFile(std::string_view path, Bytes& data) {
 // flush: the bytes reach the disk before the file is closed, for a file about to replace another.
 bool WritePieces(std::string_view path, const std::vector<Bytes>& pieces, bool flush) {
     if (path.empty()) return false;
-    const platform::FileHandle file = platform::CreateFileExclusive(Text(path));
-    if (!file) return false;
+    platform::OwnedFile owned(platform::CreateFileExclusive(Text(path)));
+    if (!owned) return false;
+    const platform::FileHandle file = owned.get();
     bool ok = true;
     for (const Bytes& piece : pieces) {
         if (piece.empty()) continue;
@@ -104,7 +105,8 @@ bool WritePieces(std::string_view path, const std::vector<Bytes>& pieces, bool f
         }
     }
     if (ok && flush) ok = platform::FlushFile(file);
-    if (!platform::CloseFile(file)) ok = false;
+    // A close can still fail to write what the cache held.
+    if (!platform::CloseFile(owned.release())) ok = false;
     return ok;
 }
 
@@ -150,7 +152,7 @@ IniSnapshot::IniSnapshot(std::string_view file) {
     Opt<std::string> content;
     const Bytes bytes = ReadFileBytes(file);
     if (!bytes.empty()) content.emplace(bytes.begin(), bytes.end());
-    reader_ = std::make_unique<platform::profile::Reader>(std::move(content));
+    reader_ = std::make_unique<sk::profile::Reader>(std::move(content));
 }
 
 IniSnapshot::~IniSnapshot() = default;
@@ -180,7 +182,7 @@ IniEdits::IniEdits(std::string_view file) : file_(file) {
 
 bool IniEdits::Write(std::string_view section, Opt<Text> key, Opt<Text> value) {
     if (!editable_) return false;
-    content_ = platform::profile::Write(content_, Text(section), std::move(key), std::move(value));
+    content_ = sk::profile::Write(content_, Text(section), std::move(key), std::move(value));
     return true;
 }
 
@@ -220,12 +222,10 @@ bool WriteRegistryValue(int rootCode, std::string_view valuePath, const Registry
     const platform::RegistryRoot root = RootFor(rootCode);
     Text keyPath, name;
     SplitModulePath(valuePath, keyPath, name);
-    platform::RegistryKey key = platform::RegistryOpenForWrite(root, keyPath);
-    if (!key) key = platform::RegistryCreateKey(root, keyPath);
+    platform::OwnedKey key(platform::RegistryOpenForWrite(root, keyPath));
+    if (!key) key.reset(platform::RegistryCreateKey(root, keyPath));
     if (!key) return false;
-    const bool stored = SetValueByKind(key, name, value);
-    platform::RegistryCloseKey(key);
-    return stored;
+    return SetValueByKind(key.get(), name, value);
 }
 
 bool DeleteRegistryValue(int rootCode, std::string_view valuePath) {
@@ -233,10 +233,8 @@ bool DeleteRegistryValue(int rootCode, std::string_view valuePath) {
     Text keyPath, name;
     SplitModulePath(valuePath, keyPath, name);
     bool deleted = false;
-    if (platform::RegistryKey key = platform::RegistryOpenForWrite(root, keyPath)) {
-        deleted = platform::RegistryDeleteValue(key, name);
-        platform::RegistryCloseKey(key);
-    }
+    if (const platform::OwnedKey key{platform::RegistryOpenForWrite(root, keyPath)})
+        deleted = platform::RegistryDeleteValue(key.get(), name);
     // Not a value: the whole text may name a key without subkeys.
     if (!deleted) deleted = platform::RegistryDeleteKey(root, Text(valuePath));
     return deleted;

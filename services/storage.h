@@ -5,7 +5,7 @@
 #include <memory>
 #include <variant>
 
-#include "platform/profile.h"
+#include "services/profile.h"
 
 #include "services/text.h"
 
@@ -21,7 +21,7 @@ Text GetRunDirectory();  // without trailing backslash
 Text GetExeFileName();   // without directory
 
 // Profile (INI) files are read and written by the program's own reader and writer of Windows'
-// rules (platform/profile.h), the same on every layer.
+// rules (services/profile.h), the same on every layer.
 // What GetPrivateProfileStringA gives for the file as it is now.
 Text ReadIniText(std::string_view file, std::string_view section, std::string_view key,
                  Opt<Text> defaultValue = {});
@@ -36,7 +36,7 @@ public:
     Text Read(std::string_view section, std::string_view key, Opt<Text> defaultValue = {}) const;
 
 private:
-    std::unique_ptr<platform::profile::Reader> reader_;  // none for an empty file name
+    std::unique_ptr<sk::profile::Reader> reader_;  // none for an empty file name
 };
 
 // WritePrivateProfileStringA's edit (no key: delete the section; no value: delete the key),
@@ -75,7 +75,9 @@ bool ReplaceFile(std::string_view temporaryPath, std::string_view targetPath);
 // place by ReplaceFile. At any moment the file holds either its old bytes or the new ones.
 bool ReplaceFileContents(std::string_view path, const Bytes& data);
 
-// Registry root codes: 1 HKCR, 2 HKCC, 3 HKCU, 4 HKLM, 5 HKU, anything else HKCU.
+// Registry root codes; anything else is HKEY_CURRENT_USER.
+enum RegistryRootCode : int { kClassesRoot = 1, kCurrentConfig, kCurrentUser, kLocalMachine,
+                              kUsers };
 // A value that is not an integer, number, text or byte set (for example a logical) writes nothing.
 using RegistryValue = std::variant<std::int32_t, double, Text, Bytes, bool>;
 bool WriteRegistryValue(int rootCode, std::string_view valuePath, const RegistryValue& value);

@@ -17,11 +17,11 @@ namespace {
 
 struct Binding {
     void* address = nullptr;
-    platform::Library module = 0;
+    platform::OwnedLibrary module;  // freed when the entry is released
 };
 Binding g_bound[static_cast<int>(WinFn::Count)];
 
-void* FindExport(platform::Library module, const Text& function) {
+void* FindExport(platform::LibraryHandle module, const Text& function) {
     if (!function.empty() && function[0] == '#')
         return platform::LibraryExportByOrdinal(
             module, static_cast<std::uint16_t>(ToInteger(std::string_view(function).substr(1))));
@@ -30,11 +30,11 @@ void* FindExport(platform::Library module, const Text& function) {
 
 // A named library: a full path as written, else beside the program first, then the system's
 // search.
-platform::Library LoadDeclaredLibrary(const Text& library) {
-    if (FindText(library, ":") > 0) return platform::OpenLibrary(library);
-    if (platform::Library m = platform::OpenLibrary(JoinText(GetRunDirectory(), "\\", library)))
-        return m;
-    return platform::OpenLibrary(library);
+platform::OwnedLibrary LoadDeclaredLibrary(const Text& library) {
+    if (FindText(library, ":") > 0) return platform::OwnedLibrary(platform::OpenLibrary(library));
+    platform::OwnedLibrary beside(platform::OpenLibrary(JoinText(GetRunDirectory(), "\\", library)));
+    if (beside) return beside;
+    return platform::OwnedLibrary(platform::OpenLibrary(library));
 }
 
 }  // namespace
@@ -47,25 +47,22 @@ void* BindWindowsFunction(WinFn fn) {
     const Text library = decl.library;
     if (library.empty()) {
         for (const char* candidate : kDefaultLibraries) {
-            const platform::Library m = platform::OpenLibrary(candidate);
+            platform::OwnedLibrary m(platform::OpenLibrary(candidate));
             if (!m) continue;
-            if (void* address = FindExport(m, function)) return (b = {address, m}).address;
-            platform::CloseLibrary(m);
+            if (void* address = FindExport(m.get(), function)) return (b = {address, std::move(m)}).address;
         }
         RuntimeErrorReport(JoinText("无法找到指定DLL库文件中的输出命令“", function, "”"));
     }
-    const platform::Library m = LoadDeclaredLibrary(library);
-    if (void* address = m ? FindExport(m, function) : nullptr) return (b = {address, m}).address;
-    if (m) platform::CloseLibrary(m);
+    platform::OwnedLibrary m = LoadDeclaredLibrary(library);
+    if (void* address = m ? FindExport(m.get(), function) : nullptr)
+        return (b = {address, std::move(m)}).address;
+    m.reset();  // the report never returns
     RuntimeErrorReport(
         JoinText("无法找到指定DLL库文件“", library, "”中的输出命令“", function, "”"));
 }
 
 void ReleaseWindowsFunctions() {
-    for (Binding& b : g_bound) {
-        if (b.module) platform::CloseLibrary(b.module);
-        b = {};
-    }
+    for (Binding& b : g_bound) b = {};
 }
 
 namespace win {

@@ -34,8 +34,8 @@ void ReleaseWindowsFunctions();
 
 // Typed calls through the table.
 namespace win {
-using Handle = std::intptr_t;
-constexpr Handle kInvalidHandle = -1;
+using Handle = platform::KernelHandle;
+constexpr Handle kInvalidHandle{-1};
 Handle CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId);
 bool Process32First(Handle snapshot, platform::ProcessEntry& entry);
 bool Process32Next(Handle snapshot, platform::ProcessEntry& entry);
@@ -43,6 +43,7 @@ bool CloseHandle(Handle handle);
 Handle OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId);
 bool TerminateProcess(Handle process, std::uint32_t exitCode);
 std::uint32_t GetCurrentProcessId();
+using OwnedHandle = platform::Owned<Handle, CloseHandle>;
 }  // namespace win
 
 }  // namespace sk

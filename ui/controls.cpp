@@ -5,9 +5,7 @@
 
 #include "platform/lock.h"
 #include "platform/window.h"
-#include "services/http.h"
 #include "services/runtime.h"
-#include "services/windows_functions.h"
 
 namespace ui {
 
@@ -31,7 +29,7 @@ std::string g_dialogFile;     // the file-name property of 通用对话框_目�
 bool g_dropBound = false;     // the drop target binds to one window only
 
 // The notification icon as the shell knows it.
-std::intptr_t g_trayIcon = 0;
+platform::OwnedIcon g_trayIcon;
 platform::TrayRecord g_trayRecord;
 
 bool Raise(Event e, Ctl c, Menu m, const EventArgs& args = {}) {
@@ -70,7 +68,7 @@ void ResetState() {
     std::lock_guard<platform::Mutex> lock(g_menuMutex);
     for (int i = 0; i < kMenuCount; ++i)
         g_menu[i] = {kMenu[i].caption, kMenu[i].disabled, kMenu[i].hidden};
-    g_trayIcon = 0;
+    g_trayIcon.reset();
     g_trayRecord = {};
     g_writing = Ctl::Count;
     g_dialogFile.clear();
@@ -87,16 +85,16 @@ platform::UiCallbacks MakeCallbacks() {
     };
     cb.itemSelected = [](Ctl c) { Raise(Event::ItemSelected, c); };
     cb.trayMessage = [](unsigned mouseMessage) {
-        int kind = 0;
+        TrayKind kind;
         switch (mouseMessage) {
-            case 0x202: kind = 1; break;  // WM_LBUTTONUP
-            case 0x203: kind = 2; break;  // WM_LBUTTONDBLCLK
-            case 0x205:                   // WM_RBUTTONUP
-            case 0x07B: kind = 3; break;  // WM_CONTEXTMENU
+            case 0x202: kind = TrayKind::Click; break;        // WM_LBUTTONUP
+            case 0x203: kind = TrayKind::DoubleClick; break;  // WM_LBUTTONDBLCLK
+            case 0x205:                                       // WM_RBUTTONUP
+            case 0x07B: kind = TrayKind::Menu; break;         // WM_CONTEXTMENU
             default: return;
         }
         EventArgs args;
-        args.kind = kind;
+        args.tray = kind;
         Raise(Event::Tray, Ctl::MainWindow, args);
     };
     cb.menuCommand = [](int command) {
@@ -137,9 +135,6 @@ int Run(const std::vector<Binding>& eventTable) {
 }
 
 [[noreturn]] void EndProgram(int exitCode) {
-    sk::RunExitRoutines();
-    sk::CloseInternetHandle();
-    sk::ReleaseWindowsFunctions();
     SetTrayIcon({});  // the icon goes with the window
     platform::EndProgram(exitCode);
 }
@@ -200,7 +195,7 @@ void SetChecked(Ctl c, bool checked) {
 Text DialogFileName(Ctl) { return g_dialogFile; }
 
 // --- control commands --------------------------------------------------------------------
-std::intptr_t GetWindowHandle() { return platform::MainWindowHandle(); }
+platform::WindowHandle GetWindowHandle() { return platform::MainWindowHandle(); }
 
 bool FileDialogOpen(Ctl) {
     platform::FileDialogOptions options;
@@ -248,22 +243,24 @@ Text StatusBarText(int panel) { return platform::StatusText(panel); }
 
 void SetTrayIcon(const sk::Bytes& icon, sk::Opt<Text> tip) {
     OnUi([&] {
-        std::intptr_t handle = icon.empty() ? 0 : platform::CreateIconFromBytes(icon);
+        platform::OwnedIcon handle(icon.empty() ? platform::IconHandle{}
+                                                : platform::CreateIconFromBytes(icon));
         platform::TrayRecord record;
         record.window = platform::MainWindowHandle();
         record.id = kTrayIconId;
         record.callbackMessage = kTrayCallbackMessage;
-        record.icon = handle;
-        record.flags = handle ? 7 : 0;  // NIF_MESSAGE | NIF_ICON | NIF_TIP
+        record.icon = handle.get();
+        record.flags = handle ? platform::kTrayHasMessage | platform::kTrayHasIcon |
+                                    platform::kTrayHasTip
+                              : 0;
         if (tip) CopyTip(*tip, record.tip);
         if (g_trayIcon) {
             platform::NotifyIcon(handle ? platform::TrayOp::Modify : platform::TrayOp::Delete,
                                  record);
-            platform::DestroyIconHandle(g_trayIcon);
         } else if (handle) {
             platform::NotifyIcon(platform::TrayOp::Add, record);
         }
-        g_trayIcon = handle;
+        g_trayIcon = std::move(handle);  // the icon the shell showed until now is destroyed
         g_trayRecord = record;
     });
 }
@@ -282,7 +279,7 @@ void PopupMenu() {
     platform::ShowPopupMenu(entries);
 }
 
-bool RegisterDropTarget(Ctl, std::intptr_t window) {
+bool RegisterDropTarget(Ctl, platform::WindowHandle window) {
     if (g_dropBound) return false;
     g_dropBound = platform::RegisterDropTarget(window);
     return g_dropBound;

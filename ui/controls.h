@@ -7,18 +7,21 @@
 #include <string>
 #include <vector>
 
+#include "form/window_table.h"
+#include "platform/handles.h"
 #include "services/text.h"
-#include "ui/window_table.h"
 
 namespace ui {
 
+// The window table's names (Ctl, Menu, InputMode, ...) are the model's own.
+using namespace form;
 using sk::Text;
 
 // --- events ------------------------------------------------------------------------------
 enum class Event {
     Created,          // main window: creation complete
     CloseQuery,       // main window: handler result false refuses the close
-    Tray,             // main window: kind 1 left up, 2 left double-click, 3 right up / menu
+    Tray,             // main window: EventArgs::tray
     LeftButtonDown,   // 状态条_状态: x, y, key state
     FileReceived,     // 拖放对象_目录: text
     ItemSelected,     // 列表框_列表, by the user only
@@ -27,8 +30,11 @@ enum class Event {
     Chosen,           // a popup-menu item
 };
 
+// The notification icon's mouse actions the program answers.
+enum class TrayKind { None, Click, DoubleClick, Menu };  // left up, left double, right up / menu
+
 struct EventArgs {
-    int kind = 0;      // Tray
+    TrayKind tray = TrayKind::None;
     int x = 0, y = 0, keys = 0;  // LeftButtonDown
     std::string text;  // FileReceived
 };
@@ -47,7 +53,7 @@ bool Open(const std::vector<Binding>& eventTable);
 // Open, then the message loop until the program ends; a window that cannot be made ends the
 // program through the runtime error report.
 int Run(const std::vector<Binding>& eventTable);
-// The normal end: exit routines, the window (and with it the notification icon), the process.
+// The window (and with it the notification icon), then the process.
 [[noreturn]] void EndProgram(int exitCode);
 
 // --- main window -------------------------------------------------------------------------
@@ -72,7 +78,7 @@ void SetChecked(Ctl c, bool checked);  // raises no event
 Text DialogFileName(Ctl dialog);
 
 // --- control commands --------------------------------------------------------------------
-std::intptr_t GetWindowHandle();
+platform::WindowHandle GetWindowHandle();
 bool FileDialogOpen(Ctl dialog);
 int ListItemCount(Ctl list);
 int ListAddItem(Ctl list, const Text& text, int value = 0);
@@ -86,7 +92,7 @@ Text StatusBarText(int panel);
 void SetTrayIcon(const sk::Bytes& icon, sk::Opt<Text> tip = {});
 // Pops up 托盘菜单 at the cursor, built afresh from the items' current properties.
 void PopupMenu();
-bool RegisterDropTarget(Ctl dropTarget, std::intptr_t window);
+bool RegisterDropTarget(Ctl dropTarget, platform::WindowHandle window);
 
 // --- menu items --------------------------------------------------------------------------
 Text MenuCaption(Menu m);

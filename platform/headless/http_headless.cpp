@@ -29,8 +29,8 @@ struct Object {
     bool failed = false;  // the transfer broke off
     std::vector<std::size_t> readSizes;
 };
-Object* O(Handle h) { return reinterpret_cast<Object*>(h); }
-Handle Of(Object* o) { return reinterpret_cast<Handle>(o); }
+Object* O(Handle h) { return NativeOf<Object>(h); }
+Handle Of(Object* o) { return HandleOf<Handle>(o); }
 
 std::mutex g_mutex;  // the hooks' records; handles belong to one thread each
 std::vector<std::size_t> g_lastReadSizes;
@@ -99,7 +99,7 @@ Handle OpenInternet(const std::string& userAgent) {
 }
 
 Handle Connect(Handle internet, const UrlParts& url) {
-    if (!internet) return 0;
+    if (!IsSet(internet)) return {};
     auto* connection = new Object(Object::kConnection);
     connection->url = url;
     connection->parent = O(internet);
@@ -110,7 +110,7 @@ void SetNoProxy(Handle, Handle) {}  // every transfer below goes direct
 
 Handle OpenRequest(Handle connection, const std::string& object, bool secure,
                    unsigned long timeoutMs) {
-    if (!connection || secure) return 0;  // no TLS here
+    if (!IsSet(connection) || secure) return {};  // no TLS here
     auto* r = new Object(Object::kRequest);
     r->parent = O(connection);
     r->object = object;

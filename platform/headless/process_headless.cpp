@@ -160,7 +160,7 @@ void WaitForMessage(std::uint32_t ms) {
 
 std::mutex g_shellMutex;  // the update check opens pages from its own thread
 
-int ShellOpen(std::intptr_t owner, const std::optional<std::string>& verb, const std::string& file,
+int ShellOpen(WindowHandle owner, const std::optional<std::string>& verb, const std::string& file,
               const std::optional<std::string>& parameters,
               const std::optional<std::string>& directory, int showState) {
     std::lock_guard<std::mutex> lock(g_shellMutex);
@@ -168,44 +168,46 @@ int ShellOpen(std::intptr_t owner, const std::optional<std::string>& verb, const
     return 42;  // above 32: success
 }
 
-std::intptr_t FindTopLevelWindow(const std::string& title) {
+WindowHandle FindTopLevelWindow(const std::string& title) {
     auto it = g.topLevel.find(title);
-    return it == g.topLevel.end() ? 0 : it->second;
+    return it == g.topLevel.end() ? WindowHandle{} : WindowHandle{it->second};
 }
 
 std::atomic<int> g_threadsRunning{0};
 
-bool StartThread(void (*routine)(int), int parameter, std::intptr_t* handle) {
+void CloseThreadHandle(ThreadHandle) {}
+
+bool StartThread(void (*routine)(int), int parameter, ThreadHandle* handle) {
     static std::intptr_t nextThread = 0x7000;
     ++g_threadsRunning;
     std::thread([routine, parameter] {
         routine(parameter);
         --g_threadsRunning;
     }).detach();
-    if (handle) *handle = ++nextThread;
+    if (handle) *handle = ThreadHandle{++nextThread};
     return true;
 }
 
 // A name without a folder is one of the system's libraries (".dll" added when it has no
 // extension); a path names a file, and no library files exist here.
-Library OpenLibrary(const std::string& name) {
-    if (name.find('\\') != std::string::npos || name.find('/') != std::string::npos) return 0;
+LibraryHandle OpenLibrary(const std::string& name) {
+    if (name.find('\\') != std::string::npos || name.find('/') != std::string::npos) return {};
     std::string key = Lower(name);
     if (key.find('.') == std::string::npos) key += ".dll";
     auto it = g.exports.find(key);
-    if (it == g.exports.end()) return 0;
+    if (it == g.exports.end()) return {};
     g.libraryEvents.push_back("load " + key);
-    return reinterpret_cast<Library>(&*it);
+    return HandleOf<LibraryHandle>(&*it);
 }
-void* LibraryExport(Library library, const std::string& name) {
-    auto* lib = reinterpret_cast<std::pair<const std::string, std::map<std::string, void*>>*>(library);
+void* LibraryExport(LibraryHandle library, const std::string& name) {
+    auto* lib = NativeOf<std::pair<const std::string, std::map<std::string, void*>>>(library);
     auto it = lib->second.find(name);
     return it == lib->second.end() ? nullptr : it->second;
 }
-void* LibraryExportByOrdinal(Library, std::uint16_t) { return nullptr; }
-void CloseLibrary(Library library) {
-    if (!library) return;
-    auto* lib = reinterpret_cast<std::pair<const std::string, std::map<std::string, void*>>*>(library);
+void* LibraryExportByOrdinal(LibraryHandle, std::uint16_t) { return nullptr; }
+void CloseLibrary(LibraryHandle library) {
+    if (!IsSet(library)) return;
+    auto* lib = NativeOf<std::pair<const std::string, std::map<std::string, void*>>>(library);
     g.libraryEvents.push_back("free " + lib->first);
 }
 

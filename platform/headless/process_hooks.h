@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/handles.h"
+
 namespace platform::hooks {
 
 // Empties the process table and every record; the clock keeps running.
@@ -44,7 +46,7 @@ void FinishThreads();
 int ThreadsRunning();
 
 struct ShellCall {
-    std::intptr_t owner;
+    platform::WindowHandle owner;
     std::optional<std::string> verb;
     std::string file;
     std::optional<std::string> parameters, directory;

@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "platform/headless/storage_hooks.h"
+#include "platform/headless/user.h"
 #include "platform/storage.h"
 
 namespace platform {
@@ -68,14 +69,14 @@ struct State {
     std::mutex mutex;
     std::map<std::string, Usage> usage;
     std::map<FileHandle, OpenFile> files;
-    FileHandle nextHandle = 1;
+    std::intptr_t nextHandle = 1;
     Countdown failCreate, failWrite, failReplace;
     std::size_t failWriteAfter = 0;
     std::string moduleOverride;
 
     std::map<std::string, RegNode> registry[kRoots];  // by folded path; "" is the root itself
     std::map<RegistryKey, std::pair<int, std::string>> openKeys;
-    RegistryKey nextKey = 1;
+    std::intptr_t nextKey = 1;
     bool registryWritable = true;
     bool machineWritable = true;  // HKEY_LOCAL_MACHINE, for administrators only
 };
@@ -160,7 +161,7 @@ std::map<std::string, RegNode>& Root(RegistryRoot root) {
 }
 
 RegistryKey NewKeyHandle(RegistryRoot root, const std::string& folded) {
-    const RegistryKey key = S().nextKey++;
+    const RegistryKey key = RegistryKey{S().nextKey++};
     S().openKeys[key] = {static_cast<int>(root), folded};
     return key;
 }
@@ -227,23 +228,23 @@ bool FindFirstMatch(const std::string& path) {
 bool DeleteFileAt(const std::string& path) {
     const std::string native = Native(path);
     Lock lock(S().mutex);
-    if (path.empty() || UsageOf(native).Any()) return false;
+    if (headless::Ended() || path.empty() || UsageOf(native).Any()) return false;
     return ::unlink(native.c_str()) == 0;
 }
 
 FileHandle OpenFileDenyingWriters(const std::string& path) {
     const std::string native = Native(path);
     Lock lock(S().mutex);
-    if (path.empty() || UsageOf(native).Exclusive()) return 0;
+    if (path.empty() || UsageOf(native).Exclusive()) return {};
     const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return 0;
+    if (fd < 0) return {};
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {  // Windows opens no directory here
         ::close(fd);
-        return 0;
+        return {};
     }
     ++S().usage[native].readers;
-    const FileHandle h = S().nextHandle++;
+    const FileHandle h = FileHandle{S().nextHandle++};
     S().files[h] = {fd, native, Mode::Read, 0};
     return h;
 }
@@ -277,11 +278,11 @@ FileHandle CreateFileExclusive(const std::string& path) {
     Lock lock(S().mutex);
     const bool failOpen = S().failCreate.Hit();
     const bool failLater = S().failWrite.Hit();
-    if (path.empty() || UsageOf(native).Any() || failOpen) return 0;
+    if (headless::Ended() || path.empty() || UsageOf(native).Any() || failOpen) return {};
     const int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return 0;
+    if (fd < 0) return {};
     S().usage[native].writer = true;
-    const FileHandle h = S().nextHandle++;
+    const FileHandle h = FileHandle{S().nextHandle++};
     S().files[h] = {fd, native, Mode::Write, failLater ? S().failWriteAfter : SIZE_MAX};
     return h;
 }
@@ -289,7 +290,8 @@ FileHandle CreateFileExclusive(const std::string& path) {
 bool WriteToFile(FileHandle file, const std::uint8_t* data, std::size_t size) {
     Lock lock(S().mutex);
     auto it = S().files.find(file);
-    if (it == S().files.end() || it->second.mode != Mode::Write) return false;
+    if (headless::Ended() || it == S().files.end() || it->second.mode != Mode::Write)
+        return false;
     OpenFile& f = it->second;
     const std::size_t allowed = std::min(size, f.budget);
     if (!WriteAll(f.fd, reinterpret_cast<const char*>(data), allowed)) return false;
@@ -322,7 +324,7 @@ bool CloseFile(FileHandle file) {
 bool ReplaceFileAtomically(const std::string& temporaryPath, const std::string& targetPath) {
     const std::string from = Native(temporaryPath), to = Native(targetPath);
     Lock lock(S().mutex);
-    if (temporaryPath.empty() || targetPath.empty() || UsageOf(from).Any() ||
+    if (headless::Ended() || temporaryPath.empty() || targetPath.empty() || UsageOf(from).Any() ||
         UsageOf(to).Any() || S().failReplace.Hit())
         return false;
     struct stat st;
@@ -333,11 +335,11 @@ bool ReplaceFileAtomically(const std::string& temporaryPath, const std::string& 
 FileHandle HoldFileExclusively(const std::string& path) {
     const std::string native = Native(path);
     Lock lock(S().mutex);
-    if (path.empty() || UsageOf(native).Any()) return 0;
+    if (path.empty() || UsageOf(native).Any()) return {};
     const int fd = ::open(native.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) return 0;
+    if (fd < 0) return {};
     ++S().usage[native].holds;
-    const FileHandle h = S().nextHandle++;
+    const FileHandle h = FileHandle{S().nextHandle++};
     S().files[h] = {fd, native, Mode::Hold, 0};
     return h;
 }
@@ -347,20 +349,20 @@ void ReleaseHeldFile(FileHandle file) { CloseFile(file); }
 // --- registry ------------------------------------------------------------------------------
 
 bool Writable(RegistryRoot root) {
-    return S().registryWritable && (root != RegistryRoot::LocalMachine || S().machineWritable);
+    return !headless::Ended() && S().registryWritable && (root != RegistryRoot::LocalMachine || S().machineWritable);
 }
 
 RegistryKey RegistryOpenForWrite(RegistryRoot root, const std::string& keyPath) {
     Lock lock(S().mutex);
-    if (!Writable(root)) return 0;
+    if (!Writable(root)) return {};
     const std::string folded = FoldedPath(keyPath);
-    if (!folded.empty() && !Root(root).count(folded)) return 0;
+    if (!folded.empty() && !Root(root).count(folded)) return {};
     return NewKeyHandle(root, folded);
 }
 
 RegistryKey RegistryCreateKey(RegistryRoot root, const std::string& keyPath) {
     Lock lock(S().mutex);
-    if (!Writable(root)) return 0;
+    if (!Writable(root)) return {};
     const std::vector<std::string> parts = Components(keyPath);
     for (std::size_t n = 1; n <= parts.size(); ++n) {
         const std::string path = Join(parts, n);
@@ -370,11 +372,12 @@ RegistryKey RegistryCreateKey(RegistryRoot root, const std::string& keyPath) {
     return NewKeyHandle(root, Fold(Join(parts, parts.size())));
 }
 
-bool RegistrySetValue(RegistryKey key, const std::string& name, std::uint32_t type,
+bool RegistrySetValue(RegistryKey key, const std::string& name, RegistryType kind,
                       const ByteVector& data) {
     Lock lock(S().mutex);
     RegNode* node = NodeOf(key);
     if (!node) return false;
+    const auto type = static_cast<std::uint32_t>(kind);
     auto it = FindValue(*node, name);
     if (it == node->values.end())
         node->values.push_back({name, type, data});

@@ -11,8 +11,8 @@
 
 namespace headless {
 
-using ui::Ctl;
-using ui::Menu;
+using form::Ctl;
+using form::Menu;
 
 // The process ended through EndProgram; user actions after it do nothing.
 bool Ended();
@@ -51,7 +51,7 @@ void AnswerPopup(int command);
 struct MessageBoxShown {
     std::string text, caption;
     unsigned style;
-    std::intptr_t owner;
+    platform::WindowHandle owner;
 };
 const std::vector<MessageBoxShown>& MessageBoxes();
 
@@ -75,6 +75,6 @@ bool TopMost();
 int TopMostChanges();  // how many times always-on-top was written
 struct Geometry { int left, top, width, height; };
 Geometry WindowGeometry();  // on a 1024x768 screen
-ui::InputMode InputModeOf(Ctl c);
+form::InputMode InputModeOf(Ctl c);
 
 }  // namespace headless

@@ -1,6 +1,7 @@
 // The main window in memory. It keeps what a native window would keep, reports the user's
 // actions that tests perform through the same callbacks as the real window, and records what
 // the program showed (message boxes, popups, icons, dialogs).
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -22,7 +23,7 @@ struct Control {
     std::string text;
     bool enabled = true;
     bool checked = false;
-    ui::InputMode mode = ui::InputMode::Normal;
+    form::InputMode mode = form::InputMode::Normal;
     std::vector<std::pair<std::string, int>> items;
     int selection = -1;
     int topIndex = 0;
@@ -32,13 +33,13 @@ struct Control {
 struct State {
     platform::UiCallbacks callbacks;
     bool created = false;
-    bool ended = false;
+    std::atomic<bool> ended{false};  // read by the program's other threads
     int exitCode = 0;
     bool visible = false;
     bool topMost = false;
     int topMostChanges = 0;
-    Control controls[ui::kControlCount];
-    std::string statusTexts[ui::kStatusPanelCount];
+    Control controls[form::kControlCount];
+    std::string statusTexts[form::kStatusPanelCount];
     std::thread::id uiThread;
     bool dropRegistered = false;
 
@@ -79,17 +80,17 @@ void AsUser(Action&& action) {
 void ResetAll() {
     g.~State();
     new (&g) State();
-    for (int i = 0; i < ui::kControlCount; ++i) {
-        const ui::ControlDef& d = ui::kControls[i];
+    for (int i = 0; i < form::kControlCount; ++i) {
+        const form::ControlDef& d = form::kControls[i];
         Control& c = g.controls[i];
         c.text = d.caption;
         c.enabled = d.enabled;
         c.mode = d.mode;
     }
     Control& combo = C(Ctl::组合框_加速模式);
-    for (const char* item : ui::kModeItems) combo.items.push_back({item, 0});
-    combo.selection = ui::kInitialMode;
-    for (int i = 0; i < ui::kStatusPanelCount; ++i) g.statusTexts[i] = ui::kStatusPanelTexts[i];
+    for (const char* item : form::kModeItems) combo.items.push_back({item, 0});
+    combo.selection = form::kInitialMode;
+    for (int i = 0; i < form::kStatusPanelCount; ++i) g.statusTexts[i] = form::kStatusPanelTexts[i];
 }
 
 }  // namespace
@@ -116,7 +117,7 @@ int Launch(int (*entry)()) {
 void Click(Ctl c) {
     AsUser([&] {
         if (!C(c).enabled) return;
-        if (ui::Def(c).kind == ui::Kind::CheckBox) C(c).checked = !C(c).checked;
+        if (form::Def(c).kind == form::Kind::CheckBox) C(c).checked = !C(c).checked;
         g.callbacks.clicked(c);
     });
 }
@@ -124,10 +125,10 @@ void Click(Ctl c) {
 void Type(Ctl c, const std::string& chars) {
     AsUser([&] {
         Control& box = C(c);
-        const int limit = ui::Def(c).maxLength;
+        const int limit = form::Def(c).maxLength;
         for (unsigned char ch : chars) {
-            if (!box.enabled || box.mode == ui::InputMode::ReadOnly) return;
-            if (!ui::AdmitsTypedChar(box.mode, ch)) continue;
+            if (!box.enabled || box.mode == form::InputMode::ReadOnly) return;
+            if (!form::AdmitsTypedChar(box.mode, ch)) continue;
             if (ch == '\b') {
                 if (box.text.empty()) continue;
                 box.text.pop_back();
@@ -143,7 +144,7 @@ void Type(Ctl c, const std::string& chars) {
 void Paste(Ctl c, const std::string& text) {
     AsUser([&] {
         Control& box = C(c);
-        if (!box.enabled || box.mode == ui::InputMode::ReadOnly) return;
+        if (!box.enabled || box.mode == form::InputMode::ReadOnly) return;
         box.text += text;
         g.callbacks.textChanged(c);
     });
@@ -152,7 +153,7 @@ void Paste(Ctl c, const std::string& text) {
 void ClearByKeyboard(Ctl c) {
     AsUser([&] {
         Control& box = C(c);
-        if (!box.enabled || box.mode == ui::InputMode::ReadOnly || box.text.empty()) return;
+        if (!box.enabled || box.mode == form::InputMode::ReadOnly || box.text.empty()) return;
         box.text.clear();
         g.callbacks.textChanged(c);
     });
@@ -187,7 +188,7 @@ void TrayMouse(unsigned mouseMessage) {
 
 void RequestClose() {
     AsUser([&] {
-        if (g.callbacks.closeQuery()) throw ProgramEnded{0};  // the window would be destroyed
+        if (g.callbacks.closeQuery()) platform::EndProgram(0);  // the window would be destroyed
     });
 }
 void PressEsc() { RequestClose(); }
@@ -201,7 +202,7 @@ void TaskbarRecreated() {
 }
 
 void ChooseFromTrayMenu(Menu item) {
-    AnswerPopup(ui::MenuCommand(item));
+    AnswerPopup(form::MenuCommand(item));
     TrayMouse(0x205);  // WM_RBUTTONUP
     g.popupAnswer = 0;
 }
@@ -226,10 +227,10 @@ std::vector<std::string> TakeJournal() { return std::exchange(g.journal, {}); }
 bool TopMost() { return g.topMost; }
 int TopMostChanges() { return g.topMostChanges; }
 Geometry WindowGeometry() {
-    return {(1024 - ui::kWindowWidth) / 2, (768 - ui::kWindowHeight) / 2, ui::kWindowWidth,
-            ui::kWindowHeight};
+    return {(1024 - form::kWindowWidth) / 2, (768 - form::kWindowHeight) / 2, form::kWindowWidth,
+            form::kWindowHeight};
 }
-ui::InputMode InputModeOf(Ctl c) { return C(c).mode; }
+form::InputMode InputModeOf(Ctl c) { return C(c).mode; }
 
 }  // namespace headless
 
@@ -270,22 +271,27 @@ void PumpMessages() {
     }
 }
 
+// The process ends here: from now on nothing the program still does while its stack unwinds
+// (a scope that would save on leaving, a routine the update thread finishes) reaches a file or
+// the registry, as nothing does after a real process's end.
 void EndProgram(int exitCode) {
     g.visible = false;
+    g.ended = true;
+    g.exitCode = exitCode;
     throw headless::ProgramEnded{exitCode};
 }
 
-std::intptr_t MainWindowHandle() { return g.created ? 0x10010 : 0; }
+WindowHandle MainWindowHandle() { return g.created ? WindowHandle{0x10010} : WindowHandle{}; }
 
 std::string GetText(Ctl c) { return C(c).text; }
 void SetText(Ctl c, std::string_view text) {
     C(c).text.assign(text);
-    if (ui::Def(c).kind == ui::Kind::Edit) g.callbacks.textChanged(c);  // as EN_CHANGE would
+    if (form::Def(c).kind == form::Kind::Edit) g.callbacks.textChanged(c);  // as EN_CHANGE would
 }
 bool IsEnabled(Ctl c) { return C(c).enabled; }
 void SetEnabled(Ctl c, bool enabled) {
     C(c).enabled = enabled;
-    g.journal.push_back((enabled ? "enable " : "disable ") + std::string(ui::Def(c).name));
+    g.journal.push_back((enabled ? "enable " : "disable ") + std::string(form::Def(c).name));
 }
 bool IsWindowVisible() { return g.visible; }
 void SetWindowVisible(bool visible) { g.visible = visible; }
@@ -295,8 +301,8 @@ void SetTopMost(bool topMost) {
 }
 bool IsChecked(Ctl c) { return C(c).checked; }
 void SetChecked(Ctl c, bool checked) { C(c).checked = checked; }
-void SetInputMode(Ctl c, ui::InputMode mode) { C(c).mode = mode; }
-ui::InputMode GetInputMode(Ctl c) { return C(c).mode; }
+void SetInputMode(Ctl c, form::InputMode mode) { C(c).mode = mode; }
+form::InputMode GetInputMode(Ctl c) { return C(c).mode; }
 int GetSelection(Ctl c) { return C(c).selection; }
 void SetSelection(Ctl c, int index) {
     C(c).selection = index;
@@ -328,7 +334,7 @@ void SetStatusText(int panel, std::string_view text) {
     g.statusTexts[panel].assign(text);
     g.journal.push_back("status " + std::to_string(panel));
 }
-sk::Bytes WindowIcon() { return sk::Bytes(res::kIconFile, res::kIconFile + sizeof(res::kIconFile)); }
+ByteVector WindowIcon() { return ByteVector(res::kIconFile, res::kIconFile + sizeof(res::kIconFile)); }
 
 bool OpenFileDialog(const FileDialogOptions& options, std::string& path) {
     g.fileDialogs.push_back({options, path});
@@ -341,7 +347,7 @@ bool OpenFileDialog(const FileDialogOptions& options, std::string& path) {
 }
 
 int MessageBox(std::string_view text, std::string_view caption, unsigned style,
-               std::intptr_t owner) {
+               WindowHandle owner) {
     // The update check shows its boxes from its own thread.
     std::unique_lock<std::mutex> lock(headless::g_boxMutex);
     g.messageBoxes.push_back({std::string(text), std::string(caption), style, owner});
@@ -362,17 +368,17 @@ void NotifyIcon(TrayOp op, const TrayRecord& record) {
     g.trayCalls.push_back({op, record});
     g.journal.push_back("tray");
 }
-std::intptr_t CreateIconFromBytes(const sk::Bytes& iconFile) {
+IconHandle CreateIconFromBytes(const ByteVector& iconFile) {
     // Accept what a real loader would: an icon directory with at least one image.
     if (iconFile.size() < 22 || iconFile[0] != 0 || iconFile[1] != 0 || iconFile[2] != 1 ||
         iconFile[4] == 0)
-        return 0;
+        return {};
     static std::intptr_t next = 0x5000;
     ++g.liveIcons;
-    return ++next;
+    return IconHandle{++next};
 }
-void DestroyIconHandle(std::intptr_t icon) {
-    if (icon) --g.liveIcons;
+void DestroyIconHandle(IconHandle icon) {
+    if (IsSet(icon)) --g.liveIcons;
 }
 
 void ShowPopupMenu(const std::vector<PopupEntry>& entries) {
@@ -387,8 +393,8 @@ void ShowPopupMenu(const std::vector<PopupEntry>& entries) {
     }
 }
 
-bool RegisterDropTarget(std::intptr_t window) {
-    if (window == 0) return false;
+bool RegisterDropTarget(WindowHandle window) {
+    if (!IsSet(window)) return false;
     g.dropRegistered = true;
     return true;
 }

@@ -70,8 +70,8 @@ bool OpenFileDialog(const FileDialogOptions& options, std::string& path) {
 }
 
 int MessageBox(std::string_view text, std::string_view caption, unsigned style,
-               std::intptr_t owner) {
-    return MessageBoxA(reinterpret_cast<HWND>(owner), std::string(text).c_str(),
+               WindowHandle owner) {
+    return MessageBoxA(NativeOf<HWND__>(owner), std::string(text).c_str(),
                        std::string(caption).c_str(), style);
 }
 

@@ -107,12 +107,12 @@ void DeliverDrops() {
 
 }  // namespace win32
 
-bool RegisterDropTarget(std::intptr_t window) {
+bool RegisterDropTarget(WindowHandle window) {
     static bool oleReady = false;
     if (g_bound) return false;  // bound to one window for good
     if (!oleReady) oleReady = SUCCEEDED(OleInitialize(nullptr));
     if (!oleReady) return false;
-    HWND hwnd = reinterpret_cast<HWND>(window);
+    HWND hwnd = NativeOf<HWND__>(window);
     g_bound = SUCCEEDED(RegisterDragDrop(hwnd, &g_target));
     if (g_bound) g_registered = hwnd;
     return g_bound;

@@ -9,8 +9,8 @@
 namespace platform::http {
 
 namespace {
-HINTERNET H(Handle h) { return reinterpret_cast<HINTERNET>(h); }
-Handle Of(HINTERNET h) { return reinterpret_cast<Handle>(h); }
+HINTERNET H(Handle h) { return NativeOf<void>(h); }
+Handle Of(HINTERNET h) { return HandleOf<Handle>(h); }
 }  // namespace
 
 bool SplitUrl(const std::string& url, UrlParts& parts) {
@@ -94,7 +94,7 @@ bool ReadResponse(Handle request, std::uint8_t* buffer, std::size_t size, std::s
 }
 
 void CloseHandle(Handle handle) {
-    if (handle) InternetCloseHandle(H(handle));
+    if (IsSet(handle)) InternetCloseHandle(H(handle));
 }
 
 }  // namespace platform::http

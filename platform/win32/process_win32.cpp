@@ -38,17 +38,17 @@ void WaitForMessage(std::uint32_t ms) {
     MsgWaitForMultipleObjectsEx(0, nullptr, ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }
 
-int ShellOpen(std::intptr_t owner, const std::optional<std::string>& verb,
+int ShellOpen(WindowHandle owner, const std::optional<std::string>& verb,
                  const std::string& file, const std::optional<std::string>& parameters,
                  const std::optional<std::string>& directory, int showState) {
-    HINSTANCE r = ShellExecuteA(reinterpret_cast<HWND>(owner), verb ? verb->c_str() : nullptr,
+    HINSTANCE r = ShellExecuteA(NativeOf<HWND__>(owner), verb ? verb->c_str() : nullptr,
                                 file.c_str(), parameters ? parameters->c_str() : nullptr,
                                 directory ? directory->c_str() : nullptr, showState);
     return static_cast<int>(reinterpret_cast<INT_PTR>(r));
 }
 
-std::intptr_t FindTopLevelWindow(const std::string& title) {
-    return reinterpret_cast<std::intptr_t>(FindWindowA(nullptr, title.c_str()));
+WindowHandle FindTopLevelWindow(const std::string& title) {
+    return HandleOf<WindowHandle>(FindWindowA(nullptr, title.c_str()));
 }
 
 namespace {
@@ -64,7 +64,7 @@ DWORD WINAPI ThreadMain(LPVOID p) {
 }
 }  // namespace
 
-bool StartThread(void (*routine)(int), int parameter, std::intptr_t* handle) {
+bool StartThread(void (*routine)(int), int parameter, ThreadHandle* handle) {
     auto* start = new ThreadStart{routine, parameter};
     HANDLE h = CreateThread(nullptr, 0, ThreadMain, start, 0, nullptr);
     if (!h) {
@@ -72,25 +72,29 @@ bool StartThread(void (*routine)(int), int parameter, std::intptr_t* handle) {
         return false;
     }
     if (handle) {
-        *handle = reinterpret_cast<std::intptr_t>(h);
+        *handle = HandleOf<ThreadHandle>(h);
     } else {
         CloseHandle(h);
     }
     return true;
 }
 
-Library OpenLibrary(const std::string& name) {
-    return reinterpret_cast<Library>(LoadLibraryA(name.c_str()));
+void CloseThreadHandle(ThreadHandle thread) {
+    if (IsSet(thread)) CloseHandle(NativeOf<void>(thread));
 }
-void* LibraryExport(Library library, const std::string& name) {
-    return reinterpret_cast<void*>(GetProcAddress(reinterpret_cast<HMODULE>(library), name.c_str()));
+
+LibraryHandle OpenLibrary(const std::string& name) {
+    return HandleOf<LibraryHandle>(LoadLibraryA(name.c_str()));
 }
-void* LibraryExportByOrdinal(Library library, std::uint16_t ordinal) {
+void* LibraryExport(LibraryHandle library, const std::string& name) {
+    return reinterpret_cast<void*>(GetProcAddress(NativeOf<HINSTANCE__>(library), name.c_str()));
+}
+void* LibraryExportByOrdinal(LibraryHandle library, std::uint16_t ordinal) {
     return reinterpret_cast<void*>(
-        GetProcAddress(reinterpret_cast<HMODULE>(library), MAKEINTRESOURCEA(ordinal)));
+        GetProcAddress(NativeOf<HINSTANCE__>(library), MAKEINTRESOURCEA(ordinal)));
 }
-void CloseLibrary(Library library) {
-    if (library) FreeLibrary(reinterpret_cast<HMODULE>(library));
+void CloseLibrary(LibraryHandle library) {
+    if (IsSet(library)) FreeLibrary(NativeOf<HINSTANCE__>(library));
 }
 
 // The system's thread pool waits on the process; its end reaches the window thread as a posted

@@ -10,9 +10,9 @@ namespace platform {
 
 namespace {
 
-HANDLE AsHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+HANDLE AsHandle(FileHandle file) { return NativeOf<void>(file); }
 FileHandle FromHandle(HANDLE h) {
-    return h == INVALID_HANDLE_VALUE ? 0 : reinterpret_cast<FileHandle>(h);
+    return h == INVALID_HANDLE_VALUE ? FileHandle{} : HandleOf<FileHandle>(h);
 }
 
 HKEY RootKey(RegistryRoot root) {
@@ -26,7 +26,7 @@ HKEY RootKey(RegistryRoot root) {
     return HKEY_CURRENT_USER;
 }
 
-HKEY AsKey(RegistryKey key) { return reinterpret_cast<HKEY>(key); }
+HKEY AsKey(RegistryKey key) { return NativeOf<HKEY__>(key); }
 
 }  // namespace
 
@@ -108,19 +108,19 @@ bool ReplaceFileAtomically(const std::string& temporaryPath, const std::string& 
 RegistryKey RegistryOpenForWrite(RegistryRoot root, const std::string& keyPath) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(RootKey(root), keyPath.c_str(), 0, KEY_WRITE, &key) != ERROR_SUCCESS)
-        return 0;
-    return reinterpret_cast<RegistryKey>(key);
+        return {};
+    return HandleOf<RegistryKey>(key);
 }
 
 RegistryKey RegistryCreateKey(RegistryRoot root, const std::string& keyPath) {
     HKEY key = nullptr;
-    if (RegCreateKeyA(RootKey(root), keyPath.c_str(), &key) != ERROR_SUCCESS) return 0;
-    return reinterpret_cast<RegistryKey>(key);
+    if (RegCreateKeyA(RootKey(root), keyPath.c_str(), &key) != ERROR_SUCCESS) return {};
+    return HandleOf<RegistryKey>(key);
 }
 
-bool RegistrySetValue(RegistryKey key, const std::string& name, std::uint32_t type,
+bool RegistrySetValue(RegistryKey key, const std::string& name, RegistryType type,
                       const ByteVector& data) {
-    return RegSetValueExA(AsKey(key), name.c_str(), 0, type, data.data(),
+    return RegSetValueExA(AsKey(key), name.c_str(), 0, static_cast<DWORD>(type), data.data(),
                           static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
 }
 

@@ -47,11 +47,11 @@ void NotifyIcon(TrayOp op, const TrayRecord& record) {
     // Only the first-version fields are filled; cbSize tells the shell so.
     NOTIFYICONDATAA d{};
     d.cbSize = record.size;
-    d.hWnd = reinterpret_cast<HWND>(record.window);
+    d.hWnd = NativeOf<HWND__>(record.window);
     d.uID = record.id;
     d.uFlags = record.flags;
     d.uCallbackMessage = record.callbackMessage;
-    d.hIcon = reinterpret_cast<HICON>(record.icon);
+    d.hIcon = NativeOf<HICON__>(record.icon);
     static_assert(sizeof d.szTip >= sizeof record.tip);
     std::memcpy(d.szTip, record.tip, sizeof record.tip);
     DWORD message = op == TrayOp::Add ? NIM_ADD : op == TrayOp::Modify ? NIM_MODIFY : NIM_DELETE;
@@ -64,13 +64,13 @@ void NotifyIcon(TrayOp op, const TrayRecord& record) {
     }
 }
 
-std::intptr_t CreateIconFromBytes(const sk::Bytes& iconFile) {
-    return reinterpret_cast<std::intptr_t>(
+IconHandle CreateIconFromBytes(const ByteVector& iconFile) {
+    return HandleOf<IconHandle>(
         win32::IconFromFileBytes(iconFile.data(), iconFile.size(), 0, 0));
 }
 
-void DestroyIconHandle(std::intptr_t icon) {
-    if (icon) DestroyIcon(reinterpret_cast<HICON>(icon));
+void DestroyIconHandle(IconHandle icon) {
+    if (IsSet(icon)) DestroyIcon(NativeOf<HICON__>(icon));
 }
 
 void ShowPopupMenu(const std::vector<PopupEntry>& entries) {

@@ -1,4 +1,4 @@
-// The main window on Win32: built from ui::kControls, its message handling, the message loop,
+// The main window on Win32: built from form::kControls, its message handling, the message loop,
 // the UI thread and the raw control primitives. Native notifications go to the model through
 // UiCallbacks; what they mean is decided above this layer.
 #include "platform/window.h"
@@ -15,16 +15,18 @@ namespace platform {
 
 namespace {
 
-using ui::Kind;
+using form::Kind;
 
 struct Control {
     HWND hwnd = nullptr;
     WNDPROC oldProc = nullptr;  // subclassed edits and the status bar
-    ui::InputMode mode = ui::InputMode::Normal;
+    form::InputMode mode = form::InputMode::Normal;
 };
 
-Control g_ctl[ui::kControlCount];
+Control g_ctl[form::kControlCount];
 HWND g_main = nullptr;
+// The window's own icons (its class's too): destroyed with the window.
+OwnedIcon g_bigIcon, g_smallIcon;
 DWORD g_uiThread = 0;
 UiCallbacks g_callbacks;
 bool g_eventsEnabled = false;
@@ -36,13 +38,13 @@ constexpr char kClassName[] = "SkiplaneMainWindow";
 constexpr int kComboDropHeight = 160;  // the list part of the mode combo, at least
 
 HWND H(Ctl c) { return g_ctl[static_cast<int>(c)].hwnd; }
-Kind KindOf(Ctl c) { return ui::Def(c).kind; }
+Kind KindOf(Ctl c) { return form::Def(c).kind; }
 
 // Table index of one of our child controls, -1 for anything else.
 int IndexOf(HWND h) {
     if (!h || !g_main || GetParent(h) != g_main) return -1;
-    int i = GetDlgCtrlID(h) - ui::ControlId(Ctl::MainWindow);
-    return (i > 0 && i < ui::kControlCount && g_ctl[i].hwnd == h) ? i : -1;
+    int i = GetDlgCtrlID(h) - form::ControlId(Ctl::MainWindow);
+    return (i > 0 && i < form::kControlCount && g_ctl[i].hwnd == h) ? i : -1;
 }
 
 std::string WindowText(HWND h) {
@@ -65,11 +67,11 @@ int KeyState() {
 LRESULT CALLBACK EditProc(HWND h, UINT m, WPARAM w, LPARAM l) {
     int i = IndexOf(h);
     if (i < 0) return DefWindowProcA(h, m, w, l);
-    ui::InputMode mode = g_ctl[i].mode;
-    if (m == WM_CHAR && !ui::AdmitsTypedChar(mode, static_cast<unsigned char>(w))) return 0;
+    form::InputMode mode = g_ctl[i].mode;
+    if (m == WM_CHAR && !form::AdmitsTypedChar(mode, static_cast<unsigned char>(w))) return 0;
     if (m == WM_IME_CHAR) {  // a double-byte character from an IME, both bytes at once
         auto lo = static_cast<unsigned char>(w & 0xFF), hi = static_cast<unsigned char>(w >> 8);
-        if (!ui::AdmitsTypedChar(mode, lo) || (hi && !ui::AdmitsTypedChar(mode, hi))) return 0;
+        if (!form::AdmitsTypedChar(mode, lo) || (hi && !form::AdmitsTypedChar(mode, hi))) return 0;
     }
     return CallWindowProcA(g_ctl[i].oldProc, h, m, w, l);
 }
@@ -132,6 +134,8 @@ LRESULT CALLBACK MainProc(HWND h, UINT m, WPARAM w, LPARAM l) {
         case WM_NCDESTROY:
             g_eventsEnabled = false;
             g_main = nullptr;
+            g_bigIcon.reset();
+            g_smallIcon.reset();
             for (Control& c : g_ctl) c = Control{};
             break;
         case WM_COMMAND:
@@ -141,7 +145,7 @@ LRESULT CALLBACK MainProc(HWND h, UINT m, WPARAM w, LPARAM l) {
             // Read-only edit boxes still draw black on white like the others; disabled ones grey.
             HWND c = reinterpret_cast<HWND>(l);
             int i = IndexOf(c);
-            if (i >= 0 && ui::kControls[i].kind == Kind::Edit && IsWindowEnabled(c)) {
+            if (i >= 0 && form::kControls[i].kind == Kind::Edit && IsWindowEnabled(c)) {
                 HDC dc = reinterpret_cast<HDC>(w);
                 SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
                 SetBkColor(dc, GetSysColor(COLOR_WINDOW));
@@ -177,7 +181,7 @@ LRESULT CALLBACK MainProc(HWND h, UINT m, WPARAM w, LPARAM l) {
             return 0;
         }
         default:
-            if (m == ui::kTrayCallbackMessage) {
+            if (m == form::kTrayCallbackMessage) {
                 if (g_eventsEnabled && g_callbacks.trayMessage) g_callbacks.trayMessage(LOWORD(l));
                 return 0;
             }
@@ -191,20 +195,20 @@ LRESULT CALLBACK MainProc(HWND h, UINT m, WPARAM w, LPARAM l) {
 }
 
 void SetUpControl(int i) {
-    const ui::ControlDef& d = ui::kControls[i];
+    const form::ControlDef& d = form::kControls[i];
     HWND h = g_ctl[i].hwnd;
     SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
     switch (d.kind) {
         case Kind::Edit:
             g_ctl[i].mode = d.mode;
             if (d.maxLength > 0) SendMessageA(h, EM_LIMITTEXT, d.maxLength, 0);
-            if (d.mode == ui::InputMode::Password) SendMessageA(h, EM_SETPASSWORDCHAR, '*', 0);
+            if (d.mode == form::InputMode::Password) SendMessageA(h, EM_SETPASSWORDCHAR, '*', 0);
             Subclass(i, EditProc);
             break;
         case Kind::ComboBox: {
-            for (const char* item : ui::kModeItems)
+            for (const char* item : form::kModeItems)
                 SendMessageA(h, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
-            SendMessageA(h, CB_SETCURSEL, ui::kInitialMode, 0);
+            SendMessageA(h, CB_SETCURSEL, form::kInitialMode, 0);
             // The window height of a drop-down list combo is its dropped height: the field as
             // the font made it plus the list part.
             RECT field;
@@ -220,15 +224,15 @@ void SetUpControl(int i) {
             break;
         }
         case Kind::StatusBar: {
-            int edges[ui::kStatusPanelCount];
+            int edges[form::kStatusPanelCount];
             int right = 0;
-            for (int p = 0; p < ui::kStatusPanelCount; ++p) {
-                int width = ui::kStatusPanelWidths[p];
+            for (int p = 0; p < form::kStatusPanelCount; ++p) {
+                int width = form::kStatusPanelWidths[p];
                 edges[p] = width < 0 ? -1 : (right += width);
             }
-            SendMessageA(h, SB_SETPARTS, ui::kStatusPanelCount, reinterpret_cast<LPARAM>(edges));
-            for (int p = 0; p < ui::kStatusPanelCount; ++p)
-                SendMessageA(h, SB_SETTEXTA, p, reinterpret_cast<LPARAM>(ui::kStatusPanelTexts[p]));
+            SendMessageA(h, SB_SETPARTS, form::kStatusPanelCount, reinterpret_cast<LPARAM>(edges));
+            for (int p = 0; p < form::kStatusPanelCount; ++p)
+                SendMessageA(h, SB_SETTEXTA, p, reinterpret_cast<LPARAM>(form::kStatusPanelTexts[p]));
             SendMessageA(h, WM_SIZE, 0, 0);  // dock again now that the font is known
             Subclass(i, StatusProc);
             break;
@@ -238,8 +242,8 @@ void SetUpControl(int i) {
 }
 
 bool CreateControl(int i) {
-    const ui::ControlDef& d = ui::kControls[i];
-    ui::Rect r = ui::ClientRect(d.id);
+    const form::ControlDef& d = form::kControls[i];
+    form::Rect r = form::ClientRect(d.id);
     DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | (d.enabled ? 0 : WS_DISABLED);
     DWORD ex = 0;
     const char* cls = nullptr;
@@ -251,9 +255,9 @@ bool CreateControl(int i) {
         case Kind::Edit:
             cls = "EDIT";
             ex = WS_EX_STATICEDGE;
-            style |= WS_TABSTOP | ES_AUTOHSCROLL | (d.align == ui::Align::Center ? ES_CENTER : ES_LEFT);
-            if (d.mode == ui::InputMode::ReadOnly) style |= ES_READONLY;
-            if (d.mode == ui::InputMode::Password) style |= ES_PASSWORD;
+            style |= WS_TABSTOP | ES_AUTOHSCROLL | (d.align == form::Align::Center ? ES_CENTER : ES_LEFT);
+            if (d.mode == form::InputMode::ReadOnly) style |= ES_READONLY;
+            if (d.mode == form::InputMode::Password) style |= ES_PASSWORD;
             break;
         case Kind::Button:
             cls = "BUTTON";
@@ -287,7 +291,7 @@ bool CreateControl(int i) {
             return true;  // the file dialog and the drop target have no window
     }
     HWND h = CreateWindowExA(ex, cls, d.caption, style, r.left, r.top, r.width, r.height, g_main,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(ui::ControlId(static_cast<Ctl>(i)))),
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(form::ControlId(static_cast<Ctl>(i)))),
                              GetModuleHandleA(nullptr), nullptr);
     if (!h) return false;
     g_ctl[i].hwnd = h;
@@ -315,7 +319,7 @@ bool PreTranslate(const MSG& m) {
         if (next) {
             SetFocus(next);
             int i = IndexOf(next);
-            if (i >= 0 && ui::kControls[i].kind == Kind::Edit) SendMessageA(next, EM_SETSEL, 0, -1);
+            if (i >= 0 && form::kControls[i].kind == Kind::Edit) SendMessageA(next, EM_SETSEL, 0, -1);
         }
         return true;
     }
@@ -351,6 +355,10 @@ bool CreateMainWindow(const UiCallbacks& callbacks) {
     HICON small = win32::IconFromFileBytes(res::kIconFile, res::kIconFileSize,
                                            GetSystemMetrics(SM_CXSMICON),
                                            GetSystemMetrics(SM_CYSMICON));
+    // A class left from an earlier window of this process would keep that window's icons.
+    UnregisterClassA(kClassName, inst);
+    g_bigIcon.reset(HandleOf<IconHandle>(big));
+    g_smallIcon.reset(HandleOf<IconHandle>(small));
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = MainProc;
@@ -362,22 +370,22 @@ bool CreateMainWindow(const UiCallbacks& callbacks) {
     wc.lpszClassName = kClassName;
     if (!RegisterClassExA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
 
-    int left = (GetSystemMetrics(SM_CXSCREEN) - ui::kWindowWidth) / 2;
-    int top = (GetSystemMetrics(SM_CYSCREEN) - ui::kWindowHeight) / 2;
-    g_main = CreateWindowExA(0, kClassName, ui::kInitialCaption,
+    int left = (GetSystemMetrics(SM_CXSCREEN) - form::kWindowWidth) / 2;
+    int top = (GetSystemMetrics(SM_CYSCREEN) - form::kWindowHeight) / 2;
+    g_main = CreateWindowExA(0, kClassName, form::kInitialCaption,
                              WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, left, top,
-                             ui::kWindowWidth, ui::kWindowHeight, nullptr, nullptr, inst, nullptr);
+                             form::kWindowWidth, form::kWindowHeight, nullptr, nullptr, inst, nullptr);
     if (!g_main) return false;
     g_ctl[0].hwnd = g_main;
-    for (int i = 1; i < ui::kControlCount; ++i) {
+    for (int i = 1; i < form::kControlCount; ++i) {
         if (!CreateControl(i)) {
             DestroyWindow(g_main);
             return false;
         }
     }
     // Group boxes lie beneath the controls they frame and leave them out when they paint.
-    for (int i = 1; i < ui::kControlCount; ++i)
-        if (ui::kControls[i].kind == Kind::GroupBox)
+    for (int i = 1; i < form::kControlCount; ++i)
+        if (form::kControls[i].kind == Kind::GroupBox)
             SetWindowPos(g_ctl[i].hwnd, HWND_BOTTOM, 0, 0, 0, 0,
                          SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     SendMessageA(g_main, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
@@ -418,7 +426,7 @@ void EndProgram(int exitCode) {
     ExitProcess(static_cast<UINT>(exitCode));
 }
 
-std::intptr_t MainWindowHandle() { return reinterpret_cast<std::intptr_t>(g_main); }
+WindowHandle MainWindowHandle() { return HandleOf<WindowHandle>(g_main); }
 
 // Before the window exists there is only the starting thread, which will become the UI thread.
 bool IsUiThread() { return g_uiThread == 0 || GetCurrentThreadId() == g_uiThread; }
@@ -463,16 +471,16 @@ void SetChecked(Ctl c, bool checked) {
     if (HWND h = H(c)) SendMessageA(h, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
-void SetInputMode(Ctl c, ui::InputMode mode) {
+void SetInputMode(Ctl c, form::InputMode mode) {
     HWND h = H(c);
     if (!h || KindOf(c) != Kind::Edit) return;
     g_ctl[static_cast<int>(c)].mode = mode;
-    SendMessageA(h, EM_SETREADONLY, mode == ui::InputMode::ReadOnly, 0);
-    SendMessageA(h, EM_SETPASSWORDCHAR, mode == ui::InputMode::Password ? '*' : 0, 0);
+    SendMessageA(h, EM_SETREADONLY, mode == form::InputMode::ReadOnly, 0);
+    SendMessageA(h, EM_SETPASSWORDCHAR, mode == form::InputMode::Password ? '*' : 0, 0);
     InvalidateRect(h, nullptr, TRUE);
 }
 
-ui::InputMode GetInputMode(Ctl c) { return g_ctl[static_cast<int>(c)].mode; }
+form::InputMode GetInputMode(Ctl c) { return g_ctl[static_cast<int>(c)].mode; }
 
 int GetSelection(Ctl c) {
     HWND h = H(c);
@@ -554,7 +562,7 @@ void ReplaceItemText(Ctl c, int index, std::string_view text) {
 
 std::string StatusText(int panel) {
     HWND sb = H(Ctl::状态条_状态);
-    if (!sb || panel < 0 || panel >= ui::kStatusPanelCount) return {};
+    if (!sb || panel < 0 || panel >= form::kStatusPanelCount) return {};
     // The reported length may count UTF-16 units (comctl32 6); leave room for two bytes each.
     auto len = LOWORD(SendMessageA(sb, SB_GETTEXTLENGTHA, panel, 0));
     std::string s(2 * static_cast<size_t>(len) + 2, '\0');
@@ -565,7 +573,7 @@ std::string StatusText(int panel) {
 
 void SetStatusText(int panel, std::string_view text) {
     HWND sb = H(Ctl::状态条_状态);
-    if (!sb || panel < 0 || panel >= ui::kStatusPanelCount) return;
+    if (!sb || panel < 0 || panel >= form::kStatusPanelCount) return;
     auto style = HIWORD(SendMessageA(sb, SB_GETTEXTLENGTHA, panel, 0)) &
                  (SBT_NOBORDERS | SBT_POPOUT | SBT_RTLREADING | SBT_NOTABPARSING);
     std::string s(text);
@@ -573,6 +581,6 @@ void SetStatusText(int panel, std::string_view text) {
                  reinterpret_cast<LPARAM>(s.c_str()));
 }
 
-sk::Bytes WindowIcon() { return sk::Bytes(res::kIconFile, res::kIconFile + res::kIconFileSize); }
+ByteVector WindowIcon() { return ByteVector(res::kIconFile, res::kIconFile + res::kIconFileSize); }
 
 }  // namespace platform

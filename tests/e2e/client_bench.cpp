@@ -14,9 +14,9 @@
 
 #include "tests/e2e/driver.h"
 #include "tests/e2e/processes.h"
-#include "ui/window_table.h"
+#include "form/window_table.h"
 
-using ui::Ctl;
+using form::Ctl;
 
 namespace {
 
@@ -59,7 +59,7 @@ bool Run(const std::string& dir, Figures& out) {
     out.checkCpuMs = CpuMs(process) - before;
     Sleep(500);
     const bool running = app.StatusText(1) == "状态：正在运行！";
-    app.PostMenuCommand(ui::Menu::退出);
+    app.PostMenuCommand(form::Menu::退出);
     app.WaitExit();
     CloseHandle(process);
     return running && e2e::WaitProcessGone("client.exe");

@@ -15,11 +15,12 @@
 #include <vector>
 
 #include "tests/e2e/driver.h"
+#include "version.h"
 #include "tests/e2e/net.h"
 #include "tests/e2e/processes.h"
-#include "ui/window_table.h"
+#include "form/window_table.h"
 
-using ui::Ctl;
+using form::Ctl;
 
 namespace {
 
@@ -156,11 +157,11 @@ TEST_F(ClientE2E, FakeClientRunsHiddenWithTheExactCommandLineStopsAndComesBackAf
     EXPECT_TRUE(app_.MessageBoxes().empty());
 
     // Running at the quit: stopped with it, and started again by the next start.
-    ASSERT_TRUE(app_.PostMenuCommand(ui::Menu::启动));
+    ASSERT_TRUE(app_.PostMenuCommand(form::Menu::启动));
     ASSERT_TRUE(e2e::WaitUntil([] { return e2e::FindProcess("client.exe") != 0; }));
     ExpectStartCheckPassed();
     EXPECT_EQ(Count(Log(), "fake client: "), 1);
-    ASSERT_TRUE(app_.PostMenuCommand(ui::Menu::退出));
+    ASSERT_TRUE(app_.PostMenuCommand(form::Menu::退出));
     EXPECT_EQ(app_.WaitExit(), 0u);
     EXPECT_TRUE(e2e::WaitProcessGone("client.exe"));
     EXPECT_NE(Config().find("Enable=true\r\n"), std::string::npos);
@@ -198,7 +199,7 @@ TEST_F(ClientE2E, AClientThatExitsIsReportedAndOneThatIsKilledTurnsTheWindowBack
     Settle();
     ExpectState(false);
     EXPECT_TRUE(app_.MessageBoxes().empty());
-    ASSERT_TRUE(app_.PostMenuCommand(ui::Menu::退出));
+    ASSERT_TRUE(app_.PostMenuCommand(form::Menu::退出));
     EXPECT_EQ(app_.WaitExit(), 0u);
     EXPECT_NE(Config().find("Enable=false\r\n"), std::string::npos);
 }
@@ -219,15 +220,15 @@ TEST_F(ClientE2E, LogAboutAndHomePageGoToTheShell) {
     LaunchWithFakeClient(Node{});
 
     ASSERT_TRUE(e2e::WriteFileBytes(clientDir_ + "\\kcptun.log", "output\r\n"));  // the shell opens files that exist
-    ASSERT_TRUE(app_.PostMenuCommand(ui::Menu::打开日志));
+    ASSERT_TRUE(app_.PostMenuCommand(form::Menu::打开日志));
     const std::string recorded = dir_ + "\\recorded.txt";
     EXPECT_TRUE(e2e::WaitUntil([&] { return !e2e::ReadFileBytes(recorded).empty(); }));
     EXPECT_EQ(e2e::ReadFileBytes(recorded), clientDir_ + "\\kcptun.log\r\n");
 
-    ASSERT_TRUE(app_.PostMenuCommand(ui::Menu::关于));
+    ASSERT_TRUE(app_.PostMenuCommand(form::Menu::关于));
     e2e::MessageBoxInfo box;
     ASSERT_TRUE(app_.WaitMessageBox(&box));
-    EXPECT_EQ(box.text, "制作：skiplane.example\r\n请勿用于商业用途。\r\n当前版本：1.0.3");
+    EXPECT_EQ(box.text, "制作：skiplane.example\r\n请勿用于商业用途。\r\n当前版本：" SKIPLANE_VERSION);
     EXPECT_EQ(box.caption, "信息：");
     Sleep(500);
     EXPECT_FALSE(e2e::FileExists(browserLog)) << "the home page opened before the box closed";

@@ -14,9 +14,9 @@
 
 #include "tests/e2e/driver.h"
 #include "tests/e2e/processes.h"
-#include "ui/window_table.h"
+#include "form/window_table.h"
 
-using ui::Ctl;
+using form::Ctl;
 
 namespace {
 
@@ -149,7 +149,7 @@ TEST_F(EnduranceE2e, AHundredStartsAndStopsLeaveNoProcessAndNoGrowth) {
     EXPECT_LT(static_cast<long long>(memory100) - static_cast<long long>(memory10), 128 * 1024);
     // One handle kept per start (the client's process, a snapshot, a wait) would be 90 more.
     EXPECT_LE(handles100, handles10);
-    ASSERT_TRUE(app.PostMenuCommand(ui::Menu::退出));
+    ASSERT_TRUE(app.PostMenuCommand(form::Menu::退出));
     EXPECT_EQ(app.WaitExit(), 0u);
 }
 
@@ -160,7 +160,7 @@ TEST_F(EnduranceE2e, AHundredQuitsWhileRunningStopTheClientAndTheNextStartRunsOn
         e2e::App app;
         ASSERT_TRUE(app.Start(exe_, dir_));
         ASSERT_NO_FATAL_FAILURE(ExpectRunningAfterCheck(app));
-        ASSERT_TRUE(app.PostMenuCommand(ui::Menu::退出));
+        ASSERT_TRUE(app.PostMenuCommand(form::Menu::退出));
         ASSERT_EQ(app.WaitExit(), 0u);
         // The quit stops the client and notes it was running, for the next start.
         ASSERT_TRUE(NothingLeft()) << ClientsLeft() << " clients, " << CmdsLeft() << " cmd left";

@@ -65,8 +65,8 @@ std::string WindowText(HWND h) {
     return std::string(buf.data());
 }
 
-bool IsNativeKind(ui::Kind k) {
-    return k != ui::Kind::Window && k != ui::Kind::FileDialog && k != ui::Kind::DropTarget;
+bool IsNativeKind(form::Kind k) {
+    return k != form::Kind::Window && k != form::Kind::FileDialog && k != form::Kind::DropTarget;
 }
 
 // Memory in the program's process, for messages whose buffers Wine does not carry across.
@@ -278,8 +278,8 @@ bool App::Start(const std::string& exePath, const std::string& workDir, int time
         [this] {
             main_ = FindMain();
             if (!main_) return false;
-            for (const ui::ControlDef& d : ui::kControls) {
-                if (IsNativeKind(d.kind) && !FindDescendant(main_, ui::ControlId(d.id)))
+            for (const form::ControlDef& d : form::kControls) {
+                if (IsNativeKind(d.kind) && !FindDescendant(main_, form::ControlId(d.id)))
                     return false;
             }
             return true;
@@ -297,7 +297,7 @@ BOOL CALLBACK FindMainProc(HWND h, LPARAM lp) {
     DWORD pid = 0;
     GetWindowThreadProcessId(h, &pid);
     if (pid != ctx->pid) return TRUE;
-    HWND list = FindDescendant(h, ui::ControlId(ui::Ctl::列表框_列表));
+    HWND list = FindDescendant(h, form::ControlId(form::Ctl::列表框_列表));
     if (list && lstrcmpiA(ClassOf(list).c_str(), "ListBox") == 0) {
         ctx->found = h;
         return FALSE;
@@ -333,9 +333,9 @@ void App::Kill() {
     }
 }
 
-HWND App::Hwnd(ui::Ctl c) const {
-    if (c == ui::Ctl::MainWindow) return main_;
-    return main_ ? FindDescendant(main_, ui::ControlId(c)) : nullptr;
+HWND App::Hwnd(form::Ctl c) const {
+    if (c == form::Ctl::MainWindow) return main_;
+    return main_ ? FindDescendant(main_, form::ControlId(c)) : nullptr;
 }
 
 std::string App::Caption() const { return WindowText(main_); }
@@ -354,41 +354,41 @@ SIZE App::ClientSize() const {
 
 bool App::MainVisible() const { return main_ && IsWindowVisible(main_); }
 
-std::string App::Text(ui::Ctl c) const { return WindowText(Hwnd(c)); }
+std::string App::Text(form::Ctl c) const { return WindowText(Hwnd(c)); }
 
-bool App::Enabled(ui::Ctl c) const {
+bool App::Enabled(form::Ctl c) const {
     HWND h = Hwnd(c);
     return h && IsWindowEnabled(h);
 }
 
-bool App::Visible(ui::Ctl c) const {
+bool App::Visible(form::Ctl c) const {
     HWND h = Hwnd(c);
     return h && IsWindowVisible(h);
 }
 
-ui::Rect App::RectInClient(ui::Ctl c) const {
+form::Rect App::RectInClient(form::Ctl c) const {
     RECT r{};
     GetWindowRect(Hwnd(c), &r);
     MapWindowPoints(HWND_DESKTOP, main_, reinterpret_cast<POINT*>(&r), 2);
-    return ui::Rect{r.left, r.top, r.right - r.left, r.bottom - r.top};
+    return form::Rect{r.left, r.top, r.right - r.left, r.bottom - r.top};
 }
 
-std::string App::ClassName(ui::Ctl c) const { return ClassOf(Hwnd(c)); }
-LONG App::Style(ui::Ctl c) const { return GetWindowLongA(Hwnd(c), GWL_STYLE); }
-LONG App::ExStyle(ui::Ctl c) const { return GetWindowLongA(Hwnd(c), GWL_EXSTYLE); }
+std::string App::ClassName(form::Ctl c) const { return ClassOf(Hwnd(c)); }
+LONG App::Style(form::Ctl c) const { return GetWindowLongA(Hwnd(c), GWL_STYLE); }
+LONG App::ExStyle(form::Ctl c) const { return GetWindowLongA(Hwnd(c), GWL_EXSTYLE); }
 
-LRESULT App::Send(ui::Ctl c, UINT msg, WPARAM wp, LPARAM lp) const {
+LRESULT App::Send(form::Ctl c, UINT msg, WPARAM wp, LPARAM lp) const {
     return SendTo(Hwnd(c), msg, wp, lp);
 }
 
-bool App::Click(ui::Ctl button) const {
+bool App::Click(form::Ctl button) const {
     HWND h = Hwnd(button);
     // A user cannot click a greyed button; BM_CLICK would click it all the same.
     if (!h || !IsWindowEnabled(h)) return false;
     return PostMessageA(h, BM_CLICK, 0, 0) != 0;
 }
 
-bool App::Type(ui::Ctl edit, const std::string& chars) const {
+bool App::Type(form::Ctl edit, const std::string& chars) const {
     HWND h = Hwnd(edit);
     if (!h) return false;
     for (unsigned char ch : chars) {
@@ -397,14 +397,14 @@ bool App::Type(ui::Ctl edit, const std::string& chars) const {
     return true;
 }
 
-bool App::Retype(ui::Ctl edit, const std::string& chars) const {
+bool App::Retype(form::Ctl edit, const std::string& chars) const {
     HWND h = Hwnd(edit);
     if (!h || !PostMessageA(h, EM_SETSEL, 0, -1)) return false;
     if (chars.empty()) return PostMessageA(h, WM_CHAR, VK_BACK, 1) != 0;
     return Type(edit, chars);
 }
 
-bool App::PressKey(ui::Ctl target, int vk) const {
+bool App::PressKey(form::Ctl target, int vk) const {
     HWND h = Hwnd(target);
     if (!h) return false;
     UINT scan = MapVirtualKeyA(static_cast<UINT>(vk), 0);
@@ -414,7 +414,7 @@ bool App::PressKey(ui::Ctl target, int vk) const {
            PostMessageA(h, WM_KEYUP, static_cast<WPARAM>(vk), up);
 }
 
-bool App::SelectListItem(ui::Ctl list, int index) const {
+bool App::SelectListItem(form::Ctl list, int index) const {
     HWND h = Hwnd(list);
     if (!h || !IsWindowEnabled(h)) return false;
     LRESULT count = SendTo(h, LB_GETCOUNT, 0, 0);
@@ -438,18 +438,18 @@ bool App::PostToMain(UINT msg, WPARAM wp, LPARAM lp) const {
 }
 
 bool App::PostTray(UINT mouseMsg) const {
-    return PostToMain(ui::kTrayCallbackMessage, ui::kTrayIconId, mouseMsg);
+    return PostToMain(form::kTrayCallbackMessage, form::kTrayIconId, mouseMsg);
 }
 
-bool App::PostMenuCommand(ui::Menu item) const {
-    return PostToMain(WM_COMMAND, MAKEWPARAM(ui::MenuCommand(item), 0), 0);
+bool App::PostMenuCommand(form::Menu item) const {
+    return PostToMain(WM_COMMAND, MAKEWPARAM(form::MenuCommand(item), 0), 0);
 }
 
 bool App::Close() const { return PostToMain(WM_CLOSE, 0, 0); }
 
 bool App::Sync(int timeoutMs) const {
     // Flip the modified flag of the read-only path box: no event, nothing drawn.
-    HWND h = Hwnd(ui::Ctl::编辑框_目录);
+    HWND h = Hwnd(form::Ctl::编辑框_目录);
     if (!h) return false;
     LRESULT want = SendTo(h, EM_GETMODIFY, 0, 0) ? 0 : 1;
     if (!PostMessageA(h, EM_SETMODIFY, static_cast<WPARAM>(want), 0)) return false;
@@ -458,7 +458,7 @@ bool App::Sync(int timeoutMs) const {
     return ok;
 }
 
-std::vector<std::string> App::ListItems(ui::Ctl list) const {
+std::vector<std::string> App::ListItems(form::Ctl list) const {
     HWND h = Hwnd(list);
     std::vector<std::string> items;
     LRESULT n = SendTo(h, LB_GETCOUNT, 0, 0);
@@ -466,15 +466,15 @@ std::vector<std::string> App::ListItems(ui::Ctl list) const {
     return items;
 }
 
-int App::ListSelection(ui::Ctl list) const {
+int App::ListSelection(form::Ctl list) const {
     return static_cast<int>(Send(list, LB_GETCURSEL));
 }
 
-int App::ListItemHeight(ui::Ctl list) const {
+int App::ListItemHeight(form::Ctl list) const {
     return static_cast<int>(Send(list, LB_GETITEMHEIGHT));
 }
 
-std::vector<std::string> App::ComboItems(ui::Ctl combo) const {
+std::vector<std::string> App::ComboItems(form::Ctl combo) const {
     HWND h = Hwnd(combo);
     std::vector<std::string> items;
     LRESULT n = SendTo(h, CB_GETCOUNT, 0, 0);
@@ -482,21 +482,21 @@ std::vector<std::string> App::ComboItems(ui::Ctl combo) const {
     return items;
 }
 
-int App::ComboSelection(ui::Ctl combo) const {
+int App::ComboSelection(form::Ctl combo) const {
     return static_cast<int>(Send(combo, CB_GETCURSEL));
 }
 
-std::string App::ComboText(ui::Ctl combo) const {
+std::string App::ComboText(form::Ctl combo) const {
     int sel = ComboSelection(combo);
     if (sel < 0) return {};
     std::vector<std::string> items = ComboItems(combo);
     return sel < static_cast<int>(items.size()) ? items[sel] : std::string();
 }
 
-bool App::Checked(ui::Ctl box) const { return Send(box, BM_GETCHECK) == BST_CHECKED; }
+bool App::Checked(form::Ctl box) const { return Send(box, BM_GETCHECK) == BST_CHECKED; }
 
 std::vector<int> App::StatusParts() const {
-    HWND h = Hwnd(ui::Ctl::状态条_状态);
+    HWND h = Hwnd(form::Ctl::状态条_状态);
     constexpr int kMax = 16;
     RemoteBuffer buf(pi_.hProcess, kMax * sizeof(int));
     if (!h || !buf.Ok()) return {};
@@ -508,7 +508,7 @@ std::vector<int> App::StatusParts() const {
 }
 
 std::string App::StatusText(int panel) const {
-    HWND h = Hwnd(ui::Ctl::状态条_状态);
+    HWND h = Hwnd(form::Ctl::状态条_状态);
     if (!h) return {};
     LRESULT lenInfo = SendTo(h, SB_GETTEXTLENGTHA, panel, 0);
     if (lenInfo == -1) return {};

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/window_table.h"
+#include "form/window_table.h"
 
 namespace e2e {
 
@@ -77,7 +77,7 @@ public:
     void Kill();
 
     HWND Main() const { return main_; }
-    HWND Hwnd(ui::Ctl c) const;
+    HWND Hwnd(form::Ctl c) const;
 
     // The main window.
     std::string Caption() const;
@@ -86,39 +86,39 @@ public:
     bool MainVisible() const;
 
     // Any control.
-    std::string Text(ui::Ctl c) const;
-    bool Enabled(ui::Ctl c) const;
-    bool Visible(ui::Ctl c) const;
-    ui::Rect RectInClient(ui::Ctl c) const;  // relative to the main window's client area
-    std::string ClassName(ui::Ctl c) const;
-    LONG Style(ui::Ctl c) const;
-    LONG ExStyle(ui::Ctl c) const;
-    LRESULT Send(ui::Ctl c, UINT msg, WPARAM wp = 0, LPARAM lp = 0) const;
+    std::string Text(form::Ctl c) const;
+    bool Enabled(form::Ctl c) const;
+    bool Visible(form::Ctl c) const;
+    form::Rect RectInClient(form::Ctl c) const;  // relative to the main window's client area
+    std::string ClassName(form::Ctl c) const;
+    LONG Style(form::Ctl c) const;
+    LONG ExStyle(form::Ctl c) const;
+    LRESULT Send(form::Ctl c, UINT msg, WPARAM wp = 0, LPARAM lp = 0) const;
 
     // Input. Posted, so that a handler that opens a modal box does not block the driver.
-    bool Click(ui::Ctl button) const;
-    bool Type(ui::Ctl edit, const std::string& chars) const;
+    bool Click(form::Ctl button) const;
+    bool Type(form::Ctl edit, const std::string& chars) const;
     // Selects the whole text of the edit box and types over it; empty chars erases it with
     // Backspace. Typed characters pass the program's input filters like a user's keys.
-    bool Retype(ui::Ctl edit, const std::string& chars) const;
-    bool PressKey(ui::Ctl target, int vk) const;
-    bool SelectListItem(ui::Ctl list, int index) const;
+    bool Retype(form::Ctl edit, const std::string& chars) const;
+    bool PressKey(form::Ctl target, int vk) const;
+    bool SelectListItem(form::Ctl list, int index) const;
     bool PostToMain(UINT msg, WPARAM wp, LPARAM lp) const;
     bool PostTray(UINT mouseMsg) const;
-    bool PostMenuCommand(ui::Menu item) const;
+    bool PostMenuCommand(form::Menu item) const;
     bool Close() const;  // WM_CLOSE to the main window
     // A round trip through the program's message queue: true once everything posted before
     // has been handled (the queue is first in, first out).
     bool Sync(int timeoutMs = 10000) const;
 
     // Lists, combo box, check boxes.
-    std::vector<std::string> ListItems(ui::Ctl list) const;
-    int ListSelection(ui::Ctl list) const;
-    int ListItemHeight(ui::Ctl list) const;
-    std::vector<std::string> ComboItems(ui::Ctl combo) const;
-    int ComboSelection(ui::Ctl combo) const;
-    std::string ComboText(ui::Ctl combo) const;
-    bool Checked(ui::Ctl box) const;
+    std::vector<std::string> ListItems(form::Ctl list) const;
+    int ListSelection(form::Ctl list) const;
+    int ListItemHeight(form::Ctl list) const;
+    std::vector<std::string> ComboItems(form::Ctl combo) const;
+    int ComboSelection(form::Ctl combo) const;
+    std::string ComboText(form::Ctl combo) const;
+    bool Checked(form::Ctl box) const;
 
     // Status bar: panel right edges and texts, read through a buffer in the program's process.
     std::vector<int> StatusParts() const;

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "tests/e2e/driver.h"
-#include "ui/window_table.h"
+#include "form/window_table.h"
 
-using ui::Ctl;
+using form::Ctl;
 
 namespace {
 

@@ -17,9 +17,10 @@
 #include <vector>
 
 #include "tests/e2e/driver.h"
-#include "ui/window_table.h"
+#include "version.h"
+#include "form/window_table.h"
 
-using ui::Ctl;
+using form::Ctl;
 
 namespace {
 
@@ -77,21 +78,21 @@ std::vector<std::pair<std::string, std::vector<std::string>>> IniContent(const s
     return out;
 }
 
-bool IsNative(const ui::ControlDef& d) {
-    return d.kind != ui::Kind::Window && d.kind != ui::Kind::FileDialog &&
-           d.kind != ui::Kind::DropTarget;
+bool IsNative(const form::ControlDef& d) {
+    return d.kind != form::Kind::Window && d.kind != form::Kind::FileDialog &&
+           d.kind != form::Kind::DropTarget;
 }
 
-const char* ExpectedClass(ui::Kind k) {
+const char* ExpectedClass(form::Kind k) {
     switch (k) {
-        case ui::Kind::Label: return "Static";
-        case ui::Kind::Edit: return "Edit";
-        case ui::Kind::Button:
-        case ui::Kind::CheckBox:
-        case ui::Kind::GroupBox: return "Button";
-        case ui::Kind::ComboBox: return "ComboBox";
-        case ui::Kind::ListBox: return "ListBox";
-        case ui::Kind::StatusBar: return "msctls_statusbar32";
+        case form::Kind::Label: return "Static";
+        case form::Kind::Edit: return "Edit";
+        case form::Kind::Button:
+        case form::Kind::CheckBox:
+        case form::Kind::GroupBox: return "Button";
+        case form::Kind::ComboBox: return "ComboBox";
+        case form::Kind::ListBox: return "ListBox";
+        case form::Kind::StatusBar: return "msctls_statusbar32";
         default: return "";
     }
 }
@@ -151,7 +152,7 @@ protected:
 
 TEST_F(SkiplaneE2E, MainWindowCaptionSizeFrameAndCentredPosition) {
     Launch();
-    EXPECT_EQ(app_.Caption(), "Skiplane   Ver1.0.3");
+    EXPECT_EQ(app_.Caption(), "Skiplane   Ver" SKIPLANE_VERSION);
 
     ASSERT_EQ(GetSystemMetrics(SM_CXSCREEN), 1024);
     ASSERT_EQ(GetSystemMetrics(SM_CYSCREEN), 768);
@@ -179,9 +180,9 @@ TEST_F(SkiplaneE2E, EveryControlHasTheTablesClassGeometryCaptionAndState) {
     Launch();
     const SIZE client = app_.ClientSize();
 
-    for (const ui::ControlDef& d : ui::kControls) {
+    for (const form::ControlDef& d : form::kControls) {
         if (!IsNative(d)) continue;
-        SCOPED_TRACE(testing::Message() << "control id " << ui::ControlId(d.id));
+        SCOPED_TRACE(testing::Message() << "control id " << form::ControlId(d.id));
         HWND h = app_.Hwnd(d.id);
         ASSERT_NE(h, nullptr);
         EXPECT_EQ(app_.ClassName(d.id), ExpectedClass(d.kind));
@@ -190,15 +191,15 @@ TEST_F(SkiplaneE2E, EveryControlHasTheTablesClassGeometryCaptionAndState) {
 
         const LONG style = app_.Style(d.id);
         const LONG ex = app_.ExStyle(d.id);
-        const ui::Rect want = ui::ClientRect(d.id);
-        const ui::Rect got = app_.RectInClient(d.id);
-        if (d.kind == ui::Kind::StatusBar) {
+        const form::Rect want = form::ClientRect(d.id);
+        const form::Rect got = app_.RectInClient(d.id);
+        if (d.kind == form::Kind::StatusBar) {
             // Docked: the stored rectangle is nominal.
             EXPECT_EQ(got.left, 0);
             EXPECT_EQ(got.width, client.cx);
             EXPECT_EQ(got.top + got.height, client.cy);
             EXPECT_GT(got.height, 0);
-        } else if (d.kind == ui::Kind::ComboBox) {
+        } else if (d.kind == form::Kind::ComboBox) {
             // The window's height is the dropped-down height.
             EXPECT_EQ(got.left, want.left);
             EXPECT_EQ(got.top, want.top);
@@ -211,14 +212,14 @@ TEST_F(SkiplaneE2E, EveryControlHasTheTablesClassGeometryCaptionAndState) {
         }
 
         // Fresh start without config.ini: every text is the table's.
-        if (d.kind != ui::Kind::ComboBox && d.kind != ui::Kind::ListBox &&
-            d.kind != ui::Kind::StatusBar) {
+        if (d.kind != form::Kind::ComboBox && d.kind != form::Kind::ListBox &&
+            d.kind != form::Kind::StatusBar) {
             EXPECT_EQ(app_.Text(d.id), d.caption);
         }
 
         const bool tabStop = (style & WS_TABSTOP) != 0;
         switch (d.kind) {
-            case ui::Kind::Label: {
+            case form::Kind::Label: {
                 LONG type = style & SS_TYPEMASK;
                 EXPECT_TRUE(type == SS_LEFT || type == SS_LEFTNOWORDWRAP) << type;
                 EXPECT_TRUE(style & SS_CENTERIMAGE) << "labels are vertically centred";
@@ -227,12 +228,12 @@ TEST_F(SkiplaneE2E, EveryControlHasTheTablesClassGeometryCaptionAndState) {
                 EXPECT_FALSE(tabStop);
                 break;
             }
-            case ui::Kind::Edit: {
-                EXPECT_EQ((style & ES_CENTER) != 0, d.align == ui::Align::Center);
+            case form::Kind::Edit: {
+                EXPECT_EQ((style & ES_CENTER) != 0, d.align == form::Align::Center);
                 EXPECT_FALSE(style & ES_RIGHT);
-                EXPECT_EQ((style & ES_READONLY) != 0, d.mode == ui::InputMode::ReadOnly);
-                EXPECT_EQ((style & ES_PASSWORD) != 0, d.mode == ui::InputMode::Password);
-                if (d.mode == ui::InputMode::Password) {
+                EXPECT_EQ((style & ES_READONLY) != 0, d.mode == form::InputMode::ReadOnly);
+                EXPECT_EQ((style & ES_PASSWORD) != 0, d.mode == form::InputMode::Password);
+                if (d.mode == form::InputMode::Password) {
                     EXPECT_EQ(app_.Send(d.id, EM_GETPASSWORDCHAR), '*');
                 }
                 // "-" must be typeable into integer boxes, which ES_NUMBER would refuse.
@@ -250,22 +251,22 @@ TEST_F(SkiplaneE2E, EveryControlHasTheTablesClassGeometryCaptionAndState) {
                 EXPECT_TRUE(tabStop);
                 break;
             }
-            case ui::Kind::Button: {
+            case form::Kind::Button: {
                 LONG type = style & BS_TYPEMASK;
                 EXPECT_TRUE(type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON) << type;
                 EXPECT_TRUE(tabStop);
                 break;
             }
-            case ui::Kind::CheckBox:
+            case form::Kind::CheckBox:
                 EXPECT_EQ(style & BS_TYPEMASK, BS_AUTOCHECKBOX);
                 EXPECT_FALSE(style & BS_LEFTTEXT) << "the caption is right of the box";
                 EXPECT_TRUE(tabStop);
                 break;
-            case ui::Kind::GroupBox:
+            case form::Kind::GroupBox:
                 EXPECT_EQ(style & BS_TYPEMASK, BS_GROUPBOX);
                 EXPECT_FALSE(tabStop);
                 break;
-            case ui::Kind::ComboBox: {
+            case form::Kind::ComboBox: {
                 EXPECT_EQ(style & 3, CBS_DROPDOWNLIST);
                 EXPECT_FALSE(style & CBS_SORT);
                 EXPECT_TRUE(tabStop);
@@ -274,7 +275,7 @@ TEST_F(SkiplaneE2E, EveryControlHasTheTablesClassGeometryCaptionAndState) {
                 EXPECT_GE(dropped.bottom - dropped.top, 160) << "drop-down part too short";
                 break;
             }
-            case ui::Kind::ListBox:
+            case form::Kind::ListBox:
                 EXPECT_TRUE(style & LBS_NOTIFY);
                 EXPECT_FALSE(style & LBS_SORT);
                 EXPECT_FALSE(style & (LBS_MULTIPLESEL | LBS_EXTENDEDSEL));
@@ -282,7 +283,7 @@ TEST_F(SkiplaneE2E, EveryControlHasTheTablesClassGeometryCaptionAndState) {
                 EXPECT_TRUE(ex & WS_EX_STATICEDGE);
                 EXPECT_TRUE(tabStop);
                 break;
-            case ui::Kind::StatusBar:
+            case form::Kind::StatusBar:
                 EXPECT_FALSE(style & SBARS_SIZEGRIP);
                 EXPECT_FALSE(tabStop);
                 break;
@@ -294,9 +295,9 @@ TEST_F(SkiplaneE2E, EveryControlHasTheTablesClassGeometryCaptionAndState) {
 TEST_F(SkiplaneE2E, StatusBarPanelsAndFreshControlState) {
     Launch();
     EXPECT_EQ(app_.StatusParts(), (std::vector<int>{150, 300, -1}));
-    EXPECT_EQ(app_.StatusText(0), "当前版本：Ver1.0.3");
+    EXPECT_EQ(app_.StatusText(0), "当前版本：Ver" SKIPLANE_VERSION);
     EXPECT_EQ(app_.StatusText(1), "状态：未启动！");
-    EXPECT_EQ(app_.StatusText(2), ui::kStatusPanelTexts[2]);
+    EXPECT_EQ(app_.StatusText(2), form::kStatusPanelTexts[2]);
     EXPECT_EQ(app_.StatusText(2), "点击访问项目主页");
 
     EXPECT_TRUE(app_.ListItems(Ctl::列表框_列表).empty());
@@ -357,7 +358,7 @@ TEST_F(SkiplaneE2E, TwoNodeConfigFillsListFieldsAndSharedSettings) {
     for (Ctl c : {Ctl::编辑框_备注说明, Ctl::编辑框_本地端口, Ctl::编辑框_加速端口, Ctl::编辑框_加速IP,
                   Ctl::编辑框_验证密匙, Ctl::选择框_验证密匙, Ctl::组合框_加速模式, Ctl::编辑框_dscp,
                   Ctl::编辑框_其他参数}) {
-        EXPECT_TRUE(app_.Enabled(c)) << "control id " << ui::ControlId(c);
+        EXPECT_TRUE(app_.Enabled(c)) << "control id " << form::ControlId(c);
     }
     EXPECT_FALSE(app_.Checked(Ctl::选择框_验证密匙));
     EXPECT_TRUE(app_.Style(Ctl::编辑框_验证密匙) & ES_PASSWORD) << "the key starts masked";
@@ -590,7 +591,7 @@ TEST_F(SkiplaneE2E, RightClickAndContextMenuOpenThePopupBesideTheCursor) {
 
 TEST_F(SkiplaneE2E, ExitWithoutNodesWritesOnlyEnableAndCurrentNode) {
     Launch();
-    ASSERT_TRUE(app_.PostMenuCommand(ui::Menu::退出));
+    ASSERT_TRUE(app_.PostMenuCommand(form::Menu::退出));
     EXPECT_EQ(app_.WaitExit(), 0u);
     using Sections = std::vector<std::pair<std::string, std::vector<std::string>>>;
     EXPECT_EQ(IniContent(ConfigPath()), (Sections{{"BasisConfig", {"Enable=false"}},
@@ -602,7 +603,7 @@ TEST_F(SkiplaneE2E, ExitAfterChoosingANodeSavesItAndRemembersIt) {
     LaunchWithConfig(original);
     ASSERT_TRUE(app_.SelectListItem(Ctl::列表框_列表, 0));
     ASSERT_TRUE(e2e::WaitUntil([&] { return app_.ListSelection(Ctl::列表框_列表) == 0; }));
-    ASSERT_TRUE(app_.PostMenuCommand(ui::Menu::退出));
+    ASSERT_TRUE(app_.PostMenuCommand(form::Menu::退出));
     EXPECT_EQ(app_.WaitExit(), 0u);
     EXPECT_FALSE(app_.Running());
 
@@ -620,7 +621,7 @@ TEST_F(SkiplaneE2E, ExitWhileHiddenEndsTheProcess) {
     LaunchWithConfig(Lines(kTwoNodeConfig));
     ASSERT_TRUE(app_.Close());
     ASSERT_TRUE(e2e::WaitUntil([&] { return !app_.MainVisible(); }));
-    ASSERT_TRUE(app_.PostMenuCommand(ui::Menu::退出));
+    ASSERT_TRUE(app_.PostMenuCommand(form::Menu::退出));
     EXPECT_EQ(app_.WaitExit(), 0u);
     EXPECT_EQ(GetPrivateProfileIntA("NodeList", "Current node", -7, ConfigPath().c_str()), 1);
     char enable[16] = {};

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "tests/e2e/driver.h"
-#include "ui/window_table.h"
+#include "form/window_table.h"
 
-using ui::Ctl;
+using form::Ctl;
 
 namespace {
 
@@ -90,7 +90,7 @@ TEST(HostileInputE2E, StrangeConfigFilesStartAnswerAndLoseNothing) {
         std::printf("[ hostile  ] %-26s answering after %4.0f ms, %zu list items\n", f.name,
                     idleMs, app.ListItems(Ctl::列表框_列表).size());
 
-        ASSERT_TRUE(app.PostMenuCommand(ui::Menu::退出));
+        ASSERT_TRUE(app.PostMenuCommand(form::Menu::退出));
         ASSERT_EQ(app.WaitExit(), 0u);
         const std::string after = e2e::ReadFileBytes(config);
         int lost = 0;

@@ -12,9 +12,9 @@
 #include <string>
 
 #include "tests/e2e/driver.h"
-#include "ui/window_table.h"
+#include "form/window_table.h"
 
-using ui::Ctl;
+using form::Ctl;
 
 namespace {
 

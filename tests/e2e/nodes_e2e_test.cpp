@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "tests/e2e/driver.h"
-#include "ui/window_table.h"
+#include "form/window_table.h"
 
-using ui::Ctl;
+using form::Ctl;
 
 namespace {
 
@@ -123,7 +123,7 @@ protected:
     }
 
     void ExpectNodeControlsEnabled(bool enabled) {
-        for (Ctl c : kNodeEdits) EXPECT_EQ(app_.Enabled(c), enabled) << ui::ControlId(c);
+        for (Ctl c : kNodeEdits) EXPECT_EQ(app_.Enabled(c), enabled) << form::ControlId(c);
         EXPECT_EQ(app_.Enabled(Ctl::组合框_加速模式), enabled);
         EXPECT_EQ(app_.Enabled(Ctl::选择框_验证密匙), enabled);
     }

@@ -12,10 +12,11 @@
 #include <string>
 
 #include "tests/e2e/driver.h"
+#include "version.h"
 #include "tests/support/http_server.h"
-#include "ui/window_table.h"
+#include "form/window_table.h"
 
-using ui::Ctl;
+using form::Ctl;
 
 namespace {
 
@@ -81,7 +82,7 @@ TEST_F(UpdateE2E, ANewerVersionIsFoundAtStartUpWhileTheWindowStaysUsable) {
     ASSERT_TRUE(app_.WaitMessageBox(&box));
     EXPECT_EQ(box.caption, "Skiplane 检测版本");
     EXPECT_EQ(box.text, "Skiplane 检测到最新版本 Ver1.0.4 ，请访问项目主页更新。");
-    EXPECT_EQ(app_.Caption(), "Skiplane   Ver1.0.3  -  发现新版本！v1.0.4");
+    EXPECT_EQ(app_.Caption(), "Skiplane   Ver" SKIPLANE_VERSION "  -  发现新版本！v1.0.4");
     ASSERT_TRUE(app_.Retype(Ctl::编辑框_mtu, "1200"));  // the box belongs to the check's thread
     ASSERT_TRUE(app_.Sync());
     EXPECT_EQ(app_.Text(Ctl::编辑框_mtu), "1200");
@@ -101,14 +102,14 @@ TEST_F(UpdateE2E, ACheckByHandFindsNoneAndTellsSo) {
     ASSERT_TRUE(Asked(1));
     Sleep(500);
     EXPECT_TRUE(app_.MessageBoxes().empty()) << "the start-up check stays silent";
-    ASSERT_TRUE(app_.PostMenuCommand(ui::Menu::检测版本));
+    ASSERT_TRUE(app_.PostMenuCommand(form::Menu::检测版本));
     e2e::MessageBoxInfo box;
     ASSERT_TRUE(app_.WaitMessageBox(&box));
     EXPECT_EQ(box.text, "Skiplane 没有发现新版本。");
     EXPECT_EQ(box.caption, "Skiplane 检测版本");
     ASSERT_TRUE(e2e::App::PressMessageBoxButton(box, IDOK));
     EXPECT_EQ(server_->Requests().size(), 2u);
-    EXPECT_EQ(app_.Caption(), "Skiplane   Ver1.0.3");
+    EXPECT_EQ(app_.Caption(), "Skiplane   Ver" SKIPLANE_VERSION);
     EXPECT_FALSE(e2e::FileExists(browserLog_));
 }
 
@@ -128,19 +129,19 @@ TEST_F(UpdateE2E, HostileServersNeverHoldTheWindow) {
         std::printf("[ update   ] window answered %lu ms into the check\n",
                     static_cast<unsigned long>(GetTickCount() - before));
         if (kind == 0) {  // a check by hand while the stalled one runs starts nothing
-            ASSERT_TRUE(app_.PostMenuCommand(ui::Menu::检测版本));
+            ASSERT_TRUE(app_.PostMenuCommand(form::Menu::检测版本));
             Sleep(1000);
             EXPECT_EQ(server_->Requests().size(), asked + 1);
         }
         Sleep(500);
         EXPECT_TRUE(app_.MessageBoxes().empty());
-        ASSERT_TRUE(app_.PostMenuCommand(ui::Menu::退出));
+        ASSERT_TRUE(app_.PostMenuCommand(form::Menu::退出));
         EXPECT_EQ(app_.WaitExit(), 0u) << "quitting waits for no check";
     }
 }
 
 TEST_F(UpdateE2E, AutostartWritesTheRunValueWithTheExecutablesPath) {
-    server_->Serve("/Ver.ini", VersionFile("1.0.3", "4"));
+    server_->Serve("/Ver.ini", VersionFile(SKIPLANE_VERSION, SKIPLANE_VERSION_NUMBER));
     Launch();
     ASSERT_TRUE(app_.Click(Ctl::选择框_开机启动));
     ASSERT_TRUE(app_.Sync());

@@ -1,4 +1,4 @@
-// The profile reader and writer on any file bytes. What the rules in platform/profile.h promise:
+// The profile reader and writer on any file bytes. What the rules in services/profile.h promise:
 // a value written reads back (without its surrounding blanks and one pair of quotes, cut to the
 // buffer), a write changes no line but the one it edits or adds, and every other value reads
 // as before. A name or value that holds a line break, or a name the file cannot spell back (an
@@ -9,10 +9,10 @@
 #include <optional>
 #include <string>
 
-#include "platform/profile.h"
+#include "services/profile.h"
 #include "tests/fuzz/check.h"
 
-namespace profile = platform::profile;
+namespace profile = sk::profile;
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/config.h"
-#include "platform/profile.h"
+#include "services/profile.h"
 #include "tests/fuzz/check.h"
 
 namespace {
@@ -34,7 +34,7 @@ Lines Split(const std::string& file) {
 
 // K of a header of section NodeK (no leading zero), 0 for any other line.
 long long NodeNumber(const std::string& line, std::size_t& begin, std::size_t& end) {
-    const auto name = platform::profile::SectionNameIn(line);
+    const auto name = sk::profile::SectionNameIn(line);
     if (!name) return 0;
     begin = name->first;
     end = name->second;
@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // Node(d+1) itself is left out: the file may still hold a section of that name.
-    const platform::profile::Reader was(text), is(out);
+    const sk::profile::Reader was(text), is(out);
     const std::optional<std::string> none = std::string("-");
     for (long long k = deleted + 3LL; k <= count && k <= deleted + 12LL; ++k) {
         for (const std::string& name : {std::string("server"), key})

@@ -14,7 +14,7 @@ std::optional<std::string> RunValue(RegistryRoot root) {
     std::uint32_t type = 0;
     platform::ByteVector data;
     if (!platform::RegistryQueryValue(root, kRunKey, "Skiplane", type, data)) return std::nullopt;
-    EXPECT_EQ(type, platform::kRegSz);
+    EXPECT_EQ(type, static_cast<std::uint32_t>(platform::RegistryType::Sz));
     return std::string(data.begin(), data.end()).c_str();  // up to the terminating zero
 }
 

@@ -1,5 +1,6 @@
 // Starting, watching and stopping the client; its log, the about box and the home page.
 #include "tests/scenarios/harness.h"
+#include "version.h"
 #include "services/process.h"
 
 #include <cstring>
@@ -46,7 +47,7 @@ protected:
         EXPECT_EQ(ui::MenuDisabled(Menu::启动), running);
         EXPECT_EQ(ui::MenuDisabled(Menu::停止), !running);
         EXPECT_EQ(ui::StatusBarText(1), running ? kRunningStatus : kStoppedStatus);
-        EXPECT_EQ(LastTip(), std::string("Skiplane   Ver1.0.3\r\n") +
+        EXPECT_EQ(LastTip(), std::string("Skiplane   Ver" SKIPLANE_VERSION "\r\n") +
                                  (running ? kRunningStatus : kStoppedStatus));
     }
     std::vector<std::string> Messages() const {
@@ -339,7 +340,7 @@ TEST_F(LogAndAbout, LogOpensBesideTheClientOrBareWithoutOne) {
     EXPECT_EQ(calls[0].parameters, std::nullopt);
     EXPECT_EQ(calls[0].directory, std::optional<std::string>(""));
     EXPECT_EQ(calls[0].showState, 1);
-    EXPECT_EQ(calls[0].owner, 0);
+    EXPECT_EQ(calls[0].owner, platform::WindowHandle{});
 }
 
 TEST_F(LogAndAbout, AboutShowsItsTextThenOpensTheHomePage) {
@@ -349,7 +350,7 @@ TEST_F(LogAndAbout, AboutShowsItsTextThenOpensTheHomePage) {
     headless::ChooseFromTrayMenu(Menu::关于);
     ASSERT_EQ(headless::MessageBoxes().size(), 1u);
     EXPECT_EQ(headless::MessageBoxes()[0].text,
-              "制作：skiplane.example\r\n请勿用于商业用途。\r\n当前版本：1.0.3");
+              "制作：skiplane.example\r\n请勿用于商业用途。\r\n当前版本：" SKIPLANE_VERSION);
     EXPECT_EQ(headless::MessageBoxes()[0].caption, "信息：");
     headless::ClickStatusBar(400, 7, 0);
     headless::ClickStatusBar(3, 3, 1);
@@ -359,7 +360,7 @@ TEST_F(LogAndAbout, AboutShowsItsTextThenOpensTheHomePage) {
         EXPECT_EQ(call.file, "http://skiplane.example/");
         EXPECT_EQ(call.verb, std::optional<std::string>("open"));
         EXPECT_EQ(call.directory, std::nullopt);
-        EXPECT_EQ(call.owner, 0x4242);
+        EXPECT_EQ(call.owner, platform::WindowHandle{0x4242});
     }
 }
 

@@ -1,6 +1,9 @@
 // Start-up, the notification icon and its menu, hiding on close and the one way out.
 #include "tests/scenarios/harness.h"
+#include "version.h"
 #include "app/config.h"
+#include "services/runtime.h"
+#include "services/storage.h"
 
 #include <cstring>
 
@@ -12,7 +15,7 @@ using platform::TrayOp;
 
 std::string Tip(const platform::TrayRecord& r) { return std::string(r.tip, strnlen(r.tip, 64)); }
 
-const char* const kStoppedTip = "Skiplane   Ver1.0.3\r\n状态：未启动！";
+const char* const kStoppedTip = "Skiplane   Ver" SKIPLANE_VERSION "\r\n状态：未启动！";
 
 const char* const kTwoNodes =
     "[BasisConfig]\r\nRun=true\r\n"
@@ -27,8 +30,8 @@ using StartUp = AppTest;
 
 TEST_F(StartUp, FirstStartInAnEmptyFolderShowsTheFormDefaultsAndWritesNothing) {
     Start();
-    EXPECT_EQ(ui::WindowCaption(), "Skiplane   Ver1.0.3");
-    EXPECT_EQ(ui::StatusBarText(0), "当前版本：Ver1.0.3");
+    EXPECT_EQ(ui::WindowCaption(), "Skiplane   Ver" SKIPLANE_VERSION);
+    EXPECT_EQ(ui::StatusBarText(0), "当前版本：Ver" SKIPLANE_VERSION);
     EXPECT_EQ(ui::StatusBarText(1), "状态：未启动！");
     EXPECT_TRUE(ui::WindowVisible());
     EXPECT_EQ(Items(), 0);
@@ -57,7 +60,7 @@ TEST_F(StartUp, FirstStartInAnEmptyFolderShowsTheFormDefaultsAndWritesNothing) {
     EXPECT_EQ(r.id, 100u);
     EXPECT_EQ(r.flags, 7u);
     EXPECT_EQ(r.callbackMessage, 0x8064u);
-    EXPECT_NE(r.icon, 0);
+    EXPECT_TRUE(platform::IsSet(r.icon));
     EXPECT_EQ(r.window, ui::GetWindowHandle());
     EXPECT_EQ(Tip(r), kStoppedTip);
 
@@ -262,10 +265,10 @@ TEST_F(Tray, TipIsCutAt62BytesWithoutSplittingACharacter) {
 
 TEST_F(Tray, IconComesBackWithItsCurrentTipWhenTheTaskbarIsRecreated) {
     Start();
-    ui::SetTrayIcon(ui::WindowIcon(), std::string("Skiplane   Ver1.0.3\r\n状态：正在运行！"));
+    ui::SetTrayIcon(ui::WindowIcon(), std::string("Skiplane   Ver" SKIPLANE_VERSION "\r\n状态：正在运行！"));
     headless::TaskbarRecreated();
     EXPECT_EQ(TrayCalls().back().op, TrayOp::Add);
-    EXPECT_EQ(Tip(TrayCalls().back().record), "Skiplane   Ver1.0.3\r\n状态：正在运行！");
+    EXPECT_EQ(Tip(TrayCalls().back().record), "Skiplane   Ver" SKIPLANE_VERSION "\r\n状态：正在运行！");
     EXPECT_EQ(TrayCalls().back().record.flags, 7u);
 }
 
@@ -313,6 +316,20 @@ TEST_F(Exit, QuitWithNothingSelectedWritesOnlyTheFlagsAndMinusOne) {
     EXPECT_EQ(Config(), "[BasisConfig]\r\nEnable=false\r\n[NodeList]\r\nCurrent node=-1\r\n");
     Restart();
     EXPECT_EQ(Items(), 0);
+}
+
+// The process ends where the end is called: a scope that would save on leaving saves nothing.
+TEST_F(Exit, AnEndInsideWritesThatBelongTogetherLandsNoneOfThem) {
+    GivenConfig("[NodeList]\r\nQuantity=1\r\n");
+    headless::Launch([]() -> int {
+        sk::InitRunDirectory();
+        const app::ConfigWritesTogether together;
+        app::WriteConfig("NodeList", "Quantity", "0");
+        sk::RuntimeErrorReport("");
+    });
+    EXPECT_TRUE(headless::Ended());
+    EXPECT_EQ(headless::ExitCode(), -1);
+    EXPECT_EQ(Config(), "[NodeList]\r\nQuantity=1\r\n");
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ int EndNormally() {
     sk::RegisterExitRoutine(first);
     sk::RegisterExitRoutine(second);
     sk::RegisterExitRoutine(first);  // once only
-    ui::EndProgram(0);
+    app::EndProgram(0);
 }
 
 TEST(RuntimeErrorReport, ShowsCodeAndMessageSkipsExitRoutinesAndExitsMinusOne) {
@@ -34,7 +34,7 @@ TEST(RuntimeErrorReport, ShowsCodeAndMessageSkipsExitRoutinesAndExitsMinusOne) {
     EXPECT_EQ(box.text, "运行时出错!\r\n\r\n错误代码：6\r\n\r\n错误信息：调用DLL命令后发现堆栈错误\r\n");
     EXPECT_EQ(box.caption, "错误");
     EXPECT_EQ(box.style, 0x10u);  // error icon, OK button
-    EXPECT_EQ(box.owner, 0);
+    EXPECT_EQ(box.owner, platform::WindowHandle{});
 
     headless::Launch(FailWithoutCode);
     EXPECT_EQ(headless::MessageBoxes()[0].text, "运行时出错!\r\n\r\n错误信息：载入启动窗口失败\r\n");
@@ -55,7 +55,7 @@ int AskThings() {
         headless::AnswerMessageBoxes({c.answer});
         EXPECT_EQ(sk::ShowMessageBox("问题", c.flags), c.result) << c.answer;
     }
-    sk::ShowMessageBox("系统", 0x1000, sk::Text("标题"), 77);
+    sk::ShowMessageBox("系统", 0x1000, sk::Text("标题"), platform::WindowHandle{77});
     return 0;
 }
 
@@ -68,7 +68,7 @@ TEST(ShowMessageBox, MapsButtonsDefaultsTheCaptionAndIsTaskModal) {
     EXPECT_EQ(boxes[2].style, 0x2000u);
     EXPECT_EQ(boxes[8].caption, "标题");
     EXPECT_EQ(boxes[8].style, 0x1000u);  // system-modal stays as asked
-    EXPECT_EQ(boxes[8].owner, 77);
+    EXPECT_EQ(boxes[8].owner, platform::WindowHandle{77});
 }
 
 }  // namespace

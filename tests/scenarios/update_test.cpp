@@ -1,6 +1,7 @@
 // The update check against a local server: what a newer, an equal, an older or a broken
 // version file makes the window show, and in which order.
 #include "tests/scenarios/harness.h"
+#include "version.h"
 
 #include <unistd.h>
 
@@ -13,7 +14,7 @@ namespace {
 
 namespace hooks = platform::hooks;
 
-const char* const kFoundCaption = "Skiplane   Ver1.0.3  -  发现新版本！v1.0.4";
+const char* const kFoundCaption = "Skiplane   Ver" SKIPLANE_VERSION "  -  发现新版本！v1.0.4";
 const char* const kFoundMessage = "Skiplane 检测到最新版本 Ver1.0.4 ，请访问项目主页更新。";
 
 std::string VersionFile(const std::string& latest, const std::string& number) {
@@ -58,7 +59,7 @@ TEST_F(Update, ANewerVersionAtStartUpShowsCaptionMessageHomePageAndMenuInThatOrd
     ASSERT_EQ(Texts(), std::vector<std::string>{kFoundMessage});
     EXPECT_EQ(headless::MessageBoxes()[0].caption, "Skiplane 检测版本");
     EXPECT_EQ(headless::MessageBoxes()[0].style, 0x2000u);
-    EXPECT_EQ(headless::MessageBoxes()[0].owner, 0);
+    EXPECT_EQ(headless::MessageBoxes()[0].owner, platform::WindowHandle{});
     ASSERT_EQ(hooks::ShellCalls().size(), 1u);
     EXPECT_EQ(hooks::ShellCalls()[0].file, "http://home.example/");
     EXPECT_EQ(ui::MenuCaption(Menu::检测版本), "发现新版本，点击下载！");
@@ -74,7 +75,7 @@ TEST_F(Update, ANewerVersionAtStartUpShowsCaptionMessageHomePageAndMenuInThatOrd
 }
 
 TEST_F(Update, TheRequestHasItsFixedForm) {
-    server_->Serve("/Ver.ini", VersionFile("1.0.3", "4"));
+    server_->Serve("/Ver.ini", VersionFile(SKIPLANE_VERSION, SKIPLANE_VERSION_NUMBER));
     StartAndWait();
     ASSERT_EQ(server_->Requests().size(), 1u);
     const std::string head = server_->Requests()[0];
@@ -91,7 +92,7 @@ TEST_F(Update, VersionFilesThatAreNotNewer) {
         bool manualMessage;  // "没有发现新版本" for a check by hand
     };
     const Case cases[] = {
-        {"equal version text", VersionFile("1.0.3", "9"), false},
+        {"equal version text", VersionFile(SKIPLANE_VERSION, "9"), false},
         {"older number", VersionFile("1.0.2", "4"), true},
         {"number not a number", VersionFile("1.0.4", "x5"), true},
         {"no number", testhttp::Ok("[Skiplane]\r\n最新版本=1.0.4\r\n"), true},
@@ -108,7 +109,7 @@ TEST_F(Update, VersionFilesThatAreNotNewer) {
         CheckByHand();
         EXPECT_EQ(Texts(), c.manualMessage ? std::vector<std::string>{"Skiplane 没有发现新版本。"}
                                            : std::vector<std::string>{});
-        EXPECT_EQ(ui::WindowCaption(), "Skiplane   Ver1.0.3");
+        EXPECT_EQ(ui::WindowCaption(), "Skiplane   Ver" SKIPLANE_VERSION);
         EXPECT_EQ(ui::MenuCaption(Menu::检测版本), "检测版本");
         EXPECT_TRUE(hooks::ShellCalls().empty());
         EXPECT_FALSE(VersionFileLeft());
@@ -132,7 +133,7 @@ TEST_F(Update, ACheckByHandWhileOneRunsDoesNothing) {
     hooks::FinishThreads();
     EXPECT_EQ(hooks::ThreadsRunning(), 0);
     EXPECT_TRUE(Texts().empty());
-    EXPECT_EQ(ui::WindowCaption(), "Skiplane   Ver1.0.3");
+    EXPECT_EQ(ui::WindowCaption(), "Skiplane   Ver" SKIPLANE_VERSION);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/window.h"
+#include "version.h"
 #include "ui/controls.h"
 #ifndef _WIN32
 #include "platform/headless/user.h"
@@ -170,14 +171,14 @@ TEST_F(ControlModel, WritesFromAnotherThreadRunOnTheWindowThreadWhileTheWriterWa
     std::atomic<bool> done{false};
     std::string seenByWorker;
     std::thread worker([&] {
-        ui::SetWindowCaption("Skiplane   Ver1.0.3，发现新版本");
+        ui::SetWindowCaption("Skiplane   Ver" SKIPLANE_VERSION "，发现新版本");
         ui::SetContent(Ctl::编辑框_备注说明, "worker");
         seenByWorker = ui::WindowCaption();  // the write has taken effect when it returns
         done = true;
     });
     while (!done) platform::PumpMessages();
     worker.join();
-    EXPECT_EQ(seenByWorker, "Skiplane   Ver1.0.3，发现新版本");
+    EXPECT_EQ(seenByWorker, "Skiplane   Ver" SKIPLANE_VERSION "，发现新版本");
     EXPECT_EQ(g_log, (std::vector<std::string>{"编辑框_备注说明=worker"}));
     EXPECT_EQ(g_handlerThread, std::this_thread::get_id());
     ui::SetWindowCaption("Skiplane   Ver1.0");

@@ -22,17 +22,17 @@ bool Eventually(const std::function<bool()>& cond) {
 }
 
 TEST(StartThread, RunsTheRoutineWithItsParameterAndKeepsTheHandleOnlyWhenAsked) {
-    std::intptr_t handle = 0;
+    platform::OwnedThread handle;
     g_received = -1;
     ASSERT_TRUE(sk::StartThread(Remember, 7, &handle));
-    EXPECT_NE(handle, 0);
+    EXPECT_TRUE(handle);
     EXPECT_TRUE(Eventually([] { return g_received == 7; }));
     g_received = -1;
     ASSERT_TRUE(sk::StartThread(Remember));
     EXPECT_TRUE(Eventually([] { return g_received == 0; }));  // no parameter: 0
 #ifdef _WIN32
-    EXPECT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(handle), 5000), WAIT_OBJECT_0);
-    EXPECT_TRUE(CloseHandle(reinterpret_cast<HANDLE>(handle)));
+    EXPECT_EQ(WaitForSingleObject(platform::NativeOf<void>(handle.get()), 5000), WAIT_OBJECT_0);
+    EXPECT_TRUE(CloseHandle(platform::NativeOf<void>(handle.release())));
 #endif
 }
 

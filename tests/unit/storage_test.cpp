@@ -184,7 +184,7 @@ TEST_F(StorageFiles, RemoveFileDeletesOnlyFiles) {
 TEST_F(StorageFiles, RemoveFileFailsWhileAnotherHolderHasIt) {
     PutFile(P("held.ini"), "data");
     const platform::FileHandle held = platform::HoldFileExclusively(P("held.ini"));
-    ASSERT_NE(held, 0);
+    ASSERT_TRUE(platform::IsSet(held));
     EXPECT_FALSE(sk::RemoveFile(P("held.ini")));
     platform::ReleaseHeldFile(held);
     EXPECT_EQ(FileBytes(P("held.ini")), "data");
@@ -207,7 +207,7 @@ TEST_F(StorageFiles, ReadFileBytesGivesExactBytesOrNothing) {
 TEST_F(StorageFiles, ReadFileBytesOfExclusivelyHeldFileIsEmpty) {
     PutFile(P("config.ini"), "[S]\r\nk=1\r\n");
     const platform::FileHandle held = platform::HoldFileExclusively(P("config.ini"));
-    ASSERT_NE(held, 0);
+    ASSERT_TRUE(platform::IsSet(held));
     EXPECT_EQ(sk::ReadFileBytes(P("config.ini")), Bytes());
     platform::ReleaseHeldFile(held);
     EXPECT_EQ(sk::ReadFileBytes(P("config.ini")).size(), 10u);
@@ -235,7 +235,7 @@ TEST_F(StorageFiles, WriteFileBytesTruncatesLongerFile) {
 TEST_F(StorageFiles, WriteFileBytesFailuresTouchNothing) {
     PutFile(P("held.ini"), "kept");
     const platform::FileHandle held = platform::HoldFileExclusively(P("held.ini"));
-    ASSERT_NE(held, 0);
+    ASSERT_TRUE(platform::IsSet(held));
     EXPECT_FALSE(sk::WriteFileBytes(P("held.ini"), B({'x'})));
     platform::ReleaseHeldFile(held);
     EXPECT_EQ(FileBytes(P("held.ini")), "kept");
@@ -319,7 +319,7 @@ TEST_F(StorageFiles, IniWriteReplacesTheFileAndLeavesUtf16AndReadOnlyFilesAlone)
 TEST_F(StorageFiles, IniOfExclusivelyHeldFileReadsDefaultAndWritesNothing) {
     PutFile(P("config.ini"), "[S]\r\nk=1\r\n");
     const platform::FileHandle held = platform::HoldFileExclusively(P("config.ini"));
-    ASSERT_NE(held, 0);
+    ASSERT_TRUE(platform::IsSet(held));
     EXPECT_EQ(sk::ReadIniText(P("config.ini"), "S", "k", Text("d")), "d");
     EXPECT_FALSE(sk::WriteIniText(P("config.ini"), "S", Text("k"), Text("2")));
     platform::ReleaseHeldFile(held);
@@ -328,7 +328,11 @@ TEST_F(StorageFiles, IniOfExclusivelyHeldFileReadsDefaultAndWritesNothing) {
 
 // --- registry ----------------------------------------------------------------------------------
 
-constexpr int kHkcu = 3;
+constexpr int kHkcu = sk::kCurrentUser;
+// The value types as the registry reports them.
+constexpr auto kRegSz = static_cast<std::uint32_t>(platform::RegistryType::Sz);
+constexpr auto kRegBinary = static_cast<std::uint32_t>(platform::RegistryType::Binary);
+constexpr auto kRegDword = static_cast<std::uint32_t>(platform::RegistryType::Dword);
 const std::string kBase = "Software\\SkiplaneTest";
 
 struct Stored {
@@ -374,19 +378,19 @@ TEST_F(StorageRegistry, ValueKindsAsStored) {
         std::optional<Stored> stored;  // nullopt: nothing written, result false
     };
     const Case cases[] = {
-        {"int", std::int32_t{-5}, Stored{platform::kRegDword, B({0xFB, 0xFF, 0xFF, 0xFF})}},
+        {"int", std::int32_t{-5}, Stored{kRegDword, B({0xFB, 0xFF, 0xFF, 0xFF})}},
         {"int_big", std::int32_t{0x12345678},
-         Stored{platform::kRegDword, B({0x78, 0x56, 0x34, 0x12})}},
-        {"number", 2.9, Stored{platform::kRegDword, B({2, 0, 0, 0})}},
-        {"negative_number", -2.9, Stored{platform::kRegDword, B({0xFE, 0xFF, 0xFF, 0xFF})}},
+         Stored{kRegDword, B({0x78, 0x56, 0x34, 0x12})}},
+        {"number", 2.9, Stored{kRegDword, B({2, 0, 0, 0})}},
+        {"negative_number", -2.9, Stored{kRegDword, B({0xFE, 0xFF, 0xFF, 0xFF})}},
         {"text", Text("C:\\a b\\Skiplane.exe"),
-         Stored{platform::kRegSz, B({'C', ':', '\\', 'a', ' ', 'b', '\\', 'S', 'k', 'i', 'p', 'l',
+         Stored{kRegSz, B({'C', ':', '\\', 'a', ' ', 'b', '\\', 'S', 'k', 'i', 'p', 'l',
                                      'a', 'n', 'e', '.', 'e', 'x', 'e', 0})}},
         {"chinese_text", Text("\xD6\xD0\xCE\xC4"),
-         Stored{platform::kRegSz, B({0xD6, 0xD0, 0xCE, 0xC4, 0})}},
-        {"empty_text", Text(), Stored{platform::kRegSz, B({0})}},
-        {"bytes", B({0, 1, 0xFF}), Stored{platform::kRegBinary, B({0, 1, 0xFF})}},
-        {"empty_bytes", Bytes(), Stored{platform::kRegBinary, Bytes()}},
+         Stored{kRegSz, B({0xD6, 0xD0, 0xCE, 0xC4, 0})}},
+        {"empty_text", Text(), Stored{kRegSz, B({0})}},
+        {"bytes", B({0, 1, 0xFF}), Stored{kRegBinary, B({0, 1, 0xFF})}},
+        {"empty_bytes", Bytes(), Stored{kRegBinary, Bytes()}},
         {"logical", true, std::nullopt},
     };
     for (const Case& c : cases) {
@@ -408,7 +412,7 @@ TEST_F(StorageRegistry, WriteCreatesIntermediateKeysAndOverwrites) {
     EXPECT_TRUE(platform::RegistryKeyExists(RegistryRoot::CurrentUser, kBase + "\\A"));
     EXPECT_TRUE(sk::WriteRegistryValue(kHkcu, kBase + "\\a\\b\\SKIPLANE", std::int32_t{7}));
     EXPECT_EQ(Query(RegistryRoot::CurrentUser, kBase + "\\A\\B", "Skiplane"),
-              (Stored{platform::kRegDword, B({7, 0, 0, 0})}));
+              (Stored{kRegDword, B({7, 0, 0, 0})}));
 }
 
 TEST_F(StorageRegistry, RootCodes) {
@@ -428,7 +432,7 @@ TEST_F(StorageRegistry, RootCodes) {
         const std::string name = "root" + std::to_string(c.code);
         ASSERT_TRUE(sk::WriteRegistryValue(c.code, c.key + "\\" + name, std::int32_t{c.code}));
         EXPECT_EQ(Query(c.root, c.key, name),
-                  (Stored{platform::kRegDword, B({c.code & 0xFF, c.code < 0 ? 0xFF : 0,
+                  (Stored{kRegDword, B({c.code & 0xFF, c.code < 0 ? 0xFF : 0,
                                                   c.code < 0 ? 0xFF : 0, c.code < 0 ? 0xFF : 0})}));
         EXPECT_TRUE(sk::DeleteRegistryValue(c.code, c.key + "\\" + name));
         EXPECT_EQ(Query(c.root, c.key, name), std::nullopt);
@@ -438,7 +442,7 @@ TEST_F(StorageRegistry, RootCodes) {
 TEST_F(StorageRegistry, PathWithoutBackslashNamesValueUnderRoot) {
     const std::string name = "SkiplaneTestValue";
     EXPECT_TRUE(sk::WriteRegistryValue(kHkcu, name, Text("x")));
-    EXPECT_EQ(Query(RegistryRoot::CurrentUser, "", name), (Stored{platform::kRegSz, B({'x', 0})}));
+    EXPECT_EQ(Query(RegistryRoot::CurrentUser, "", name), (Stored{kRegSz, B({'x', 0})}));
     EXPECT_TRUE(sk::DeleteRegistryValue(kHkcu, name));
     EXPECT_EQ(Query(RegistryRoot::CurrentUser, "", name), std::nullopt);
     EXPECT_FALSE(sk::DeleteRegistryValue(kHkcu, name));
@@ -450,7 +454,7 @@ TEST_F(StorageRegistry, DeleteValueKeepsItsKey) {
     EXPECT_TRUE(sk::DeleteRegistryValue(kHkcu, kBase + "\\A\\skiplane"));
     EXPECT_EQ(Query(RegistryRoot::CurrentUser, kBase + "\\A", "Skiplane"), std::nullopt);
     EXPECT_EQ(Query(RegistryRoot::CurrentUser, kBase + "\\A", "Other"),
-              (Stored{platform::kRegSz, B({'o', 0})}));
+              (Stored{kRegSz, B({'o', 0})}));
     EXPECT_TRUE(platform::RegistryKeyExists(RegistryRoot::CurrentUser, kBase + "\\A"));
 }
 
@@ -495,7 +499,7 @@ TEST_F(StorageRegistry, HeadlessOnly_WithoutRightsNothingChanges) {
     EXPECT_FALSE(platform::RegistryKeyExists(RegistryRoot::CurrentUser, kBase + "\\New"));
     platform::hooks::SetRegistryWritable(true);
     EXPECT_EQ(Query(RegistryRoot::CurrentUser, kBase + "\\A", "v"),
-              (Stored{platform::kRegDword, B({1, 0, 0, 0})}));
+              (Stored{kRegDword, B({1, 0, 0, 0})}));
 }
 #endif
 

@@ -18,7 +18,7 @@
 #include <string_view>
 #include <utility>
 
-namespace platform::profile {
+namespace sk::profile {
 
 // What GetPrivateProfileStringA puts in a buffer of bufferSize bytes. content: the file's
 // bytes, nullopt when there is no file.
@@ -51,4 +51,4 @@ std::optional<std::pair<std::size_t, std::size_t>> SectionNameIn(std::string_vie
 std::string Write(const std::optional<std::string>& content, const std::string& section,
                   const std::optional<std::string>& key, const std::optional<std::string>& value);
 
-}  // namespace platform::profile
+}  // namespace sk::profile

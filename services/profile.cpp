@@ -1,4 +1,4 @@
-#include "platform/profile.h"
+#include "services/profile.h"
 
 
 #include <algorithm>
@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace platform::profile {
+namespace sk::profile {
 
 namespace {
 
@@ -254,4 +254,4 @@ std::string Write(const std::optional<std::string>& content, const std::string& 
     return text + "[" + section + "]\r\n" + entry;
 }
 
-}  // namespace platform::profile
+}  // namespace sk::profile

@@ -1,6 +1,6 @@
-#include "ui/window_table.h"
+#include "form/window_table.h"
 
-namespace ui {
+namespace form {
 
 namespace {
 constexpr Ctl W = Ctl::MainWindow;
@@ -109,4 +109,4 @@ bool AdmitsTypedChar(InputMode mode, unsigned char ch) {
     }
 }
 
-}  // namespace ui
+}  // namespace form

@@ -3,7 +3,7 @@
 // driver checks the real window against the same rows.
 #pragma once
 
-namespace ui {
+namespace form {
 
 enum class Kind { Window, Label, Edit, Button, CheckBox, ComboBox, ListBox, GroupBox, StatusBar,
                   FileDialog, DropTarget };
@@ -91,4 +91,4 @@ constexpr unsigned kTrayIconId = 100;
 // The typing filter of an input mode: control characters always pass.
 bool AdmitsTypedChar(InputMode mode, unsigned char ch);
 
-}  // namespace ui
+}  // namespace form

@@ -1,0 +1,22 @@
+# The layers only look down: app -> ui -> services -> platform. form/ (the window table) and
+# res/ are data that every layer reads, and they read nothing of the program's.
+# Run as: cmake -DSOURCE_DIR=<tree> -P check_layers.cmake
+set(below_platform "app|ui|services")
+set(below_services "app|ui")
+set(below_ui "app")
+set(below_form "app|ui|services|platform")
+set(violations "")
+foreach(layer platform services ui form)
+  file(GLOB_RECURSE files "${SOURCE_DIR}/${layer}/*.h" "${SOURCE_DIR}/${layer}/*.cpp")
+  foreach(file ${files})
+    file(STRINGS "${file}" lines REGEX "^#include \"(${below_${layer}})/")
+    foreach(line ${lines})
+      file(RELATIVE_PATH name "${SOURCE_DIR}" "${file}")
+      string(APPEND violations "\n  ${name}: ${line}")
+    endforeach()
+  endforeach()
+endforeach()
+if(violations)
+  message(FATAL_ERROR "Includes that look up a layer:${violations}")
+endif()
+message(STATUS "Every include looks down.")
