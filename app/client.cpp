@@ -120,14 +120,18 @@ void StartAcceleration() {
     sk::RunProgram(ClientCommandLine(fields), false, kHidden);
     EnterRunningState();
     sk::Delay(kStartCheckMs);
+    // A stop during the wait has already put the window back: nothing to check or watch.
+    if (!ui::Disabled(Ctl::按钮_启动)) return;
     const std::uint32_t client = FindProcessIdByName(ClientExeName);
     if (client == 0) {
         sk::ShowMessageBox("KCPTun 启动失败！");
         EnterStoppedState();
         return;
     }
-    // A stop during the wait has already put the window back; then there is nothing to watch.
-    if (ui::Disabled(Ctl::按钮_启动)) sk::WatchProcessExit(client, OnClientEnded);
+    if (sk::WatchProcessExit(client, OnClientEnded)) return;
+    // It ended between the check and the watch; one of that name may still run.
+    const std::uint32_t again = FindProcessIdByName(ClientExeName);
+    if (again == 0 || !sk::WatchProcessExit(again, OnClientEnded)) EnterStoppedState();
 }
 
 void StopAcceleration() {

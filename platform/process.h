@@ -61,6 +61,10 @@ WindowHandle FindTopLevelWindow(const std::string& title);
 bool StartThread(void (*routine)(int), int parameter, ThreadHandle* handle);
 void CloseThreadHandle(ThreadHandle thread);
 
+// Runs work(context) on a thread of its own and waits for it at most ms. True when it ended in
+// time; otherwise it goes on alone, and whatever it uses must stay valid until it ends.
+bool RunWithDeadline(void (*work)(void*), void* context, unsigned long ms);
+
 // --- libraries ---------------------------------------------------------------------------
 LibraryHandle OpenLibrary(const std::string& name);  // LoadLibraryA
 void* LibraryExport(LibraryHandle library, const std::string& name);

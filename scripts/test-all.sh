@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds every configuration and runs every test: the host build's unit and scenario tests, a
-# short run of each fuzz target, then the Windows build's unit tests and end-to-end tests under
-# Wine on a virtual display, the real kcptun tunnel among them.
+# Builds every configuration and runs every test: the host build's unit and scenario tests, the
+# same under ThreadSanitizer, a short run of each fuzz target, then the Windows build's unit
+# tests and end-to-end tests under Wine on a virtual display, the real kcptun tunnel among them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,6 +11,11 @@ echo "== host build (Linux, headless platform)"
 cmake -S . -B build/host -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/host -j2
 (cd build/host && ctest --output-on-failure)
+
+echo "== host tests under ThreadSanitizer"
+cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSKIPLANE_TSAN=ON >/dev/null
+cmake --build build/tsan -j2
+(cd build/tsan && TSAN_OPTIONS="halt_on_error=1" ctest --output-on-failure)
 
 echo "== fuzz targets (clang, libFuzzer, AddressSanitizer, UBSan), 10 s each"
 bash scripts/fuzz.sh 10

@@ -1,32 +1,58 @@
 #include "services/http.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 
 #include <mutex>  // std::lock_guard only
 
 #include "platform/lock.h"
 #include "platform/http.h"
+#include "platform/process.h"
 
 namespace sk {
 
 namespace {
 namespace net = platform::http;
 
-// One internet handle per program; two threads starting downloads at once create one.
+// One internet handle per program; two threads starting downloads at once create one. A
+// download in progress holds it: the program's end closes it only once no download uses it.
 platform::Mutex g_internetMutex;
 platform::OwnedInternet g_internet;
+int g_downloads = 0;
+bool g_closeWanted = false;
 
 // A server that accepts and never answers would otherwise hold the download for good (Wine's
 // WinINet waits without end), and with it the one update check that may run at a time. 30 s is
 // what Windows' own WinINet waits for a response by default.
 constexpr unsigned long kTimeoutMs = 30000;
 
-net::Handle Internet() {
-    std::lock_guard<platform::Mutex> lock(g_internetMutex);
-    if (!g_internet)
-        g_internet.reset(net::OpenInternet("Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)"));
-    return g_internet.get();
-}
+// The internet handle for one download, held until the download ends.
+class InternetUse {
+public:
+    InternetUse() {
+        std::lock_guard<platform::Mutex> lock(g_internetMutex);
+        if (g_closeWanted) return;  // the program is ending
+        if (!g_internet)
+            g_internet.reset(
+                net::OpenInternet("Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)"));
+        handle_ = g_internet.get();
+        ++g_downloads;
+    }
+    ~InternetUse() {
+        if (!platform::IsSet(handle_)) return;
+        std::lock_guard<platform::Mutex> lock(g_internetMutex);
+        if (--g_downloads > 0 || !g_closeWanted) return;
+        g_internet.reset();
+        g_closeWanted = false;
+    }
+    InternetUse(const InternetUse&) = delete;
+    InternetUse& operator=(const InternetUse&) = delete;
+    net::Handle get() const { return handle_; }
+
+private:
+    net::Handle handle_{};
+};
 
 std::string BeforeFragment(const std::string& s) { return s.substr(0, s.find('#')); }
 }  // namespace
@@ -37,12 +63,15 @@ std::size_t HttpReadSize(const char* contentLength) {
     return length >= 102400 ? 102400 : static_cast<std::size_t>(length) + 1;
 }
 
-Bytes HttpReadFile(const Text& url) {
+namespace {
+
+// The GET itself, blocking, at most kHttpMaxBody bytes kept.
+Bytes Download(const Text& url) {
     Bytes result;
-    if (url.empty()) return result;
     net::UrlParts parts;
     if (!net::SplitUrl(BeforeFragment(url), parts)) return result;
-    const net::Handle internet = Internet();
+    const InternetUse use;
+    const net::Handle internet = use.get();
     if (!platform::IsSet(internet)) return result;
     const platform::OwnedInternet connection(net::Connect(internet, parts));
     if (!connection) return result;
@@ -60,17 +89,51 @@ Bytes HttpReadFile(const Text& url) {
             std::size_t got = 0;
             const bool ok = net::ReadResponse(request.get(), buffer.data(), size, got);
             // What a failing read still stored belongs to the part received before the error.
+            const std::size_t keep = std::min(got, kHttpMaxBody - result.size());
             result.insert(result.end(), buffer.begin(),
-                          buffer.begin() + static_cast<std::ptrdiff_t>(got));
-            if (!ok || got == 0) break;
+                          buffer.begin() + static_cast<std::ptrdiff_t>(keep));
+            if (!ok || got == 0 || result.size() >= kHttpMaxBody) break;
         }
     }
     return result;  // the request is closed before its connection
 }
 
+// One download, shared by the caller and the thread that carries it out: whoever lets go last
+// frees it.
+struct Transfer {
+    Text url;
+    Bytes result;
+    std::atomic<int> holders{2};
+};
+void LetGo(Transfer* t) {
+    if (--t->holders == 0) delete t;
+}
+void RunTransfer(void* context) {
+    auto* t = static_cast<Transfer*>(context);
+    t->result = Download(t->url);
+    LetGo(t);
+}
+
+}  // namespace
+
+// A server that trickles its answer, or redirects without end, can keep a WinINet call waiting
+// far beyond any time-out (a call waiting on a request is cancelled by closing it on Windows,
+// but not under Wine, and a closed handle's number may be given to the next request). So the
+// transfer runs on a thread of its own: past the deadline the download gives up and leaves it
+// to end with the server, holding nothing of the caller's.
+Bytes HttpReadFile(const Text& url, unsigned long deadlineMs) {
+    if (url.empty()) return {};
+    auto* t = new Transfer{url, {}};
+    Bytes result;
+    if (platform::RunWithDeadline(RunTransfer, t, deadlineMs)) result = std::move(t->result);
+    LetGo(t);
+    return result;
+}
+
 void CloseInternetHandle() {
     std::lock_guard<platform::Mutex> lock(g_internetMutex);
-    g_internet.reset();
+    g_closeWanted = g_downloads > 0;
+    if (!g_closeWanted) g_internet.reset();
 }
 
 }  // namespace sk

@@ -10,14 +10,19 @@
 namespace sk {
 
 // The bytes received, also when the transfer failed part way; empty when nothing came. The
-// HTTP status is not examined: an error page's body comes back like any other.
-Bytes HttpReadFile(const Text& url);
+// HTTP status is not examined: an error page's body comes back like any other. Whatever the
+// server does, the download ends within deadlineMs and keeps at most kHttpMaxBody bytes (the
+// rest is left unread, as if the connection had dropped there).
+constexpr std::size_t kHttpMaxBody = 1024 * 1024;
+constexpr unsigned long kHttpDeadlineMs = 60000;
+Bytes HttpReadFile(const Text& url, unsigned long deadlineMs = kHttpDeadlineMs);
 
 // The read size for a Content-Length header's text (as the C library's decimal parse reads
 // it): length + 1, at most 102400; 10240 without a usable length.
 std::size_t HttpReadSize(const char* contentLength);
 
-// Closes the internet handle (the normal end of the program).
+// Closes the internet handle (the normal end of the program); a download still running keeps
+// it until it ends.
 void CloseInternetHandle();
 
 }  // namespace sk

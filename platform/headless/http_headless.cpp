@@ -36,8 +36,15 @@ std::mutex g_mutex;  // the hooks' records; handles belong to one thread each
 std::vector<std::size_t> g_lastReadSizes;
 int g_internets = 0;
 
+// The whole body arrives before the first read here, so the stand-in keeps at most this much
+// of it (far more than a reader takes) and then drops the connection: a server that never
+// stops sending cannot fill the memory.
+constexpr std::size_t kMaxBufferedBody = 16 * 1024 * 1024;
+
 std::size_t OnBody(char* data, std::size_t size, std::size_t n, void* request) {
-    static_cast<Object*>(request)->body.append(data, size * n);
+    std::string& body = static_cast<Object*>(request)->body;
+    if (body.size() + size * n > kMaxBufferedBody) return 0;  // ends the transfer as failed
+    body.append(data, size * n);
     return size * n;
 }
 
@@ -145,6 +152,7 @@ bool SendRequest(Handle request, const std::string& headers) {
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
     curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);  // as WinINet does by default
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);  // WinINet's own limit is its own affair
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     // The body runs to the connection's end, whatever the header claims (as WinINet reads an
     // HTTP/1.0 response); the header itself still sizes the reads.

@@ -3,6 +3,8 @@
 // work on an in-memory process table; time passes only while the program waits.
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <memory>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -37,6 +39,7 @@ struct State {
     std::map<std::intptr_t, Handle> handles;
     std::intptr_t nextHandle = 0x100;
     std::uint32_t watched = 0;
+    std::uint32_t endAfterSnapshot = 0;
     std::function<void()> onWatchedEnd;
     std::function<void()> duringWait;
     std::vector<hooks::ShellCall> shellCalls;
@@ -90,7 +93,16 @@ Bool ReadEntry(std::intptr_t snapshot, ProcessEntry* entry, bool first) {
 }
 Bool SK_WINAPI FakeProcess32First(std::intptr_t s, ProcessEntry* e) { return ReadEntry(s, e, true); }
 Bool SK_WINAPI FakeProcess32Next(std::intptr_t s, ProcessEntry* e) { return ReadEntry(s, e, false); }
-Bool SK_WINAPI FakeCloseHandle(std::intptr_t handle) { return g.handles.erase(handle) ? 1 : 0; }
+Bool SK_WINAPI FakeCloseHandle(std::intptr_t handle) {
+    auto it = g.handles.find(handle);
+    if (it == g.handles.end()) return 0;
+    const bool listed = it->second.kind == Handle::kSnapshot &&
+                        std::any_of(it->second.snapshot.begin(), it->second.snapshot.end(),
+                                    [](const Process& p) { return p.id == g.endAfterSnapshot; });
+    g.handles.erase(it);
+    if (listed) ProcessGone(std::exchange(g.endAfterSnapshot, 0));
+    return 1;
+}
 std::intptr_t SK_WINAPI FakeOpenProcess(std::uint32_t access, Bool, std::uint32_t id) {
     const bool exists = std::any_of(g.processes.begin(), g.processes.end(),
                                     [&](const Process& p) { return p.id == id; });
@@ -188,6 +200,28 @@ bool StartThread(void (*routine)(int), int parameter, ThreadHandle* handle) {
     return true;
 }
 
+// The run's thread counts among the program's threads, so FinishThreads waits for it as well.
+bool RunWithDeadline(void (*work)(void*), void* context, unsigned long ms) {
+    struct Run {
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool done = false;
+    };
+    auto run = std::make_shared<Run>();
+    ++g_threadsRunning;
+    std::thread([run, work, context] {
+        work(context);
+        {
+            std::lock_guard<std::mutex> lock(run->mutex);
+            run->done = true;
+        }
+        run->ended.notify_all();
+        --g_threadsRunning;
+    }).detach();
+    std::unique_lock<std::mutex> lock(run->mutex);
+    return run->ended.wait_for(lock, std::chrono::milliseconds(ms), [&] { return run->done; });
+}
+
 // A name without a folder is one of the system's libraries (".dll" added when it has no
 // extension); a path names a file, and no library files exist here.
 LibraryHandle OpenLibrary(const std::string& name) {
@@ -239,6 +273,7 @@ std::uint32_t AddProcess(const std::string& exeName) {
     return g.nextProcessId;
 }
 void EndProcess(std::uint32_t processId) { ProcessGone(processId); }
+void EndAfterNextSnapshot(std::uint32_t processId) { g.endAfterSnapshot = processId; }
 std::vector<std::string> ProcessNames() {
     std::vector<std::string> names;
     for (const Process& p : g.processes) names.push_back(p.exeName);

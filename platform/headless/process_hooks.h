@@ -31,6 +31,9 @@ void FailProgramStarts(bool fail);
 std::uint32_t AddProcess(const std::string& exeName);  // a running process; its new id
 // The process ends by itself: a watch on it fires.
 void EndProcess(std::uint32_t processId);
+// The process ends by itself as soon as the next snapshot that lists it is closed: between a
+// look-up by name and what follows it.
+void EndAfterNextSnapshot(std::uint32_t processId);
 std::vector<std::string> ProcessNames();
 const std::vector<std::uint32_t>& TerminatedProcesses();
 int OpenHandles();  // snapshot and process handles not yet closed

@@ -3,6 +3,7 @@
 
 #include "platform/win32/ui_win32.h"
 
+#include <objbase.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
 
@@ -41,9 +42,14 @@ void WaitForMessage(std::uint32_t ms) {
 int ShellOpen(WindowHandle owner, const std::optional<std::string>& verb,
                  const std::string& file, const std::optional<std::string>& parameters,
                  const std::optional<std::string>& directory, int showState) {
+    // ShellExecute may hand the work to shell extensions over COM, so COM comes first on the
+    // calling thread (Microsoft's ShellExecute documentation); the update check calls this from
+    // its worker. A thread that has COM already (the window thread, for drag and drop) keeps it.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     HINSTANCE r = ShellExecuteA(NativeOf<HWND__>(owner), verb ? verb->c_str() : nullptr,
                                 file.c_str(), parameters ? parameters->c_str() : nullptr,
                                 directory ? directory->c_str() : nullptr, showState);
+    if (SUCCEEDED(com)) CoUninitialize();  // S_OK and S_FALSE each count once
     return static_cast<int>(reinterpret_cast<INT_PTR>(r));
 }
 
@@ -77,6 +83,44 @@ bool StartThread(void (*routine)(int), int parameter, ThreadHandle* handle) {
         CloseHandle(h);
     }
     return true;
+}
+
+namespace {
+// One run, shared by the waiting thread and the running one: whichever lets go last frees it.
+struct Run {
+    void (*work)(void*);
+    void* context;
+    HANDLE done;
+    volatile LONG holders;
+};
+void LetGo(Run* run) {
+    if (InterlockedDecrement(&run->holders) != 0) return;
+    CloseHandle(run->done);
+    delete run;
+}
+DWORD WINAPI RunMain(LPVOID p) {
+    auto* run = static_cast<Run*>(p);
+    run->work(run->context);
+    SetEvent(run->done);
+    LetGo(run);
+    return 0;
+}
+}  // namespace
+
+bool RunWithDeadline(void (*work)(void*), void* context, unsigned long ms) {
+    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!done) return false;
+    auto* run = new Run{work, context, done, 2};
+    HANDLE thread = CreateThread(nullptr, 0, RunMain, run, 0, nullptr);
+    if (!thread) {
+        CloseHandle(done);
+        delete run;
+        return false;
+    }
+    CloseHandle(thread);
+    const bool inTime = WaitForSingleObject(done, ms) == WAIT_OBJECT_0;
+    LetGo(run);
+    return inTime;
 }
 
 void CloseThreadHandle(ThreadHandle thread) {

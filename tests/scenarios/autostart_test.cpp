@@ -48,6 +48,20 @@ TEST_F(Autostart, AStaleValueIsRewrittenWithTheCurrentPath) {
     EXPECT_EQ(RunValue(RegistryRoot::LocalMachine), WinDir() + "Skiplane.exe");
 }
 
+// With both values, Windows would start two copies at log-on.
+TEST_F(Autostart, AMachineWideValueReplacesAnEarlierPerUserOne) {
+    platform::hooks::SetMachineRegistryWritable(false);
+    Start();
+    headless::Click(Ctl::选择框_开机启动);
+    headless::Click(Ctl::选择框_开机启动);
+    ASSERT_TRUE(sk::WriteRegistryValue(sk::kCurrentUser, std::string(kRunKey) + "\\Skiplane",
+                                       sk::Text("x.exe")));
+    platform::hooks::SetMachineRegistryWritable(true);
+    headless::Click(Ctl::选择框_开机启动);
+    EXPECT_EQ(RunValue(RegistryRoot::LocalMachine), WinDir() + "Skiplane.exe");
+    EXPECT_EQ(RunValue(RegistryRoot::CurrentUser), std::nullopt);
+}
+
 TEST_F(Autostart, WithoutAdministratorRightsTheUsersKeyIsUsed) {
     platform::hooks::SetMachineRegistryWritable(false);
     Start();

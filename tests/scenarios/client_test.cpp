@@ -217,22 +217,47 @@ TEST_F(Client, StopTerminatesTheFirstMatchingProcessOnly) {
     (void)second;
 }
 
-TEST_F(Client, StopDuringTheWaitIsHandledThenTheCheckReportsTheFailure) {
+TEST_F(Client, AStopDuringTheWaitEndsTheStartSilently) {
     StartReady();
     ClientComesUpAs("client.exe");
     hooks::DuringNextWait([] { headless::Click(Ctl::按钮_停止); });
     headless::Click(Ctl::按钮_启动);
     EXPECT_EQ(hooks::TerminatedProcesses().size(), 1u);
-    EXPECT_EQ(Messages(), std::vector<std::string>{"KCPTun 启动失败！"});
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_FALSE(hooks::Watching(client_));
     ExpectState(false);
 
-    // With no client at all, the stop says so first.
+    // With no client at all, the stop says so, and nothing follows.
     hooks::OnProgramStart(nullptr);
     hooks::DuringNextWait([] { headless::ChooseFromTrayMenu(Menu::停止); });
     headless::Click(Ctl::按钮_启动);
-    EXPECT_EQ(Messages(), (std::vector<std::string>{"KCPTun 启动失败！", "KCPTun进程似乎不存在！",
-                                                    "KCPTun 启动失败！"}));
+    EXPECT_EQ(Messages(), std::vector<std::string>{"KCPTun进程似乎不存在！"});
     ExpectState(false);
+}
+
+// The client ends between the check that found it and the watch: the window must not go on
+// showing a client that is gone, and a client of that name still running is watched instead.
+TEST_F(Client, AClientGoneBeforeTheWatchStopsSilentlyOrTheNextOfItsNameIsWatched) {
+    StartReady();
+    hooks::OnProgramStart([this](const std::string&) {
+        client_ = hooks::AddProcess("client.exe");
+        hooks::EndAfterNextSnapshot(client_);
+    });
+    headless::Click(Ctl::按钮_启动);
+    EXPECT_TRUE(Messages().empty());
+    ExpectState(false);
+    EXPECT_EQ(LastTip(), std::string("Skiplane   Ver" SKIPLANE_VERSION "\r\n状态：未启动！"));
+
+    std::uint32_t other = 0;
+    hooks::OnProgramStart([this, &other](const std::string&) {
+        client_ = hooks::AddProcess("client.exe");
+        hooks::EndAfterNextSnapshot(client_);
+        other = hooks::AddProcess("client.exe");
+    });
+    headless::Click(Ctl::按钮_启动);
+    ExpectState(true);
+    EXPECT_TRUE(hooks::Watching(other));
+    EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(Client, AClientThatEndsByItselfTurnsTheWindowBackSilently) {

@@ -128,12 +128,27 @@ TEST_F(Update, ACheckByHandWhileOneRunsDoesNothing) {
     for (int i = 0; i < 200 && server_->Requests().empty(); ++i) usleep(5000);
     headless::ChooseFromTrayMenu(Menu::检测版本);
     headless::ChooseFromTrayMenu(Menu::检测版本);
-    EXPECT_EQ(hooks::ThreadsRunning(), 1);
+    EXPECT_EQ(hooks::ThreadsRunning(), 2);  // the one check and its transfer
+    EXPECT_EQ(server_->Connections(), 1);
     server_.reset();  // the stalled connection closes: the check ends without an outcome
     hooks::FinishThreads();
     EXPECT_EQ(hooks::ThreadsRunning(), 0);
     EXPECT_TRUE(Texts().empty());
     EXPECT_EQ(ui::WindowCaption(), "Skiplane   Ver" SKIPLANE_VERSION);
+}
+
+// 退出 while the check waits for a server: the quit does not wait for the worker, and the
+// worker finishes on its own copies after the program's state and internet handle are gone.
+TEST_F(Update, AQuitDuringACheckIsInstantAndTheCheckEndsCleanly) {
+    server_->ServeSlowly("/Ver.ini", VersionFile("1.0.4", "5"), 8, 100);
+    Start();
+    headless::ChooseFromTrayMenu(Menu::退出);
+    EXPECT_TRUE(headless::Ended());
+    EXPECT_GE(hooks::ThreadsRunning(), 1);  // the check was still running at the quit
+    hooks::FinishThreads();
+    EXPECT_EQ(hooks::ThreadsRunning(), 0);
+    EXPECT_FALSE(VersionFileLeft());  // an ended program writes nothing
+    EXPECT_TRUE(headless::MessageBoxes().empty());
 }
 
 }  // namespace
