@@ -32,6 +32,8 @@ int Main();
 // Start-up and exit.
 void OnWindowCreated();
 void ExitProgram();
+// The session ends: what 退出 does, without a message box, which would hold the end up.
+void OnSessionEnding();
 [[noreturn]] void EndProgram(int exitCode);
 
 // Node list.
@@ -57,6 +59,9 @@ void SetStoppedTrayIcon();
 // The client.
 void StartAcceleration();
 void StopAcceleration();
+void OnResumed();
+// Ends the running client without a word (no watch fires); false when none of its name runs.
+bool EndClient();
 // The first process whose file name matches, ASCII case aside, or 0.
 std::uint32_t FindProcessIdByName(const Text& name);
 bool TerminateProcessById(std::uint32_t processId);

@@ -20,11 +20,19 @@ constexpr std::uint32_t kProcessTerminate = 1;  // PROCESS_TERMINATE
 constexpr int kHidden = 1;
 constexpr int kStartCheckMs = 2000;
 
+// The command line of the client started last, for its restart after the machine wakes.
+Text g_commandLine;
+
 void SetRunningButtons(bool running) {
+    // A click focuses the button, and the click disables it: the focus goes on to the button
+    // that takes over, or Esc and Tab would do nothing until the next click.
+    const Ctl leaving = running ? Ctl::按钮_启动 : Ctl::按钮_停止;
+    const bool hadFocus = ui::HasFocus(leaving);
     ui::SetDisabled(Ctl::按钮_启动, running);
     ui::SetDisabled(Ctl::按钮_停止, !running);
     ui::SetMenuDisabled(Menu::启动, running);
     ui::SetMenuDisabled(Menu::停止, !running);
+    if (hadFocus) ui::SetFocus(running ? Ctl::按钮_停止 : Ctl::按钮_启动);
 }
 
 void EnterRunningState() {
@@ -41,6 +49,8 @@ void EnterStoppedState() {
 
 // The client ended by itself while the window showed it running.
 void OnClientEnded() { EnterStoppedState(); }
+
+void CheckStartedClient();
 
 // Everything the command line is made of, read from the window at the moment of the start.
 struct ClientFields {
@@ -117,8 +127,37 @@ void StartAcceleration() {
         sk::ShowMessageBox(sk::JoinText(name, " 中不能含有 & | < > ^ 字符！"));
         return;
     }
-    sk::RunProgram(ClientCommandLine(fields), false, kHidden);
+    g_commandLine = ClientCommandLine(fields);
+    sk::RunProgram(g_commandLine, false, kHidden);
     EnterRunningState();
+    CheckStartedClient();
+}
+
+void StopAcceleration() {
+    if (!EndClient()) sk::ShowMessageBox("KCPTun进程似乎不存在！");
+    EnterStoppedState();
+}
+
+// After sleep the client's session is dead, and stays so for its keepalive or longer: the same
+// command line starts a fresh one. The window stays in the running state throughout.
+void OnResumed() {
+    if (!ui::Disabled(Ctl::按钮_启动)) return;  // a stopped client stays stopped
+    EndClient();
+    sk::RunProgram(g_commandLine, false, kHidden);
+    CheckStartedClient();
+}
+
+bool EndClient() {
+    sk::StopWatchingProcess();  // the end we cause is no news
+    const std::uint32_t client = FindProcessIdByName(ClientExeName);
+    if (client == 0) return false;
+    TerminateProcessById(client);
+    return true;
+}
+
+namespace {
+// Two seconds after a start: the client runs and is watched, or the start failed.
+void CheckStartedClient() {
     sk::Delay(kStartCheckMs);
     // A stop during the wait has already put the window back: nothing to check or watch.
     if (!ui::Disabled(Ctl::按钮_启动)) return;
@@ -133,17 +172,7 @@ void StartAcceleration() {
     const std::uint32_t again = FindProcessIdByName(ClientExeName);
     if (again == 0 || !sk::WatchProcessExit(again, OnClientEnded)) EnterStoppedState();
 }
-
-void StopAcceleration() {
-    sk::StopWatchingProcess();  // the end we cause is no news
-    const std::uint32_t client = FindProcessIdByName(ClientExeName);
-    if (client != 0) {
-        TerminateProcessById(client);
-    } else {
-        sk::ShowMessageBox("KCPTun进程似乎不存在！");
-    }
-    EnterStoppedState();
-}
+}  // namespace
 
 std::uint32_t FindProcessIdByName(const Text& name) {
     const sk::win::Handle handle = sk::win::CreateToolhelp32Snapshot(kSnapProcess, 0);

@@ -33,6 +33,10 @@ void ReleaseState() {
 
 int Main() {
     sk::InitRunDirectory();
+    // A second start of this same file brings the running copy back; two copies would
+    // overwrite each other's node list.
+    if (!ui::ClaimOnlyCopy(sk::JoinText(sk::GetRunDirectory(), "\\", sk::GetExeFileName())))
+        return 0;
     sk::RegisterExitRoutine(ReleaseState);
     return ui::Run(EventTable());
 }
@@ -90,9 +94,14 @@ void OnWindowCreated() {
     StartUpdateCheck(kCheckAtStartUp);
 }
 
-void ExitProgram() {
+namespace {
+void Quit(bool atSessionEnd) {
     const bool running = ui::Disabled(Ctl::按钮_启动);
-    if (running) StopAcceleration();
+    if (running && atSessionEnd) {
+        EndClient();  // it may be gone already: the session's end closes console programs too
+    } else if (running) {
+        StopAcceleration();
+    }
     {
         const ConfigWritesTogether together;  // what a quit records lands in one replace
         WriteConfig("BasisConfig", "Enable", running ? "true" : "false");
@@ -101,6 +110,10 @@ void ExitProgram() {
     }
     EndProgram(0);
 }
+}  // namespace
+
+void ExitProgram() { Quit(false); }
+void OnSessionEnding() { Quit(true); }
 
 // The normal end: the exit routines, then what the program holds of the system (the internet
 // handle, the libraries of the functions bound by name), the window and its icon last.

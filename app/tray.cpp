@@ -11,8 +11,8 @@ void SetStoppedTrayIcon() {
 
 void OnTrayEvent(ui::TrayKind kind) {
     if (kind == ui::TrayKind::Click || kind == ui::TrayKind::DoubleClick) {
-        if (!ui::WindowVisible()) {
-            ui::SetWindowVisible(true);
+        if (!ui::WindowVisible() || ui::WindowMinimized()) {
+            ui::BringWindowBack();
         } else {
             // On and straight off again: brings a covered window to the front.
             ui::SetAlwaysOnTop(true);
@@ -25,13 +25,19 @@ void OnTrayEvent(ui::TrayKind kind) {
 }
 
 bool OnCloseQuery() {
+    if (!ui::TrayIconShown()) {
+        // Hidden without an icon, the window could never be brought back.
+        ui::MinimizeWindow();
+        ui::SetMenuDisabled(Menu::显示, false);
+        return false;
+    }
     ui::SetWindowVisible(false);
     ui::SetMenuDisabled(Menu::显示, false);
     return false;
 }
 
 void ShowMainWindow() {
-    if (!ui::WindowVisible()) ui::SetWindowVisible(true);
+    ui::BringWindowBack();
     ui::SetMenuDisabled(Menu::显示, true);
 }
 

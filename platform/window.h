@@ -29,7 +29,15 @@ struct UiCallbacks {
     std::function<void(int x, int y, int keys)> statusBarButtonDown;
     std::function<void(const std::string& paths)> filesDropped;
     std::function<void()> taskbarCreated;          // the shell's taskbar was recreated
+    std::function<void()> sessionEnding;           // log-off or shut-down goes ahead
+    std::function<void()> resumed;                 // the machine woke from sleep
+    std::function<void()> anotherCopyStarted;      // this executable was started again
 };
+
+// One copy per executable: false when a copy of this same file (its full path, ASCII case
+// aside) already runs; that copy is then asked to bring its window back, and may take the
+// foreground for it.
+bool ClaimOnlyCopy(const std::string& exePath);
 
 // Builds the window from the table, centred on the screen, visible; then calls created().
 // False when the window cannot be made.
@@ -49,6 +57,12 @@ bool IsEnabled(Ctl c);
 void SetEnabled(Ctl c, bool enabled);
 bool IsWindowVisible();
 void SetWindowVisible(bool visible);
+bool IsWindowMinimized();
+void MinimizeWindow();
+// Shows the window, restored if it was minimised, and in front of the others.
+void BringWindowBack();
+bool HasKeyboardFocus(Ctl c);
+void GiveKeyboardFocus(Ctl c);
 void SetTopMost(bool topMost);
 bool IsChecked(Ctl c);
 void SetChecked(Ctl c, bool checked);
@@ -90,7 +104,10 @@ struct TrayRecord {
 enum class TrayOp { Add = 0, Modify = 1, Delete = 2 };
 // Which fields of the record are valid (NIF_MESSAGE, NIF_ICON, NIF_TIP).
 constexpr std::uint32_t kTrayHasMessage = 1, kTrayHasIcon = 2, kTrayHasTip = 4;
+// An icon that cannot be added (the shell is not ready yet at log-on) is added again every 2 s
+// for 2 minutes, with the latest record; TrayIconShown tells whether the shell has it.
 void NotifyIcon(TrayOp op, const TrayRecord& record);
+bool TrayIconShown();
 IconHandle CreateIconFromBytes(const ByteVector& iconFile);  // none when undecodable
 void DestroyIconHandle(IconHandle icon);
 
@@ -103,7 +120,7 @@ struct PopupEntry {
 };
 void ShowPopupMenu(const std::vector<PopupEntry>& entries);
 
-// OLE drag and drop on the main window; drops arrive as UiCallbacks::filesDropped.
+// Files dropped on the main window arrive as UiCallbacks::filesDropped.
 bool RegisterDropTarget(WindowHandle window);
 
 // The window thread. Work from another thread runs there while the caller waits.

@@ -68,7 +68,7 @@ void ResetState() {
     std::lock_guard<platform::Mutex> lock(g_menuMutex);
     for (int i = 0; i < kMenuCount; ++i)
         g_menu[i] = {kMenu[i].caption, kMenu[i].disabled, kMenu[i].hidden};
-    g_trayIcon.reset();
+    g_trayIcon.release();  // an earlier window's icon went with its process
     g_trayRecord = {};
     g_writing = Ctl::Count;
     g_dialogFile.clear();
@@ -118,6 +118,9 @@ platform::UiCallbacks MakeCallbacks() {
     cb.taskbarCreated = [] {
         if (g_trayIcon) platform::NotifyIcon(platform::TrayOp::Add, g_trayRecord);
     };
+    cb.sessionEnding = [] { Raise(Event::SessionEnding, Ctl::MainWindow); };
+    cb.resumed = [] { Raise(Event::Resumed, Ctl::MainWindow); };
+    cb.anotherCopyStarted = [] { Raise(Event::AnotherCopyStarted, Ctl::MainWindow); };
     return cb;
 }
 
@@ -133,6 +136,8 @@ int Run(const std::vector<Binding>& eventTable) {
     if (!Open(eventTable)) sk::RuntimeErrorReport("载入启动窗口失败");
     return platform::RunMessageLoop();
 }
+
+bool ClaimOnlyCopy(const Text& exePath) { return platform::ClaimOnlyCopy(exePath); }
 
 [[noreturn]] void EndProgram(int exitCode) {
     SetTrayIcon({});  // the icon goes with the window
@@ -151,6 +156,17 @@ void SetWindowCaption(const Text& caption) {
 sk::Bytes WindowIcon() { return platform::WindowIcon(); }
 void SetAlwaysOnTop(bool onTop) {
     OnUi([&] { platform::SetTopMost(onTop); });
+}
+bool WindowMinimized() { return platform::IsWindowMinimized(); }
+void MinimizeWindow() {
+    OnUi([] { platform::MinimizeWindow(); });
+}
+void BringWindowBack() {
+    OnUi([] { platform::BringWindowBack(); });
+}
+bool HasFocus(Ctl c) { return platform::HasKeyboardFocus(c); }
+void SetFocus(Ctl c) {
+    OnUi([&] { platform::GiveKeyboardFocus(c); });
 }
 
 // --- controls ----------------------------------------------------------------------------
@@ -264,6 +280,8 @@ void SetTrayIcon(const sk::Bytes& icon, sk::Opt<Text> tip) {
         g_trayRecord = record;
     });
 }
+
+bool TrayIconShown() { return platform::TrayIconShown(); }
 
 void PopupMenu() {
     std::vector<platform::PopupEntry> entries;

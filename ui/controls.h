@@ -28,6 +28,9 @@ enum class Event {
     Click,            // buttons and check boxes, by the user only
     ContentChanged,   // edit boxes: typing, pasting or a content write
     Chosen,           // a popup-menu item
+    SessionEnding,    // main window: log-off or shut-down goes ahead
+    Resumed,          // main window: the machine woke from sleep
+    AnotherCopyStarted,  // main window: this executable was started again
 };
 
 // The notification icon's mouse actions the program answers.
@@ -53,6 +56,9 @@ bool Open(const std::vector<Binding>& eventTable);
 // Open, then the message loop until the program ends; a window that cannot be made ends the
 // program through the runtime error report.
 int Run(const std::vector<Binding>& eventTable);
+// One copy per executable: false when a copy of this same file already runs (it is asked to
+// bring its window back).
+bool ClaimOnlyCopy(const Text& exePath);
 // The window (and with it the notification icon), then the process.
 [[noreturn]] void EndProgram(int exitCode);
 
@@ -63,6 +69,12 @@ Text WindowCaption();
 void SetWindowCaption(const Text& caption);
 sk::Bytes WindowIcon();
 void SetAlwaysOnTop(bool onTop);
+bool WindowMinimized();
+void MinimizeWindow();
+// Shown, restored if minimised, in front.
+void BringWindowBack();
+bool HasFocus(Ctl c);
+void SetFocus(Ctl c);
 
 // --- controls ----------------------------------------------------------------------------
 // Edit box content; a write raises ContentChanged exactly once, after the text is in place.
@@ -90,6 +102,8 @@ Text StatusBarText(int panel);
 
 // The window's notification icon: a complete icon file (empty removes the icon) and a tip.
 void SetTrayIcon(const sk::Bytes& icon, sk::Opt<Text> tip = {});
+// Whether the shell shows the icon (it may refuse one before it is ready; it is tried again).
+bool TrayIconShown();
 // Pops up 托盘菜单 at the cursor, built afresh from the items' current properties.
 void PopupMenu();
 bool RegisterDropTarget(Ctl dropTarget, platform::WindowHandle window);

@@ -34,6 +34,17 @@ void RequestClose();  // close box, Alt+F4
 void PressEsc();
 void ClickStatusBar(int x, int y, int keys);
 void TaskbarRecreated();
+void Minimize();            // the title bar's minimise box
+void EndSession(bool ending);  // WM_ENDSESSION after the session's end was asked
+void Wake();                // the machine woke from sleep
+void StartAnotherCopy();    // the user starts this executable again while it runs
+// Another copy of the program at this path (any ASCII case) already runs: a start of it asks
+// that copy to come back and ends. "": none (the starting state).
+void OtherCopyRunsAt(const std::string& exePath);
+int CopiesAskedToComeBack();  // how many starts asked the other copy
+// The next n attempts to add the notification icon fail, as before the shell is ready (also
+// across Launch).
+void FailTrayAdds(int n);
 // Right-clicks the icon and picks `item` in the popup (nothing happens if it is greyed).
 void ChooseFromTrayMenu(Menu item);
 
@@ -72,6 +83,8 @@ const std::vector<FileDialogShown>& FileDialogs();
 // (a status-bar panel's text), "tray" (a notification-icon call).
 std::vector<std::string> TakeJournal();
 bool TopMost();
+bool Minimized();
+Ctl Focus();  // the control with the keyboard focus, Ctl::Count for none
 int TopMostChanges();  // how many times always-on-top was written
 struct Geometry { int left, top, width, height; };
 Geometry WindowGeometry();  // on a 1024x768 screen

@@ -36,6 +36,9 @@ struct State {
     std::atomic<bool> ended{false};  // read by the program's other threads
     int exitCode = 0;
     bool visible = false;
+    bool minimized = false;
+    Ctl focus = Ctl::Count;
+    bool trayShown = false;
     bool topMost = false;
     int topMostChanges = 0;
     Control controls[form::kControlCount];
@@ -56,6 +59,16 @@ struct State {
     std::vector<std::string> journal;
 };
 State g;
+
+// Another copy of the program, outside this process: it outlives the program's own starts.
+std::string g_otherCopy;  // its path, ASCII letters folded
+int g_copiesAsked = 0;
+int g_failTrayAdds = 0;  // the shell's state, not the program's
+std::string Folded(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
 
 // Work handed over from other threads, run by the window thread when it pumps messages.
 std::mutex g_queueMutex;
@@ -117,6 +130,7 @@ int Launch(int (*entry)()) {
 void Click(Ctl c) {
     AsUser([&] {
         if (!C(c).enabled) return;
+        g.focus = c;  // a mouse click focuses the button it presses
         if (form::Def(c).kind == form::Kind::CheckBox) C(c).checked = !C(c).checked;
         g.callbacks.clicked(c);
     });
@@ -200,6 +214,26 @@ void ClickStatusBar(int x, int y, int keys) {
 void TaskbarRecreated() {
     AsUser([&] { g.callbacks.taskbarCreated(); });
 }
+
+void Minimize() {
+    if (g.created && !g.ended && g.visible) g.minimized = true;
+}
+void EndSession(bool ending) {
+    AsUser([&] {
+        if (ending) g.callbacks.sessionEnding();
+    });
+}
+void Wake() {
+    AsUser([&] { g.callbacks.resumed(); });
+}
+void StartAnotherCopy() {
+    AsUser([&] { g.callbacks.anotherCopyStarted(); });
+}
+void OtherCopyRunsAt(const std::string& exePath) { g_otherCopy = Folded(exePath); }
+int CopiesAskedToComeBack() { return g_copiesAsked; }
+void FailTrayAdds(int n) { g_failTrayAdds = n; }
+bool Minimized() { return g.minimized; }
+Ctl Focus() { return g.focus; }
 
 void ChooseFromTrayMenu(Menu item) {
     AnswerPopup(form::MenuCommand(item));
@@ -291,10 +325,28 @@ void SetText(Ctl c, std::string_view text) {
 bool IsEnabled(Ctl c) { return C(c).enabled; }
 void SetEnabled(Ctl c, bool enabled) {
     C(c).enabled = enabled;
+    if (!enabled && g.focus == c) g.focus = Ctl::Count;  // as Windows leaves it: nowhere
     g.journal.push_back((enabled ? "enable " : "disable ") + std::string(form::Def(c).name));
 }
 bool IsWindowVisible() { return g.visible; }
 void SetWindowVisible(bool visible) { g.visible = visible; }
+bool IsWindowMinimized() { return g.minimized; }
+void MinimizeWindow() { g.minimized = true; }
+void BringWindowBack() {
+    g.visible = true;
+    g.minimized = false;
+}
+bool HasKeyboardFocus(Ctl c) { return g.focus == c; }
+void GiveKeyboardFocus(Ctl c) {
+    if (C(c).enabled) g.focus = c;
+}
+
+bool ClaimOnlyCopy(const std::string& exePath) {
+    if (headless::g_otherCopy.empty() || headless::g_otherCopy != headless::Folded(exePath))
+        return true;
+    ++headless::g_copiesAsked;
+    return false;
+}
 void SetTopMost(bool topMost) {
     g.topMost = topMost;
     ++g.topMostChanges;
@@ -367,7 +419,17 @@ int MessageBox(std::string_view text, std::string_view caption, unsigned style,
 void NotifyIcon(TrayOp op, const TrayRecord& record) {
     g.trayCalls.push_back({op, record});
     g.journal.push_back("tray");
+    if (op == TrayOp::Add) {
+        if (headless::g_failTrayAdds > 0) {
+            --headless::g_failTrayAdds;
+            return;
+        }
+        g.trayShown = true;
+    } else if (op == TrayOp::Delete) {
+        g.trayShown = false;
+    }
 }
+bool TrayIconShown() { return g.trayShown; }
 IconHandle CreateIconFromBytes(const ByteVector& iconFile) {
     // Accept what a real loader would: an icon directory with at least one image.
     if (iconFile.size() < 22 || iconFile[0] != 0 || iconFile[1] != 0 || iconFile[2] != 1 ||

@@ -14,36 +14,14 @@ namespace {
 HWND g_trayWindow = nullptr;
 UINT g_trayId = 0;
 
-std::uint16_t U16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-std::uint32_t U32(const unsigned char* p) { return U16(p) | static_cast<std::uint32_t>(U16(p + 2)) << 16; }
-}  // namespace
+// An icon the shell refused to add, waiting for the next try.
+bool g_trayPending = false;
+TrayRecord g_pendingRecord;
+int g_triesLeft = 0;
+constexpr UINT kRetryMs = 2000;
+constexpr int kTries = 60;  // 2 minutes
 
-namespace win32 {
-
-HICON IconFromFileBytes(const unsigned char* data, size_t size, int cx, int cy) {
-    // ICONDIR (6 bytes), then 16-byte entries; the first entry's image is used.
-    if (!data || size < 6 + 16 || U16(data) != 0 || U16(data + 2) != 1 || U16(data + 4) < 1)
-        return nullptr;
-    const unsigned char* entry = data + 6;
-    std::uint32_t length = U32(entry + 8), offset = U32(entry + 12);
-    if (length == 0 || offset > size || length > size - offset) return nullptr;
-    return CreateIconFromResourceEx(const_cast<PBYTE>(data + offset), length, TRUE, 0x00030000,
-                                    cx, cy, LR_DEFAULTCOLOR);
-}
-
-void RemoveTrayIconOf(HWND window) {
-    if (!g_trayWindow || g_trayWindow != window) return;
-    NOTIFYICONDATAA d{};
-    d.cbSize = NOTIFYICONDATAA_V1_SIZE;
-    d.hWnd = g_trayWindow;
-    d.uID = g_trayId;
-    Shell_NotifyIconA(NIM_DELETE, &d);
-    g_trayWindow = nullptr;
-}
-
-}  // namespace win32
-
-void NotifyIcon(TrayOp op, const TrayRecord& record) {
+BOOL Send(TrayOp op, const TrayRecord& record) {
     // Only the first-version fields are filled; cbSize tells the shell so.
     NOTIFYICONDATAA d{};
     d.cbSize = record.size;
@@ -62,7 +40,72 @@ void NotifyIcon(TrayOp op, const TrayRecord& record) {
     } else if (op == TrayOp::Delete && d.hWnd == g_trayWindow && d.uID == g_trayId) {
         g_trayWindow = nullptr;
     }
+    return done;
 }
+
+void StopRetrying() {
+    if (g_trayPending) KillTimer(win32::MainHwnd(), win32::kTrayRetryTimer);
+    g_trayPending = false;
+}
+
+std::uint16_t U16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+std::uint32_t U32(const unsigned char* p) { return U16(p) | static_cast<std::uint32_t>(U16(p + 2)) << 16; }
+}  // namespace
+
+namespace win32 {
+
+HICON IconFromFileBytes(const unsigned char* data, size_t size, int cx, int cy) {
+    // ICONDIR (6 bytes), then 16-byte entries; the first entry's image is used.
+    if (!data || size < 6 + 16 || U16(data) != 0 || U16(data + 2) != 1 || U16(data + 4) < 1)
+        return nullptr;
+    const unsigned char* entry = data + 6;
+    std::uint32_t length = U32(entry + 8), offset = U32(entry + 12);
+    if (length == 0 || offset > size || length > size - offset) return nullptr;
+    return CreateIconFromResourceEx(const_cast<PBYTE>(data + offset), length, TRUE, 0x00030000,
+                                    cx, cy, LR_DEFAULTCOLOR);
+}
+
+void RetryTrayIcon() {
+    if (!g_trayPending) return;
+    if (Send(TrayOp::Add, g_pendingRecord) || --g_triesLeft <= 0) StopRetrying();
+}
+
+void RemoveTrayIconOf(HWND window) {
+    StopRetrying();
+    if (!g_trayWindow || g_trayWindow != window) return;
+    NOTIFYICONDATAA d{};
+    d.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    d.hWnd = g_trayWindow;
+    d.uID = g_trayId;
+    Shell_NotifyIconA(NIM_DELETE, &d);
+    g_trayWindow = nullptr;
+}
+
+}  // namespace win32
+
+// At log-on the shell may not be ready for the icon yet: without it, a hidden window could not
+// be brought back, so the icon is tried again every 2 s for 2 minutes.
+void NotifyIcon(TrayOp op, const TrayRecord& record) {
+    if (op == TrayOp::Delete) {
+        StopRetrying();
+        Send(op, record);
+        return;
+    }
+    if (op == TrayOp::Modify && g_trayPending) {  // not there yet: the next try adds this one
+        g_pendingRecord = record;
+        return;
+    }
+    if (Send(op, record) || op != TrayOp::Add) {
+        if (op == TrayOp::Add) StopRetrying();
+        return;
+    }
+    g_pendingRecord = record;
+    g_triesLeft = kTries;
+    if (!g_trayPending) SetTimer(win32::MainHwnd(), win32::kTrayRetryTimer, kRetryMs, nullptr);
+    g_trayPending = true;
+}
+
+bool TrayIconShown() { return g_trayWindow != nullptr; }
 
 IconHandle CreateIconFromBytes(const ByteVector& iconFile) {
     return HandleOf<IconHandle>(

@@ -5,6 +5,7 @@
 #include "platform/window.h"
 
 #include <windows.h>
+#include <shellapi.h>  // HDROP
 
 namespace platform::win32 {
 
@@ -15,9 +16,10 @@ bool EventsEnabled();
 
 // Private messages of the main window.
 constexpr UINT kRunWorkMessage = WM_APP + 1;  // lParam: const std::function<void()>*
-constexpr UINT kDropMessage = WM_APP + 2;     // dropped files are waiting (DeliverDrops)
 constexpr UINT kRedrawMessage = WM_APP + 3;   // lParam: a list whose redraw was held back
 constexpr UINT kProcessEndedMessage = WM_APP + 4;  // wParam: the number of the watch that fired
+// Timers of the main window.
+constexpr UINT_PTR kTrayRetryTimer = 1;
 
 // Decodes the first image of an .ico file; cx/cy 0 keep its own size. Null when undecodable.
 HICON IconFromFileBytes(const unsigned char* data, size_t size, int cx, int cy);
@@ -25,9 +27,10 @@ HICON IconFromFileBytes(const unsigned char* data, size_t size, int cx, int cy);
 // Called from WM_DESTROY of the main window: the notification icon and the drop registration
 // go with the window.
 void RemoveTrayIconOf(HWND window);
-void RevokeDropTargetOf(HWND window);
-// Runs the file-drop callback for every drop received since the last call.
-void DeliverDrops();
+// Tries again to add an icon the shell refused (kTrayRetryTimer).
+void RetryTrayIcon();
+// WM_DROPFILES: reports the dropped paths, then frees the drop.
+void OnFilesDropped(HDROP drop);
 // Runs the current process watch's routine if the watch numbered so is still the current one.
 void OnProcessEnded(WPARAM number);
 

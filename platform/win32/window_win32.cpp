@@ -31,6 +31,7 @@ DWORD g_uiThread = 0;
 UiCallbacks g_callbacks;
 bool g_eventsEnabled = false;
 UINT g_taskbarCreated = 0;
+UINT g_anotherCopyMessage = 0;  // this executable's own, from ClaimOnlyCopy
 HWND g_lastFocus = nullptr;
 bool g_redrawHeld = false;  // the list waits for kRedrawMessage to paint
 
@@ -128,7 +129,6 @@ LRESULT CALLBACK MainProc(HWND h, UINT m, WPARAM w, LPARAM l) {
             return 0;
         case WM_DESTROY:
             win32::RemoveTrayIconOf(h);
-            win32::RevokeDropTargetOf(h);
             PostQuitMessage(0);
             return 0;
         case WM_NCDESTROY:
@@ -141,6 +141,26 @@ LRESULT CALLBACK MainProc(HWND h, UINT m, WPARAM w, LPARAM l) {
         case WM_COMMAND:
             OnCommand(w, l);
             return 0;
+        case WM_QUERYENDSESSION:
+            return TRUE;  // another program may still cancel: nothing changes yet
+        case WM_ENDSESSION:
+            // The end of the session: what a quit records is recorded now, or never.
+            if (w && g_eventsEnabled && g_callbacks.sessionEnding) g_callbacks.sessionEnding();
+            return 0;
+        case WM_POWERBROADCAST:
+            // Sent on every wake, whether or not a user is there to see it.
+            if (w == PBT_APMRESUMEAUTOMATIC && g_eventsEnabled && g_callbacks.resumed)
+                g_callbacks.resumed();
+            return TRUE;
+        case WM_DROPFILES:
+            win32::OnFilesDropped(reinterpret_cast<HDROP>(w));
+            return 0;
+        case WM_TIMER:
+            if (w == win32::kTrayRetryTimer) {
+                win32::RetryTrayIcon();
+                return 0;
+            }
+            break;
         case WM_CTLCOLORSTATIC: {
             // Read-only edit boxes still draw black on white like the others; disabled ones grey.
             HWND c = reinterpret_cast<HWND>(l);
@@ -160,15 +180,12 @@ LRESULT CALLBACK MainProc(HWND h, UINT m, WPARAM w, LPARAM l) {
                 if (f && IsChild(h, f)) g_lastFocus = f;
             } else if (g_lastFocus && IsWindow(g_lastFocus) && IsWindowEnabled(g_lastFocus) &&
                        !HIWORD(w)) {
-                SetFocus(g_lastFocus);
+                ::SetFocus(g_lastFocus);
                 return 0;
             }
             break;
         case win32::kRunWorkMessage:
             (*reinterpret_cast<const std::function<void()>*>(l))();
-            return 0;
-        case win32::kDropMessage:
-            win32::DeliverDrops();
             return 0;
         case win32::kProcessEndedMessage:
             win32::OnProcessEnded(w);
@@ -187,6 +204,11 @@ LRESULT CALLBACK MainProc(HWND h, UINT m, WPARAM w, LPARAM l) {
             }
             if (g_taskbarCreated && m == g_taskbarCreated) {
                 if (g_eventsEnabled && g_callbacks.taskbarCreated) g_callbacks.taskbarCreated();
+                return 0;
+            }
+            if (g_anotherCopyMessage && m == g_anotherCopyMessage) {
+                if (g_eventsEnabled && g_callbacks.anotherCopyStarted)
+                    g_callbacks.anotherCopyStarted();
                 return 0;
             }
             break;
@@ -317,7 +339,7 @@ bool PreTranslate(const MSG& m) {
         if (focus && !IsChild(g_main, focus)) focus = nullptr;
         HWND next = GetNextDlgTabItem(g_main, focus, GetKeyState(VK_SHIFT) < 0);
         if (next) {
-            SetFocus(next);
+            ::SetFocus(next);
             int i = IndexOf(next);
             if (i >= 0 && form::kControls[i].kind == Kind::Edit) SendMessageA(next, EM_SETSEL, 0, -1);
         }
@@ -332,7 +354,56 @@ void Dispatch(MSG& m) {
     DispatchMessageA(&m);
 }
 
+// Run as administrator, the window would hear nothing from the shell and other programs of the
+// user, which run at a lower integrity level: the shell's TaskbarCreated, files dropped from
+// Explorer (WM_DROPFILES, with WM_COPYDATA and WM_COPYGLOBALDATA that carry them) and a second
+// copy's request. ChangeWindowMessageFilterEx exists from Windows 7 on; before, there is no
+// filter to pass.
+void LetThroughTheFilter() {
+    using Allow = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+    const auto allow = reinterpret_cast<Allow>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("user32.dll"), "ChangeWindowMessageFilterEx")));
+    if (!allow) return;
+    constexpr UINT kCopyGlobalData = 0x0049;
+    for (UINT m : {g_taskbarCreated, g_anotherCopyMessage, static_cast<UINT>(WM_DROPFILES),
+                   static_cast<UINT>(WM_COPYDATA), kCopyGlobalData})
+        if (m) allow(g_main, m, 1 /* MSGFLT_ALLOW */, nullptr);
+}
+
+// The name both copies of one executable derive from its path: ASCII letters folded (second
+// bytes of double-byte characters kept as they are), then hashed, since a kernel object's name
+// takes no backslash.
+std::string CopyName(const std::string& exePath) {
+    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (std::size_t i = 0; i < exePath.size(); ++i) {
+        auto byte = static_cast<unsigned char>(exePath[i]);
+        if (byte >= 0x81 && byte <= 0xFE && i + 1 < exePath.size()) {
+            hash = (hash ^ byte) * 1099511628211ull;
+            byte = static_cast<unsigned char>(exePath[++i]);
+        } else if (byte >= 'A' && byte <= 'Z') {
+            byte = static_cast<unsigned char>(byte - 'A' + 'a');
+        }
+        hash = (hash ^ byte) * 1099511628211ull;
+    }
+    char name[40];
+    wsprintfA(name, "Skiplane-%08lx%08lx", static_cast<unsigned long>(hash >> 32),
+              static_cast<unsigned long>(hash));
+    return name;
+}
+
 }  // namespace
+
+bool ClaimOnlyCopy(const std::string& exePath) {
+    const std::string name = CopyName(exePath);
+    g_anotherCopyMessage = RegisterWindowMessageA(name.c_str());
+    // Held until the process ends; the system closes it then.
+    CreateMutexA(nullptr, FALSE, ("Local\\" + name).c_str());
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return true;
+    // The running copy may take the foreground from this one, which the user just started.
+    AllowSetForegroundWindow(ASFW_ANY);
+    PostMessageA(HWND_BROADCAST, g_anotherCopyMessage, 0, 0);
+    return false;
+}
 
 namespace win32 {
 HWND MainHwnd() { return g_main; }
@@ -388,6 +459,7 @@ bool CreateMainWindow(const UiCallbacks& callbacks) {
         if (form::kControls[i].kind == Kind::GroupBox)
             SetWindowPos(g_ctl[i].hwnd, HWND_BOTTOM, 0, 0, 0, 0,
                          SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    LetThroughTheFilter();
     SendMessageA(g_main, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
     SendMessageA(g_main, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
 
@@ -457,6 +529,25 @@ bool IsWindowVisible() { return g_main && ::IsWindowVisible(g_main); }
 
 void SetWindowVisible(bool visible) {
     if (g_main) ShowWindow(g_main, visible ? SW_SHOW : SW_HIDE);
+}
+
+bool IsWindowMinimized() { return g_main && IsIconic(g_main); }
+
+void MinimizeWindow() {
+    if (g_main) ShowWindow(g_main, SW_MINIMIZE);
+}
+
+void BringWindowBack() {
+    if (!g_main) return;
+    // SW_RESTORE also shows a window hidden while minimised, and shows it restored.
+    ShowWindow(g_main, IsIconic(g_main) ? SW_RESTORE : SW_SHOW);
+    SetForegroundWindow(g_main);
+}
+
+bool HasKeyboardFocus(Ctl c) { return H(c) && GetFocus() == H(c); }
+
+void GiveKeyboardFocus(Ctl c) {
+    if (HWND h = H(c)) ::SetFocus(h);
 }
 
 void SetTopMost(bool topMost) {

@@ -284,3 +284,147 @@ TEST_F(ClientE2E, ARealKcptunClientCarriesBytesThroughTheTunnelUntilStopped) {
 }
 
 }  // namespace
+
+// --- a day on Windows: log-off, sleep, a second start, minimise, a mouse click ------------
+
+namespace {
+int CountProcesses(const char* exeName) {
+    int n = 0;
+    for (const e2e::ProcessInfo& p : e2e::Processes())
+        if (lstrcmpiA(p.exeName.c_str(), exeName) == 0) ++n;
+    return n;
+}
+bool SendWithin(HWND window, UINT msg, WPARAM w, LPARAM l, DWORD_PTR* answer) {
+    return SendMessageTimeoutA(window, msg, w, l, SMTO_ABORTIFHUNG, 5000, answer) != 0;
+}
+}  // namespace
+
+// The query changes nothing and a cancelled end leaves the client running; the real end does
+// what 退出 does and ends the program, so the client comes back with the next log-on.
+TEST_F(ClientE2E, TheSessionsEndRecordsTheRunningClientLikeAQuit) {
+    LaunchWithFakeClient(Node{});
+    ASSERT_TRUE(app_.Click(Ctl::按钮_启动));
+    ExpectStartCheckPassed();
+    const std::string before = Config();
+    DWORD_PTR answer = 0;
+    ASSERT_TRUE(SendWithin(app_.Main(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, &answer));
+    EXPECT_EQ(answer, 1u);
+    ASSERT_TRUE(SendWithin(app_.Main(), WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF, &answer));
+    Settle();
+    EXPECT_EQ(Config(), before);
+    EXPECT_EQ(CountProcesses("client.exe"), 1);
+    ExpectState(true);
+
+    SendWithin(app_.Main(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, &answer);  // ends inside
+    EXPECT_EQ(app_.WaitExit(), 0u);
+    EXPECT_TRUE(e2e::WaitProcessGone("client.exe"));
+    const std::string config = Config();
+    EXPECT_NE(config.find("Enable=true\r\n"), std::string::npos) << config;
+    EXPECT_NE(config.find("Current node=0\r\n"), std::string::npos) << config;
+}
+
+// After sleep a new client replaces the old one, under the same command line, while the window
+// stays in the running state.
+TEST_F(ClientE2E, WakingRestartsTheClientWithTheSameCommandLine) {
+    LaunchWithFakeClient(Node{});
+    ASSERT_TRUE(app_.Click(Ctl::按钮_启动));
+    ExpectStartCheckPassed();
+    const DWORD cmd = OuterCmd();
+    const DWORD client = e2e::FindProcess("client.exe");
+    ASSERT_NE(client, 0u);
+    const std::string commandLine = e2e::ProcessCommandLine(cmd);
+    ASSERT_TRUE(app_.PostToMain(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0));
+    ASSERT_TRUE(e2e::WaitUntil([&] {
+        const DWORD now = e2e::FindProcess("client.exe");
+        return now != 0 && now != client;
+    }));
+    ExpectStartCheckPassed();
+    EXPECT_EQ(CountProcesses("client.exe"), 1);
+    DWORD newCmd = 0;
+    ASSERT_TRUE(e2e::WaitUntil([&] { return (newCmd = OuterCmd()) != 0 && newCmd != cmd; }));
+    EXPECT_EQ(e2e::ProcessCommandLine(newCmd), commandLine);
+}
+
+// A second start of the same file (its path in other case) brings the hidden or minimised
+// window back and ends with 0, touching no file; a copy in another folder is a program of its
+// own. A minimised window also comes back by the icon.
+TEST_F(ClientE2E, ASecondStartBringsTheRunningCopyBack) {
+    LaunchWithFakeClient(Node{});
+    const std::string before = Config();
+    std::string upper = exe_;
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    for (const char* away : {"hidden", "minimised"}) {
+        SCOPED_TRACE(away);
+        if (away[0] == 'h') ASSERT_TRUE(app_.Close());
+        else ASSERT_TRUE(app_.PostToMain(WM_SYSCOMMAND, SC_MINIMIZE, 0));
+        ASSERT_TRUE(e2e::WaitUntil([&] {
+            return away[0] == 'h' ? !app_.MainVisible() : IsIconic(app_.Main()) != 0;
+        }));
+        STARTUPINFOA si{sizeof si};
+        PROCESS_INFORMATION pi{};
+        std::string line = "\"" + upper + "\"";
+        ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                   dir_.c_str(), &si, &pi));
+        EXPECT_EQ(WaitForSingleObject(pi.hProcess, 10000), WAIT_OBJECT_0);
+        DWORD code = STILL_ACTIVE;
+        GetExitCodeProcess(pi.hProcess, &code);
+        EXPECT_EQ(code, 0u);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+        EXPECT_TRUE(e2e::WaitUntil([&] { return app_.MainVisible() && !IsIconic(app_.Main()); }));
+    }
+    EXPECT_EQ(Config(), before);
+
+    ASSERT_TRUE(app_.PostToMain(WM_SYSCOMMAND, SC_MINIMIZE, 0));
+    ASSERT_TRUE(e2e::WaitUntil([&] { return IsIconic(app_.Main()) != 0; }));
+    ASSERT_TRUE(app_.PostTray(WM_LBUTTONUP));
+    EXPECT_TRUE(e2e::WaitUntil([&] { return app_.MainVisible() && !IsIconic(app_.Main()); }));
+
+    const std::string otherDir = dir_ + "\\其他";
+    ASSERT_TRUE(CreateDirectoryA(otherDir.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileA(exe_.c_str(), (otherDir + "\\Skiplane.exe").c_str(), FALSE));
+    e2e::App other;
+    EXPECT_TRUE(other.Start(otherDir + "\\Skiplane.exe", otherDir)) << "the other folder's copy";
+    EXPECT_TRUE(app_.Running());
+    other.Kill();
+}
+
+// A real mouse click on 启动加速 focuses it, and the start disables it: the focus goes on to
+// 停止 and back, so that Esc still closes the window to the tray.
+TEST_F(ClientE2E, AfterAMouseClickOnTheButtonsEscStillWorks) {
+    LaunchWithFakeClient(Node{});
+    SetForegroundWindow(app_.Main());
+    const auto clickAt = [&](Ctl button) {
+        RECT r{};
+        GetWindowRect(app_.Hwnd(button), &r);
+        // Absolute moves in 0..65535 of the screen, as a real mouse reports them.
+        const LONG x = ((r.left + r.right) / 2 * 65536 + 32768) / GetSystemMetrics(SM_CXSCREEN);
+        const LONG y = ((r.top + r.bottom) / 2 * 65536 + 32768) / GetSystemMetrics(SM_CYSCREEN);
+        INPUT input[3] = {};
+        for (INPUT& i : input) {
+            i.type = INPUT_MOUSE;
+            i.mi.dx = x;
+            i.mi.dy = y;
+        }
+        input[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+        input[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
+        input[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
+        SendInput(3, input, sizeof(INPUT));
+    };
+    const auto focus = [&] {
+        GUITHREADINFO info{sizeof info};
+        GetGUIThreadInfo(GetWindowThreadProcessId(app_.Main(), nullptr), &info);
+        return info.hwndFocus;
+    };
+    clickAt(Ctl::按钮_启动);
+    ExpectStartCheckPassed();
+    EXPECT_EQ(focus(), app_.Hwnd(Ctl::按钮_停止));
+    clickAt(Ctl::按钮_停止);
+    ASSERT_TRUE(e2e::WaitUntil([&] { return app_.Enabled(Ctl::按钮_启动); }));
+    Settle();
+    EXPECT_EQ(focus(), app_.Hwnd(Ctl::按钮_启动));
+    keybd_event(VK_ESCAPE, 0, 0, 0);
+    keybd_event(VK_ESCAPE, 0, KEYEVENTF_KEYUP, 0);
+    EXPECT_TRUE(e2e::WaitUntil([&] { return !app_.MainVisible(); }));
+}

@@ -389,5 +389,72 @@ TEST_F(LogAndAbout, AboutShowsItsTextThenOpensTheHomePage) {
     }
 }
 
+// Log-off and shut-down: the session's end records what 退出 records, without a box (the
+// client may be gone already); a cancelled end changes nothing.
+TEST_F(Client, TheSessionsEndRecordsTheRunningClientAndACancelledEndNothing) {
+    for (const bool clientGone : {false, true}) {
+        StartReady("Enable=false\r\n");
+        ClientComesUpAs("client.exe");
+        headless::Click(Ctl::按钮_启动);
+        const std::string before = Config();
+        headless::EndSession(false);
+        EXPECT_FALSE(headless::Ended());
+        EXPECT_EQ(Config(), before);
+        ExpectState(true);
+
+        if (clientGone) {  // ended by the session's end, before its end was reported
+            sk::StopWatchingProcess();
+            hooks::EndProcess(client_);
+        }
+        Retype(Ctl::编辑框_备注说明, "东京");
+        headless::EndSession(true);
+        EXPECT_TRUE(headless::Ended());
+        EXPECT_EQ(headless::ExitCode(), 0);
+        EXPECT_TRUE(Messages().empty());
+        EXPECT_TRUE(hooks::ProcessNames().empty());
+        const std::string config = Config();
+        EXPECT_NE(config.find("Enable=true\r\n"), std::string::npos) << clientGone;
+        EXPECT_NE(config.find("Current node=0\r\n"), std::string::npos);
+        EXPECT_NE(config.find("remarks=东京\r\n"), std::string::npos);
+        hooks::ResetProcesses();
+    }
+}
+
+// Waking from sleep restarts a running client with the same command line, silently; a client
+// that does not come back is a failed start; a stopped client stays stopped.
+TEST_F(Client, WakingRestartsARunningClientWithTheSameCommandLine) {
+    StartReady();
+    ClientComesUpAs("client.exe");
+    headless::Click(Ctl::按钮_启动);
+    const std::uint32_t first = client_;
+    Retype(Ctl::编辑框_加速IP, "9.9.9.9");  // not saved, not started: not part of the restart
+    headless::TakeJournal();
+    headless::Wake();
+    ASSERT_EQ(hooks::ProgramsStarted().size(), 2u);
+    EXPECT_EQ(hooks::ProgramsStarted()[1].commandLine, hooks::ProgramsStarted()[0].commandLine);
+    EXPECT_EQ(hooks::TerminatedProcesses(), std::vector<std::uint32_t>{first});
+    EXPECT_TRUE(hooks::Watching(client_));
+    EXPECT_NE(client_, first);
+    EXPECT_TRUE(headless::TakeJournal().empty());  // the window never left the running state
+    EXPECT_TRUE(Messages().empty());
+
+    hooks::OnProgramStart(nullptr);
+    headless::Wake();
+    EXPECT_EQ(Messages(), std::vector<std::string>{"KCPTun 启动失败！"});
+    ExpectState(false);
+    headless::Wake();
+    EXPECT_EQ(hooks::ProgramsStarted().size(), 3u);
+}
+
+// A click focuses the button it disables: the focus goes on to the one that takes over.
+TEST_F(Client, TheFocusMovesToTheButtonThatTakesOver) {
+    StartReady();
+    ClientComesUpAs("client.exe");
+    headless::Click(Ctl::按钮_启动);
+    EXPECT_EQ(headless::Focus(), Ctl::按钮_停止);
+    headless::Click(Ctl::按钮_停止);
+    EXPECT_EQ(headless::Focus(), Ctl::按钮_启动);
+}
+
 }  // namespace
 }  // namespace scenario

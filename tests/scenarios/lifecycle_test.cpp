@@ -332,5 +332,67 @@ TEST_F(Exit, AnEndInsideWritesThatBelongTogetherLandsNoneOfThem) {
     EXPECT_EQ(Config(), "[NodeList]\r\nQuantity=1\r\n");
 }
 
+// A second start of the same file (any ASCII case) asks the running copy back and ends with 0,
+// reading and writing nothing; the running copy comes back shown, restored and in front.
+TEST_F(StartUp, ASecondCopyOfTheSameFileOnlyCallsTheFirstBack) {
+    std::string exe = WinDir() + "Skiplane.exe";
+    for (char& c : exe) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    headless::OtherCopyRunsAt(exe);
+    EXPECT_EQ(headless::Launch(app::Main), 0);
+    headless::OtherCopyRunsAt("");
+    EXPECT_EQ(headless::CopiesAskedToComeBack(), 1);
+    EXPECT_FALSE(ConfigExists());
+    EXPECT_FALSE(ui::WindowVisible());
+
+    Start();
+    EXPECT_TRUE(ui::WindowVisible());  // no copy runs any more
+    for (const bool minimized : {false, true}) {
+        headless::RequestClose();
+        if (minimized) headless::Minimize();
+        headless::StartAnotherCopy();
+        EXPECT_TRUE(ui::WindowVisible());
+        EXPECT_FALSE(headless::Minimized());
+        EXPECT_TRUE(ui::MenuDisabled(Menu::显示));
+    }
+}
+
+// A minimised window comes back restored by a tray click, also after it was hidden, and by 显示,
+// which is enabled once it is hidden.
+TEST_F(Tray, AMinimisedWindowComesBackRestored) {
+    Start();
+    struct Case {
+        const char* name;
+        std::function<void()> bringBack;
+    };
+    const Case cases[] = {
+        {"click", [] { headless::TrayMouse(0x202); }},
+        {"double click", [] { headless::TrayMouse(0x203); }},
+        {"显示", [] { headless::ChooseFromTrayMenu(Menu::显示); }},
+    };
+    for (const Case& c : cases) {
+        for (const bool hidden : {false, true}) {
+            if (!hidden && std::string(c.name) == "显示") continue;
+            headless::Minimize();
+            if (hidden) headless::RequestClose();
+            c.bringBack();
+            EXPECT_TRUE(ui::WindowVisible()) << c.name << hidden;
+            EXPECT_FALSE(headless::Minimized()) << c.name << hidden;
+        }
+    }
+}
+
+// Without an icon (the shell refused it) a close minimises: a hidden window could not come back.
+TEST_F(Tray, WithoutAnIconTheCloseBoxMinimises) {
+    headless::FailTrayAdds(1);
+    Start();
+    headless::RequestClose();
+    EXPECT_TRUE(ui::WindowVisible());
+    EXPECT_TRUE(headless::Minimized());
+    headless::TaskbarRecreated();  // the shell is ready now: the icon is added again
+    headless::TrayMouse(0x202);
+    headless::RequestClose();
+    EXPECT_FALSE(ui::WindowVisible());
+}
+
 }  // namespace
 }  // namespace scenario

@@ -8,6 +8,12 @@
 #include <vector>
 
 #include "platform/window.h"
+#ifdef _WIN32
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstring>
+#endif
 #include "version.h"
 #include "ui/controls.h"
 #ifndef _WIN32
@@ -38,6 +44,10 @@ bool LogSelected(const EventArgs&) {
     g_log.push_back("selected");
     return true;
 }
+bool LogDrop(const EventArgs& a) {
+    g_log.push_back("dropped " + a.text);
+    return true;
+}
 // Like the program's window update: a change of one box writes another.
 bool DownloadChanged(const EventArgs& a) {
     LogChange<Ctl::编辑框_下载宽带>(a);
@@ -52,6 +62,7 @@ const std::vector<ui::Binding>& TestEvents() {
         {Event::ContentChanged, Ctl::编辑框_备注说明, ui::Menu::Count, LogChange<Ctl::编辑框_备注说明>},
         {Event::Click, Ctl::选择框_开机启动, ui::Menu::Count, LogClick<Ctl::选择框_开机启动>},
         {Event::ItemSelected, Ctl::列表框_列表, ui::Menu::Count, LogSelected},
+        {Event::FileReceived, Ctl::拖放对象_目录, ui::Menu::Count, LogDrop},
     };
     return table;
 }
@@ -219,5 +230,25 @@ TEST_F(ControlModel, WindowIconIsOne48x48ImageOf32BitsAsACompleteIconFile) {
     EXPECT_EQ(imageOffset, 22u);
     EXPECT_EQ(imageOffset + imageSize, 9662u);
 }
+
+#ifdef _WIN32
+// Files dropped from Explorer arrive as WM_DROPFILES, which a program run as administrator still
+// receives from a non-elevated Explorer (an OLE drop cannot cross integrity levels; Microsoft's
+// documentation of ChangeWindowMessageFilterEx). Elevation itself cannot be had under Wine.
+TEST_F(ControlModel, Win32OnlyFilesDroppedAsWmDropFilesArriveAsOneText) {
+    ASSERT_TRUE(ui::RegisterDropTarget(Ctl::拖放对象_目录, ui::GetWindowHandle()));
+    HWND main = platform::NativeOf<HWND__>(ui::GetWindowHandle());
+    EXPECT_TRUE(GetWindowLongA(main, GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
+    const char paths[] = "C:\\a\\client.exe\0D:\\東區\\b.exe\0";  // double zero at the end
+    HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + sizeof paths);
+    auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+    drop->pFiles = sizeof(DROPFILES);
+    std::memcpy(reinterpret_cast<char*>(drop) + sizeof(DROPFILES), paths, sizeof paths);
+    GlobalUnlock(memory);
+    ASSERT_TRUE(PostMessageA(main, WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0));
+    platform::PumpMessages();
+    EXPECT_EQ(g_log, std::vector<std::string>{"dropped C:\\a\\client.exe\r\nD:\\東區\\b.exe\r\n"});
+}
+#endif
 
 }  // namespace
