@@ -9,7 +9,10 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
+#include <type_traits>
+#include <utility>
 
 namespace platform {
 
@@ -36,10 +39,77 @@ HWND g_lastFocus = nullptr;
 bool g_redrawHeld = false;  // the list waits for kRedrawMessage to paint
 
 constexpr char kClassName[] = "SkiplaneMainWindow";
-constexpr int kComboDropHeight = 160;  // the list part of the mode combo, at least
+constexpr int kComboDropHeight = 160;  // the list part of the mode combo, at least, at 96 DPI
 
 HWND H(Ctl c) { return g_ctl[static_cast<int>(c)].hwnd; }
 Kind KindOf(Ctl c) { return form::Def(c).kind; }
+
+// --- DPI -----------------------------------------------------------------------------------
+// The table's pixels are at 96 DPI; the window and its controls are laid out at the window's
+// own DPI, the font too. At 96 DPI that is the table's pixels and the stock GUI font, exactly.
+
+// Windows' numbers of the DPI messages (Windows 8.1 and Windows 10 1703), which the headers for
+// the Windows versions this program still runs on leave out.
+constexpr UINT kDpiChangedMessage = 0x02E0;        // WM_DPICHANGED
+constexpr UINT kGetDpiScaledSizeMessage = 0x02E4;  // WM_GETDPISCALEDSIZE
+
+struct FontDeleter {
+    void operator()(HFONT font) const { DeleteObject(font); }
+};
+using MadeFont = std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>;
+
+int g_dpi = 96;       // what the window is laid out for
+MadeFont g_madeFont;  // the controls' font when it is not the stock one; freed with the window
+
+// GetDpiForSystem and GetDpiForWindow came with Windows 10 (1607): looked up by name, so that
+// the program still starts on older Windows, which give the screen's DPI through its DC.
+template <class Function>
+Function User32Function(const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), name)));
+}
+
+int ScreenDpi() {
+    static const auto forSystem = User32Function<UINT(WINAPI*)()>("GetDpiForSystem");
+    if (UINT dpi = forSystem ? forSystem() : 0) return static_cast<int>(dpi);
+    HDC dc = GetDC(nullptr);
+    int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 0;
+    if (dc) ReleaseDC(nullptr, dc);
+    return dpi > 0 ? dpi : 96;
+}
+
+int WindowDpi(HWND h) {
+    static const auto forWindow = User32Function<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
+    if (UINT dpi = forWindow ? forWindow(h) : 0) return static_cast<int>(dpi);
+    return ScreenDpi();
+}
+
+// Table pixels at the window's DPI, rounded.
+int Px(int pixelsAt96) { return MulDiv(pixelsAt96, g_dpi, 96); }
+
+HFONT StockGuiFont() { return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)); }
+
+// The stock GUI font is made for the screen's DPI (Wine's gdi32 conformance tests,
+// test_stock_fonts: "MS Shell Dlg" of height -11 at 96 DPI, -13 at 120). For a window at
+// another DPI (a monitor of another scale) its face at a height scaled to match; null where
+// the stock font itself fits.
+MadeFont FontForDpi(int dpi) {
+    const int screen = ScreenDpi();
+    LOGFONTA lf;
+    if (dpi == screen || GetObjectA(StockGuiFont(), sizeof lf, &lf) != sizeof lf) return nullptr;
+    lf.lfHeight = MulDiv(lf.lfHeight, dpi, screen);
+    lf.lfWidth = MulDiv(lf.lfWidth, dpi, screen);
+    return MadeFont(CreateFontIndirectA(&lf));
+}
+
+HFONT ControlFont() { return g_madeFont ? g_madeFont.get() : StockGuiFont(); }
+
+// The window's size at a DPI: the table's, scaled.
+SIZE WindowSizeAt(int dpi) {
+    return {MulDiv(form::kWindowWidth, dpi, 96), MulDiv(form::kWindowHeight, dpi, 96)};
+}
+
+void LayOutForDpi(int dpi, const RECT& window);
 
 // Table index of one of our child controls, -1 for anything else.
 int IndexOf(HWND h) {
@@ -137,6 +207,7 @@ LRESULT CALLBACK MainProc(HWND h, UINT m, WPARAM w, LPARAM l) {
             g_bigIcon.reset();
             g_smallIcon.reset();
             for (Control& c : g_ctl) c = Control{};
+            g_madeFont.reset();
             break;
         case WM_COMMAND:
             OnCommand(w, l);
@@ -161,6 +232,12 @@ LRESULT CALLBACK MainProc(HWND h, UINT m, WPARAM w, LPARAM l) {
                 return 0;
             }
             break;
+        case kDpiChangedMessage:  // moved to a monitor of another scale, or the scale changed
+            LayOutForDpi(LOWORD(w), *reinterpret_cast<const RECT*>(l));
+            return 0;
+        case kGetDpiScaledSizeMessage:  // the size the suggested rectangle above will have
+            *reinterpret_cast<SIZE*>(l) = WindowSizeAt(LOWORD(w));
+            return TRUE;
         case WM_CTLCOLORSTATIC: {
             // Read-only edit boxes still draw black on white like the others; disabled ones grey.
             HWND c = reinterpret_cast<HWND>(l);
@@ -216,33 +293,38 @@ LRESULT CALLBACK MainProc(HWND h, UINT m, WPARAM w, LPARAM l) {
     return DefWindowProcA(h, m, w, l);
 }
 
-void SetUpControl(int i) {
+// Where a control goes at the window's DPI, relative to the client area.
+form::Rect PlacedRect(int i) {
+    const form::ControlDef& d = form::kControls[i];
+    // The status bar docks itself to the bottom edge; the table's rectangle is nominal.
+    if (d.kind == Kind::StatusBar) return {0, 0, 0, 0};
+    form::Rect r = form::ClientRect(d.id);
+    r = {Px(r.left), Px(r.top), Px(r.width), Px(r.height)};
+    if (d.kind == Kind::ComboBox) r.height += Px(kComboDropHeight);
+    return r;
+}
+
+// What follows the DPI besides the rectangle: the font, the combo box's list, the list's rows,
+// the status bar's panels. When the control is made and again when the DPI changes.
+void FitControl(int i) {
     const form::ControlDef& d = form::kControls[i];
     HWND h = g_ctl[i].hwnd;
-    SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+    SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(ControlFont()), FALSE);
     switch (d.kind) {
-        case Kind::Edit:
-            g_ctl[i].mode = d.mode;
-            if (d.maxLength > 0) SendMessageA(h, EM_LIMITTEXT, d.maxLength, 0);
-            if (d.mode == form::InputMode::Password) SendMessageA(h, EM_SETPASSWORDCHAR, '*', 0);
-            Subclass(i, EditProc);
-            break;
         case Kind::ComboBox: {
-            for (const char* item : form::kModeItems)
-                SendMessageA(h, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
-            SendMessageA(h, CB_SETCURSEL, form::kInitialMode, 0);
             // The window height of a drop-down list combo is its dropped height: the field as
             // the font made it plus the list part.
             RECT field;
             GetWindowRect(h, &field);
             int fieldHeight = field.bottom - field.top;
-            SetWindowPos(h, nullptr, 0, 0, d.width, fieldHeight + kComboDropHeight,
+            SetWindowPos(h, nullptr, 0, 0, Px(d.width), fieldHeight + Px(kComboDropHeight),
                          SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
             break;
         }
         case Kind::ListBox: {
+            // The font gives the row height; the rows get 2 pixels more at 96 DPI.
             auto height = SendMessageA(h, LB_GETITEMHEIGHT, 0, 0);
-            if (height > 0) SendMessageA(h, LB_SETITEMHEIGHT, 0, MAKELPARAM(height + 2, 0));
+            if (height > 0) SendMessageA(h, LB_SETITEMHEIGHT, 0, MAKELPARAM(height + Px(2), 0));
             break;
         }
         case Kind::StatusBar: {
@@ -250,22 +332,62 @@ void SetUpControl(int i) {
             int right = 0;
             for (int p = 0; p < form::kStatusPanelCount; ++p) {
                 int width = form::kStatusPanelWidths[p];
-                edges[p] = width < 0 ? -1 : (right += width);
+                edges[p] = width < 0 ? -1 : (right += Px(width));
             }
             SendMessageA(h, SB_SETPARTS, form::kStatusPanelCount, reinterpret_cast<LPARAM>(edges));
-            for (int p = 0; p < form::kStatusPanelCount; ++p)
-                SendMessageA(h, SB_SETTEXTA, p, reinterpret_cast<LPARAM>(form::kStatusPanelTexts[p]));
             SendMessageA(h, WM_SIZE, 0, 0);  // dock again now that the font is known
-            Subclass(i, StatusProc);
             break;
         }
         default: break;
     }
 }
 
+void SetUpControl(int i) {
+    const form::ControlDef& d = form::kControls[i];
+    HWND h = g_ctl[i].hwnd;
+    FitControl(i);
+    switch (d.kind) {
+        case Kind::Edit:
+            g_ctl[i].mode = d.mode;
+            if (d.maxLength > 0) SendMessageA(h, EM_LIMITTEXT, d.maxLength, 0);
+            if (d.mode == form::InputMode::Password) SendMessageA(h, EM_SETPASSWORDCHAR, '*', 0);
+            Subclass(i, EditProc);
+            break;
+        case Kind::ComboBox:
+            for (const char* item : form::kModeItems)
+                SendMessageA(h, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+            SendMessageA(h, CB_SETCURSEL, form::kInitialMode, 0);
+            break;
+        case Kind::StatusBar:
+            for (int p = 0; p < form::kStatusPanelCount; ++p)
+                SendMessageA(h, SB_SETTEXTA, p, reinterpret_cast<LPARAM>(form::kStatusPanelTexts[p]));
+            Subclass(i, StatusProc);
+            break;
+        default: break;
+    }
+}
+
+// The window and every control at a new DPI, the window at the given rectangle (screen
+// coordinates); the font it replaces is freed once no control uses it.
+void LayOutForDpi(int dpi, const RECT& window) {
+    g_dpi = dpi;
+    MadeFont replaced = std::exchange(g_madeFont, FontForDpi(dpi));  // freed on return
+    SetWindowPos(g_main, nullptr, window.left, window.top, window.right - window.left,
+                 window.bottom - window.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    for (int i = 1; i < form::kControlCount; ++i) {
+        if (!g_ctl[i].hwnd) continue;
+        form::Rect r = PlacedRect(i);
+        if (form::kControls[i].kind != Kind::StatusBar)
+            SetWindowPos(g_ctl[i].hwnd, nullptr, r.left, r.top, r.width, r.height,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+        FitControl(i);
+    }
+    RedrawWindow(g_main, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
+}
+
 bool CreateControl(int i) {
     const form::ControlDef& d = form::kControls[i];
-    form::Rect r = form::ClientRect(d.id);
+    form::Rect r = PlacedRect(i);
     DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | (d.enabled ? 0 : WS_DISABLED);
     DWORD ex = 0;
     const char* cls = nullptr;
@@ -292,7 +414,6 @@ bool CreateControl(int i) {
         case Kind::ComboBox:
             cls = "COMBOBOX";
             style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST;
-            r.height += kComboDropHeight;
             break;
         case Kind::ListBox:
             cls = "LISTBOX";
@@ -304,10 +425,8 @@ bool CreateControl(int i) {
             style |= BS_GROUPBOX;
             break;
         case Kind::StatusBar:
-            // Docks itself to the bottom edge; the table's rectangle is nominal.
             cls = STATUSCLASSNAMEA;
             style &= ~WS_CLIPSIBLINGS;
-            r = {0, 0, 0, 0};
             break;
         default:
             return true;  // the file dialog and the drop target have no window
@@ -441,13 +560,24 @@ bool CreateMainWindow(const UiCallbacks& callbacks) {
     wc.lpszClassName = kClassName;
     if (!RegisterClassExA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
 
-    int left = (GetSystemMetrics(SM_CXSCREEN) - form::kWindowWidth) / 2;
-    int top = (GetSystemMetrics(SM_CYSCREEN) - form::kWindowHeight) / 2;
+    // Centred on the screen at the screen's DPI. Where the window's own DPI differs (per-monitor
+    // Windows whose scale changed since the user logged on) it is sized and centred again for
+    // its own before any control is made.
+    g_dpi = ScreenDpi();
+    SIZE size = WindowSizeAt(g_dpi);
+    int left = (GetSystemMetrics(SM_CXSCREEN) - size.cx) / 2;
+    int top = (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2;
     g_main = CreateWindowExA(0, kClassName, form::kInitialCaption,
                              WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, left, top,
-                             form::kWindowWidth, form::kWindowHeight, nullptr, nullptr, inst, nullptr);
+                             size.cx, size.cy, nullptr, nullptr, inst, nullptr);
     if (!g_main) return false;
     g_ctl[0].hwnd = g_main;
+    if (int dpi = WindowDpi(g_main); dpi != g_dpi) {
+        size = WindowSizeAt(dpi);
+        left = (GetSystemMetrics(SM_CXSCREEN) - size.cx) / 2;
+        top = (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2;
+        LayOutForDpi(dpi, {left, top, left + size.cx, top + size.cy});
+    }
     for (int i = 1; i < form::kControlCount; ++i) {
         if (!CreateControl(i)) {
             DestroyWindow(g_main);

@@ -86,8 +86,11 @@ public:
     }
     bool Zero() const {
         std::vector<char> z(size_, '\0');
+        return Write(z.data(), size_);
+    }
+    bool Write(const void* data, size_t n) const {
         SIZE_T put = 0;
-        return WriteProcessMemory(process_, ptr_, z.data(), size_, &put) && put == size_;
+        return n <= size_ && WriteProcessMemory(process_, ptr_, data, n, &put) && put == n;
     }
 
 private:
@@ -182,6 +185,18 @@ bool FileExists(const std::string& path) {
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+int ScreenDpi() {
+    // Vista's function, which the headers for Windows XP leave out.
+    using Function = BOOL(WINAPI*)();
+    if (auto aware = reinterpret_cast<Function>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleA("user32.dll"), "SetProcessDPIAware"))))
+        aware();
+    HDC screen = GetDC(nullptr);
+    int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi;
+}
+
 bool SaveScreenshot(const std::string& bmpPath) {
     int w = GetSystemMetrics(SM_CXSCREEN);
     int h = GetSystemMetrics(SM_CYSCREEN);
@@ -262,6 +277,7 @@ App::~App() {
 }
 
 bool App::Start(const std::string& exePath, const std::string& workDir, int timeoutMs) {
+    ScreenDpi();  // geometry in physical pixels
     STARTUPINFOA si{};
     si.cb = sizeof si;
     std::string cmd = "\"" + exePath + "\"";
@@ -379,6 +395,13 @@ LONG App::ExStyle(form::Ctl c) const { return GetWindowLongA(Hwnd(c), GWL_EXSTYL
 
 LRESULT App::Send(form::Ctl c, UINT msg, WPARAM wp, LPARAM lp) const {
     return SendTo(Hwnd(c), msg, wp, lp);
+}
+
+LRESULT App::SendWithData(form::Ctl c, UINT msg, WPARAM wp, void* data, size_t size) const {
+    RemoteBuffer buf(pi_.hProcess, size);
+    if (!buf.Ok() || !buf.Write(data, size)) return -1;
+    LRESULT r = SendTo(Hwnd(c), msg, wp, buf.Address());
+    return buf.Read(data, size) ? r : -1;
 }
 
 bool App::Click(form::Ctl button) const {

@@ -29,6 +29,10 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string ReadFileBytes(const std::string& path);
 bool FileExists(const std::string& path);
 
+// Makes this process DPI aware, so that it measures in physical pixels as the program does at
+// any scale, and gives the screen's DPI.
+int ScreenDpi();
+
 // A screenshot of the whole screen (the virtual desktop under Wine) as a 24-bit .bmp file.
 bool SaveScreenshot(const std::string& bmpPath);
 
@@ -94,6 +98,9 @@ public:
     LONG Style(form::Ctl c) const;
     LONG ExStyle(form::Ctl c) const;
     LRESULT Send(form::Ctl c, UINT msg, WPARAM wp = 0, LPARAM lp = 0) const;
+    // Sends a message whose lParam points to size bytes of data, which are copied into the
+    // program's process for it and back (for messages Wine does not carry across).
+    LRESULT SendWithData(form::Ctl c, UINT msg, WPARAM wp, void* data, size_t size) const;
 
     // Input. Posted, so that a handler that opens a modal box does not block the driver.
     bool Click(form::Ctl button) const;

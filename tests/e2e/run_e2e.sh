@@ -16,11 +16,21 @@ for f in "$tests" "$exe"; do
   [ -f "$f" ] || { echo "run_e2e: missing $f" >&2; exit 1; }
 done
 
+# E2E_LOG_PIXELS: the screen's DPI (Wine's LogPixels). Any other than 96 gets a prefix of its
+# own, so that the 96-DPI prefix is never left at another scale.
+dpi="${E2E_LOG_PIXELS:-96}"
+prefix="$build/e2e-wineprefix"
+[ "$dpi" = 96 ] || prefix="$build/e2e-wineprefix-${dpi}dpi"
 # shellcheck source=../../scripts/wine-env.sh
-source "$root/scripts/wine-env.sh" "$build/e2e-wineprefix"
+source "$root/scripts/wine-env.sh" "$prefix"
 server_pid=""
 trap 'wineserver -k >/dev/null 2>&1; [ -z "$server_pid" ] || kill "$server_pid" 2>/dev/null' EXIT
 wine_prefix_setup || { echo "run_e2e: Wine prefix setup failed" >&2; exit 1; }
+if [ "$dpi" != 96 ]; then
+  # Read when a session starts: written, then the session ended.
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null &&
+    wineserver -w || { echo "run_e2e: LogPixels not set" >&2; exit 1; }
+fi
 
 # Screenshots go to E2E_ARTIFACTS, by default e2e-artifacts beside the tests; a run clears its own.
 artifacts="${E2E_ARTIFACTS:-$(cd "$(dirname "$tests")" && pwd)/e2e-artifacts}"

@@ -18,6 +18,8 @@
 #include "ui/controls.h"
 #ifndef _WIN32
 #include "platform/headless/user.h"
+#else
+#include <windows.h>
 #endif
 
 namespace {
@@ -252,3 +254,36 @@ TEST_F(ControlModel, Win32OnlyFilesDroppedAsWmDropFilesArriveAsOneText) {
 #endif
 
 }  // namespace
+
+#ifdef _WIN32
+namespace {
+
+// Win32 only: told of a move to a monitor of another scale (WM_DPICHANGED), the window gives its
+// controls the GUI font's face at that scale and frees the one it replaces; back at the screen's
+// scale (96 DPI to this program, which declares no DPI awareness) they have the stock font again.
+TEST_F(ControlModel, Win32DpiChangeGivesTheScaledGuiFontAndFreesTheReplacedOne) {
+    HWND main = platform::NativeOf<HWND__>(platform::MainWindowHandle());
+    HWND label = GetDlgItem(main, form::ControlId(Ctl::标签1));
+    RECT place;
+    ASSERT_TRUE(GetWindowRect(main, &place));
+    HGDIOBJ stock = GetStockObject(DEFAULT_GUI_FONT), previous = stock;
+    LOGFONTA stockFont;
+    ASSERT_TRUE(GetObjectA(stock, sizeof stockFont, &stockFont));
+    for (int dpi : {144, 120, 96}) {
+        SendMessageA(main, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(dpi, dpi),
+                     reinterpret_cast<LPARAM>(&place));
+        auto font = reinterpret_cast<HGDIOBJ>(SendMessageA(label, WM_GETFONT, 0, 0));
+        LOGFONTA lf{};
+        ASSERT_TRUE(GetObjectA(font, sizeof lf, &lf)) << dpi;
+        EXPECT_EQ(lf.lfHeight, MulDiv(stockFont.lfHeight, dpi, 96)) << dpi;
+        EXPECT_STREQ(lf.lfFaceName, stockFont.lfFaceName);
+        EXPECT_EQ(font == stock, dpi == 96);
+        if (previous != stock) {
+            EXPECT_EQ(GetObjectType(previous), 0u) << "not freed at " << dpi;
+        }
+        previous = font;
+    }
+}
+
+}  // namespace
+#endif
