@@ -100,6 +100,43 @@ TEST(HttpReadFile, TheInternetHandleIsMadeOnceAndReused) {
 #endif
 }
 
+// The tests' own server (tests/support) as the fuzz targets use it: an answer given once, and
+// one connection at a time with no request heads kept.
+TEST(TestHttpServer, AnAnswerServedOnceGoesToTheNextRequestOnly) {
+    for (auto mode : {testhttp::Server::Mode::Threaded, testhttp::Server::Mode::OneAtATime}) {
+        const bool threaded = mode == testhttp::Server::Mode::Threaded;
+        SCOPED_TRACE(threaded ? "a thread per connection" : "one at a time");
+        testhttp::Server server(0, mode);
+        ASSERT_NE(server.Port(), 0);
+        server.ServeOnce("/once", testhttp::Ok("first"));
+        server.Serve("/always", testhttp::Ok("again"));
+        EXPECT_EQ(Read(server.Url("/once")), "first");
+        EXPECT_EQ(Read(server.Url("/once")), "");  // the 404, whose body is empty
+        EXPECT_EQ(Read(server.Url("/always")), "again");
+        EXPECT_EQ(Read(server.Url("/always")), "again");
+        server.ServeOnce("/once", testhttp::Ok("second"));
+        EXPECT_EQ(Read(server.Url("/once")), "second");
+        EXPECT_EQ(server.Connections(), 5);
+        EXPECT_EQ(server.Requests().size(), threaded ? 5u : 0u);
+    }
+}
+
+TEST(TestHttpServer, OneAtATimeAnswersEveryRequestInTurn) {
+    testhttp::Server server(0, testhttp::Server::Mode::OneAtATime);
+    ASSERT_NE(server.Port(), 0);
+    const std::string big = Pattern(1024 * 1024);
+    server.Serve("/big", testhttp::Ok(big));
+    server.Serve("/small", testhttp::Ok("small"));
+    for (int i = 0; i < 10; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(Read(server.Url("/big")), big);
+        EXPECT_EQ(Read(server.Url("/small")), "small");
+        EXPECT_EQ(Read(server.Url("/nothing")), "");
+    }
+    EXPECT_EQ(server.Connections(), 30);
+    EXPECT_TRUE(server.Requests().empty());
+}
+
 #ifdef _WIN32
 TEST(HttpReadFile, Win32OnlyAServerThatNeverAnswersIsGivenUpAfterTheTimeOut) {
     testhttp::Server server;
