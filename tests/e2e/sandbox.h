@@ -1,7 +1,7 @@
 // A folder of its own for one run of the program: made under the temporary folder, with the
 // program copied in. When the sandbox ends (or is cleared) the processes it was told of are
-// killed and the folder is removed with everything in it. The end-to-end fixtures (fixture.h)
-// start the program this way.
+// killed and the folder is removed with everything in it. The end-to-end fixtures
+// (fixture.h) and the Wine benchmarks all start the program this way.
 #pragma once
 
 #include <string>
