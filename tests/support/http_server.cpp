@@ -181,7 +181,9 @@ struct Server::Impl {
     Mode mode = Mode::Threaded;
     std::uint32_t headWaitMs = 0;  // for a piece of the head; 0: as long as the client stays
     std::uint32_t sendStallMs = kSendStallMs;
-    std::string oneHead;  // Mode::OneAtATime: the head and the answer, their room kept
+    // Mode::OneAtATime: the head read and the answer sent, whose room is kept from one
+    // connection to the next.
+    std::string oneHead;
     Route current;
     std::atomic<bool> stop{false};
     std::atomic<int> accepted{0};
