@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Prints how long starting with 1000 nodes and deleting the first of them take: three runs of
-# the headless program on Linux, then three runs of the real Skiplane.exe under Wine, driven
-# from outside in the same Wine and X set-up as the end-to-end tests; then what a client start
-# costs there (click to running state, processor time of the two-second check); then start-up
-# timed inside Wine against a program that shows one plain window. Figures only.
+# Runs the benchmarks of tests/bench/. Prints how long starting with 1000 nodes and deleting the
+# first of them take: three runs of the headless program on Linux, then three runs of the real
+# Skiplane.exe under Wine, driven from outside in the same Wine and X set-up as the end-to-end
+# tests; then what a client start costs there (click to running state, processor time of the
+# two-second check); then start-up timed inside Wine against a program that shows one plain
+# window. Figures only.
 #
 # usage: scripts/bench.sh
 #   HOST_BUILD (default build/host) and WIN_BUILD (default build/win) choose the build folders;
@@ -23,9 +24,7 @@ if [ ! -f "$host/CMakeCache.txt" ]; then
   cmake -S . -B "$host" -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
 cmake --build "$host" -j"$jobs" --target node_bench >/dev/null
-for _ in $(seq "$runs"); do
-  "$host/tests/node_bench" 1000
-done
+"$host/tests/bench/node_bench" --nodes=1000 --runs="$runs"
 
 echo "== wine: Skiplane.exe driven from outside, $runs runs"
 if [ ! -f "$win/CMakeCache.txt" ]; then
@@ -34,13 +33,13 @@ if [ ! -f "$win/CMakeCache.txt" ]; then
 fi
 cmake --build "$win" -j"$jobs" --target Skiplane e2e_node_bench e2e_client_bench \
   e2e_startup_bench minimal_window >/dev/null
-bash tests/e2e/run_e2e.sh "$win" "$win/tests/e2e/bench/e2e_node_bench.exe" "$win/Skiplane.exe" \
+bench="$win/tests/bench"
+bash tests/e2e/run_e2e.sh "$win" "$bench/e2e_node_bench.exe" "$win/Skiplane.exe" \
   --nodes=1000 --runs="$runs"
 
 echo "== wine: a client start (fake client), 10 runs"
-bash tests/e2e/run_e2e.sh "$win" "$win/tests/e2e/bench/e2e_client_bench.exe" "$win/Skiplane.exe" \
-  --runs=10
+bash tests/e2e/run_e2e.sh "$win" "$bench/e2e_client_bench.exe" "$win/Skiplane.exe" --runs=10
 
 echo "== wine: start-up against a minimal window, 9 runs"
-bash tests/e2e/run_e2e.sh "$win" "$win/tests/e2e/bench/e2e_startup_bench.exe" "$win/Skiplane.exe" \
-  --minimal="$win/tests/e2e/bench/minimal_window.exe" --runs=9
+bash tests/e2e/run_e2e.sh "$win" "$bench/e2e_startup_bench.exe" "$win/Skiplane.exe" \
+  --minimal="$bench/minimal_window.exe" --runs=9

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tests/e2e/driver.h"
+#include "tests/e2e/fixture.h"
 #include "version.h"
 #include "tests/e2e/net.h"
 #include "tests/e2e/processes.h"
@@ -58,43 +59,31 @@ int Count(const std::string& text, const std::string& part) {
     return n;
 }
 
-class ClientE2E : public ::testing::Test {
+class ClientE2E : public e2e::SandboxTest {
 protected:
+    ClientE2E() : SandboxTest("skiplane-client") {}
+
     void SetUp() override {
-        const std::string source = e2e::SkiplanePath();
-        ASSERT_FALSE(source.empty()) << "pass --skiplane=<path of Skiplane.exe>";
-        dir_ = e2e::MakeTempDir("skiplane-client");
-        ASSERT_FALSE(dir_.empty());
-        exe_ = dir_ + "\\Skiplane.exe";
-        ASSERT_TRUE(CopyFileA(source.c_str(), exe_.c_str(), FALSE)) << source;
-        clientDir_ = dir_ + "\\客户端";  // the client's folder goes through cmd in GBK
+        ASSERT_NO_FATAL_FAILURE(SandboxTest::SetUp());
+        // Clients the program started are ended after each case, even when it was killed.
+        sandbox_.KillAtEnd("client.exe");
+        sandbox_.KillAtEnd("kcptun-client.exe");
+        clientDir_ = Dir() + "\\客户端";  // the client's folder goes through cmd in GBK
         ASSERT_TRUE(CreateDirectoryA(clientDir_.c_str(), nullptr));
         fakeClient_ = e2e::ToWindowsPath(e2e::ArgValue("fake-client"));
         ASSERT_FALSE(fakeClient_.empty()) << "pass --fake-client=<path of fake_client.exe>";
     }
 
-    void TearDown() override {
-        app_.Kill();
-        for (const char* name : {"client.exe", "kcptun-client.exe"})
-            while (DWORD pid = e2e::FindProcess(name)) e2e::KillProcess(pid);
-        e2e::RemoveTree(dir_);
-    }
-
     std::string Log() const { return e2e::ReadFileBytes(clientDir_ + "\\kcptun.log"); }
-    std::string Config() const { return e2e::ReadFileBytes(dir_ + "\\config.ini"); }
 
     // Installs the fake client as client.exe and starts the program with one node.
     void LaunchWithFakeClient(const Node& node, const std::string& enable = "false") {
         client_ = clientDir_ + "\\client.exe";
         ASSERT_TRUE(CopyFileA(fakeClient_.c_str(), client_.c_str(), FALSE)) << fakeClient_;
-        ASSERT_TRUE(e2e::WriteFileBytes(dir_ + "\\config.ini", ConfigFor(client_, node, enable)));
+        ASSERT_TRUE(e2e::WriteFileBytes(ConfigPath(), ConfigFor(client_, node, enable)));
         Relaunch();
     }
-    void Relaunch() {
-        ASSERT_TRUE(app_.Start(exe_, dir_)) << "no main window with all controls appeared";
-        Settle();
-    }
-    void Settle() { ASSERT_TRUE(app_.Sync()) << "the program stopped handling input"; }
+    void Relaunch() { StartProgram(app_); }
 
     void ExpectState(bool running) {
         EXPECT_EQ(app_.StatusText(1), running ? kRunning : kStopped);
@@ -122,8 +111,7 @@ protected:
         return found;
     }
 
-    std::string dir_, exe_, clientDir_, fakeClient_, client_;
-    e2e::App app_;
+    std::string clientDir_, fakeClient_, client_;
 };
 
 TEST_F(ClientE2E, FakeClientRunsHiddenWithTheExactCommandLineStopsAndComesBackAfterARestart) {
@@ -212,7 +200,7 @@ TEST_F(ClientE2E, LogAboutAndHomePageGoToTheShell) {
     DeleteFileA(browserLog.c_str());
     ASSERT_TRUE(SetRegistryText(HKEY_CURRENT_USER, "Software\\Wine\\WineBrowser", "Browsers",
                                 browser));
-    const std::string recorder = dir_ + "\\recorder.exe";
+    const std::string recorder = Dir() + "\\recorder.exe";
     ASSERT_TRUE(CopyFileA(fakeClient_.c_str(), recorder.c_str(), FALSE));
     ASSERT_TRUE(SetRegistryText(HKEY_CLASSES_ROOT, ".log", nullptr, "SkiplaneE2E.log"));
     ASSERT_TRUE(SetRegistryText(HKEY_CLASSES_ROOT, "SkiplaneE2E.log\\shell\\open\\command",
@@ -221,7 +209,7 @@ TEST_F(ClientE2E, LogAboutAndHomePageGoToTheShell) {
 
     ASSERT_TRUE(e2e::WriteFileBytes(clientDir_ + "\\kcptun.log", "output\r\n"));  // the shell opens files that exist
     ASSERT_TRUE(app_.PostMenuCommand(form::Menu::打开日志));
-    const std::string recorded = dir_ + "\\recorded.txt";
+    const std::string recorded = Dir() + "\\recorded.txt";
     EXPECT_TRUE(e2e::WaitUntil([&] { return !e2e::ReadFileBytes(recorded).empty(); }));
     EXPECT_EQ(e2e::ReadFileBytes(recorded), clientDir_ + "\\kcptun.log\r\n");
 
@@ -262,7 +250,7 @@ TEST_F(ClientE2E, ARealKcptunClientCarriesBytesThroughTheTunnelUntilStopped) {
     node.serverPort = std::to_string(serverPort);
     node.key = "skiplane-e2e";
     node.dscp = node.other = "";
-    ASSERT_TRUE(e2e::WriteFileBytes(dir_ + "\\config.ini", ConfigFor(client_, node)));
+    ASSERT_TRUE(e2e::WriteFileBytes(Dir() + "\\config.ini", ConfigFor(client_, node)));
     Relaunch();
     ASSERT_TRUE(app_.Click(Ctl::按钮_启动));
     ExpectStartCheckPassed();
@@ -351,7 +339,7 @@ TEST_F(ClientE2E, WakingRestartsTheClientWithTheSameCommandLine) {
 TEST_F(ClientE2E, ASecondStartBringsTheRunningCopyBack) {
     LaunchWithFakeClient(Node{});
     const std::string before = Config();
-    std::string upper = exe_;
+    std::string upper = Exe();
     for (char& c : upper)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     for (const char* away : {"hidden", "minimised"}) {
@@ -365,7 +353,7 @@ TEST_F(ClientE2E, ASecondStartBringsTheRunningCopyBack) {
         PROCESS_INFORMATION pi{};
         std::string line = "\"" + upper + "\"";
         ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                   dir_.c_str(), &si, &pi));
+                                   Dir().c_str(), &si, &pi));
         EXPECT_EQ(WaitForSingleObject(pi.hProcess, 10000), WAIT_OBJECT_0);
         DWORD code = STILL_ACTIVE;
         GetExitCodeProcess(pi.hProcess, &code);
@@ -381,9 +369,9 @@ TEST_F(ClientE2E, ASecondStartBringsTheRunningCopyBack) {
     ASSERT_TRUE(app_.PostTray(WM_LBUTTONUP));
     EXPECT_TRUE(e2e::WaitUntil([&] { return app_.MainVisible() && !IsIconic(app_.Main()); }));
 
-    const std::string otherDir = dir_ + "\\其他";
+    const std::string otherDir = Dir() + "\\其他";
     ASSERT_TRUE(CreateDirectoryA(otherDir.c_str(), nullptr));
-    ASSERT_TRUE(CopyFileA(exe_.c_str(), (otherDir + "\\Skiplane.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(Exe().c_str(), (otherDir + "\\Skiplane.exe").c_str(), FALSE));
     e2e::App other;
     EXPECT_TRUE(other.Start(otherDir + "\\Skiplane.exe", otherDir)) << "the other folder's copy";
     EXPECT_TRUE(app_.Running());

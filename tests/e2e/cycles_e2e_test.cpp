@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/e2e/driver.h"
+#include "tests/e2e/fixture.h"
 #include "tests/e2e/processes.h"
 #include "form/window_table.h"
 
@@ -29,31 +30,29 @@ bool IsExe(const e2e::ProcessInfo& p, const char* name) {
     return lstrcmpiA(p.exeName.c_str(), name) == 0;
 }
 
-class EnduranceE2e : public ::testing::Test {
+class EnduranceE2e : public e2e::SandboxTest {
 protected:
+    EnduranceE2e() : SandboxTest("skiplane-cycles") {}
+
     void SetUp() override {
-        const std::string source = e2e::SkiplanePath();
+        ASSERT_NO_FATAL_FAILURE(SandboxTest::SetUp());
+        sandbox_.KillAtEnd(kClient);
         const std::string fake = e2e::ToWindowsPath(e2e::ArgValue("fake-client"));
-        ASSERT_FALSE(source.empty() || fake.empty()) << "pass --skiplane and --fake-client";
-        dir_ = e2e::MakeTempDir("skiplane-cycles");
-        ASSERT_FALSE(dir_.empty());
-        exe_ = dir_ + "\\Skiplane.exe";
-        client_ = dir_ + "\\" + kClient;
-        ASSERT_TRUE(CopyFileA(source.c_str(), exe_.c_str(), FALSE)) << source;
-        ASSERT_TRUE(CopyFileA(fake.c_str(), client_.c_str(), FALSE)) << fake;
+        ASSERT_FALSE(fake.empty()) << "pass --fake-client=<path of fake_client.exe>";
+        client_ = sandbox_.CopyIn(fake, kClient);
+        ASSERT_FALSE(client_.empty()) << fake;
         started_ = GetTickCount();
     }
     void TearDown() override {
         std::printf("[ cycles   ] %s: %.1f s\n",
                     ::testing::UnitTest::GetInstance()->current_test_info()->name(),
                     (GetTickCount() - started_) / 1000.0);
-        while (DWORD pid = e2e::FindProcess(kClient)) e2e::KillProcess(pid);
-        e2e::RemoveTree(dir_);
+        SandboxTest::TearDown();
     }
 
     void WriteConfig(const char* enable) {
         ASSERT_TRUE(e2e::WriteFileBytes(
-            dir_ + "\\config.ini",
+            ConfigPath(),
             e2e::Lines({"[BasisConfig]", "ExeFile=" + client_, std::string("Enable=") + enable,
                         "[BroadbandConfig]", "UP=10", "DOWN=50", "Mtu=1350", "Sndwnd=300",
                         "Rcvwnd=1200", "[NodeList]", "Quantity=1", "Current node=0", "[Node1]",
@@ -106,7 +105,7 @@ protected:
         return e2e::WaitUntil([&] { return ClientsLeft() == 0 && CmdsLeft() == 0; }, 5000);
     }
 
-    std::string dir_, exe_, client_;
+    std::string client_;
     std::set<DWORD> cmds_;
     DWORD started_ = 0;
 };
@@ -114,7 +113,7 @@ protected:
 TEST_F(EnduranceE2e, AHundredStartsAndStopsLeaveNoProcessAndNoGrowth) {
     ASSERT_NO_FATAL_FAILURE(WriteConfig("false"));
     e2e::App app;
-    ASSERT_TRUE(app.Start(exe_, dir_));
+    ASSERT_TRUE(app.Start(Exe(), Dir()));
     size_t memory10 = 0;
     int handles10 = 0;
     for (int cycle = 1; cycle <= kRounds; ++cycle) {
@@ -158,13 +157,13 @@ TEST_F(EnduranceE2e, AHundredQuitsWhileRunningStopTheClientAndTheNextStartRunsOn
     for (int round = 1; round <= kRounds; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         e2e::App app;
-        ASSERT_TRUE(app.Start(exe_, dir_));
+        ASSERT_TRUE(app.Start(Exe(), Dir()));
         ASSERT_NO_FATAL_FAILURE(ExpectRunningAfterCheck(app));
         ASSERT_TRUE(app.PostMenuCommand(form::Menu::退出));
         ASSERT_EQ(app.WaitExit(), 0u);
         // The quit stops the client and notes it was running, for the next start.
         ASSERT_TRUE(NothingLeft()) << ClientsLeft() << " clients, " << CmdsLeft() << " cmd left";
-        ASSERT_NE(e2e::ReadFileBytes(dir_ + "\\config.ini").find("Enable=true\r\n"),
+        ASSERT_NE(e2e::ReadFileBytes(Dir() + "\\config.ini").find("Enable=true\r\n"),
                   std::string::npos);
     }
     std::printf("restarts: %d quits while running, one client each time, client processes "

@@ -108,17 +108,6 @@ double NowMs() {
     return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
 }
 
-std::string NodesConfig(int nodes) {
-    std::string file =
-        "[NodeList]\r\nQuantity=" + std::to_string(nodes) + "\r\nCurrent node=0\r\n";
-    for (int i = 1; i <= nodes; ++i)
-        file += "[Node" + std::to_string(i) + "]\r\nremarks=node" + std::to_string(i) +
-                "\r\nlocal_port=1080\r\nserver_port=4000\r\nserver=10.0." +
-                std::to_string(i / 250) + "." + std::to_string(i % 250) +
-                "\r\nkey=k\r\nmode=3\r\ndscp=\r\nother=\r\n";
-    return file;
-}
-
 bool WaitUntil(const std::function<bool()>& cond, int timeoutMs) {
     DWORD start = GetTickCount();
     for (;;) {

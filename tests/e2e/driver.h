@@ -14,10 +14,8 @@
 
 namespace e2e {
 
-// Milliseconds from the performance counter, for the benchmarks' figures.
+// Milliseconds from the performance counter, for timings and the benchmarks' figures.
 double NowMs();
-// A config.ini of that many nodes (remarks nodeK, servers 10.0.x.y), as the benchmarks use.
-std::string NodesConfig(int nodes);
 
 // Polls cond every 20 ms until it holds or timeoutMs passes; gives the last result.
 bool WaitUntil(const std::function<bool()>& cond, int timeoutMs = 10000);

@@ -18,6 +18,7 @@
 
 #include "tests/e2e/driver.h"
 #include "form/window_table.h"
+#include "tests/e2e/fixture.h"
 
 using form::Ctl;
 
@@ -80,24 +81,16 @@ bool LosesSomething(const std::string& bytes, Step step) {
     return false;
 }
 
-class EnduranceConfig : public ::testing::Test {
+class EnduranceConfig : public e2e::SandboxTest {
 protected:
-    void SetUp() override {
-        dir_ = e2e::MakeTempDir("skiplane-kill");
-        ASSERT_FALSE(dir_.empty());
-        exe_ = dir_ + "\\Skiplane.exe";
-        ASSERT_TRUE(CopyFileA(e2e::SkiplanePath().c_str(), exe_.c_str(), FALSE));
-    }
-    void TearDown() override { e2e::RemoveTree(dir_); }
-
-    std::string ConfigPath() const { return dir_ + "\\config.ini"; }
+    EnduranceConfig() : SandboxTest("skiplane-kill") {}
 
     // Starts the program on the starting file, clicks the step and kills the program
     // killAfterMs after the click that writes, or once the step is handled when it is negative.
     void Run(Step step, double killAfterMs) {
         ASSERT_TRUE(e2e::WriteFileBytes(ConfigPath(), StartingConfig()));
         e2e::App app;
-        ASSERT_TRUE(app.Start(exe_, dir_));
+        ASSERT_TRUE(app.Start(Exe(), Dir()));
         ASSERT_TRUE(app.SelectListItem(Ctl::列表框_列表, 1));
         ASSERT_TRUE(app.Sync());
         if (step == Step::Save) {
@@ -123,8 +116,6 @@ protected:
         app.Kill();
         ASSERT_FALSE(app.Running());
     }
-
-    std::string dir_, exe_;
 };
 
 TEST_F(EnduranceConfig, KilledDuringSaveNewOrDeleteTheFileIsBeforeOrAfterWhole) {

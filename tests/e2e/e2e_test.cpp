@@ -19,6 +19,7 @@
 #include "tests/e2e/driver.h"
 #include "version.h"
 #include "form/window_table.h"
+#include "tests/e2e/fixture.h"
 
 using form::Ctl;
 
@@ -26,7 +27,6 @@ namespace {
 
 using e2e::ArtifactsDir;
 using e2e::Lines;
-using e2e::SkiplanePath;
 
 // Two nodes, the second with a Chinese remark, and every shared setting stored. The node keys
 // are in the order in which the program saves them, so that saving the same values gives the
@@ -107,27 +107,12 @@ int DefaultListItemHeight() {
     return h;
 }
 
-class SkiplaneE2E : public ::testing::Test {
+class SkiplaneE2E : public e2e::SandboxTest {
 protected:
-    void SetUp() override {
-        exeSource_ = SkiplanePath();
-        ASSERT_FALSE(exeSource_.empty()) << "pass --skiplane=<path of Skiplane.exe>";
-        ASSERT_TRUE(e2e::FileExists(exeSource_)) << exeSource_;
-        dir_ = e2e::MakeTempDir("skiplane-e2e");
-        ASSERT_FALSE(dir_.empty());
-        exe_ = dir_ + "\\Skiplane.exe";
-        ASSERT_TRUE(CopyFileA(exeSource_.c_str(), exe_.c_str(), FALSE));
-    }
-
-    void TearDown() override {
-        app_.Kill();
-        e2e::RemoveTree(dir_);
-    }
-
-    std::string ConfigPath() const { return dir_ + "\\config.ini"; }
+    SkiplaneE2E() : SandboxTest("skiplane-e2e") {}
 
     void Launch() {
-        ASSERT_TRUE(app_.Start(exe_, dir_)) << "no main window with all controls appeared";
+        ASSERT_TRUE(app_.Start(Exe(), Dir())) << "no main window with all controls appeared";
         // The creation handler runs before the message loop handles anything posted.
         ASSERT_TRUE(app_.Sync());
         ASSERT_TRUE(app_.MainVisible());
@@ -137,14 +122,6 @@ protected:
         ASSERT_TRUE(e2e::WriteFileBytes(ConfigPath(), bytes));
         Launch();
     }
-
-    // Everything posted so far has been handled.
-    void Settle() { ASSERT_TRUE(app_.Sync()) << "the program stopped handling input"; }
-
-    std::string exeSource_;
-    std::string dir_;
-    std::string exe_;
-    e2e::App app_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -386,8 +363,8 @@ TEST_F(SkiplaneE2E, TwoNodeConfigFillsListFieldsAndSharedSettings) {
 TEST_F(SkiplaneE2E, ConfigEdgeValuesAreClampedAndFlagsAreExact) {
     // Current node past the end selects the last node; "TRUE" is not "true"; a client path
     // that exists is shown.
-    CreateDirectoryA((dir_ + "\\kcp").c_str(), nullptr);
-    const std::string client = dir_ + "\\kcp\\client_windows_386.exe";
+    CreateDirectoryA((Dir() + "\\kcp").c_str(), nullptr);
+    const std::string client = Dir() + "\\kcp\\client_windows_386.exe";
     ASSERT_TRUE(e2e::WriteFileBytes(client, "MZ"));
     std::vector<std::string> cfg = kTwoNodeConfig;
     for (std::string& l : cfg) {
@@ -409,7 +386,7 @@ TEST_F(SkiplaneE2E, ConfigEdgeValuesAreClampedAndFlagsAreExact) {
     ASSERT_TRUE(DeleteFileA(client.c_str()));
     e2e::App second;
     ASSERT_TRUE(e2e::WriteFileBytes(ConfigPath(), Lines(cfg)));
-    ASSERT_TRUE(second.Start(exe_, dir_));
+    ASSERT_TRUE(second.Start(Exe(), Dir()));
     ASSERT_TRUE(second.Sync());
     EXPECT_EQ(second.ListSelection(Ctl::列表框_列表), 0);
     EXPECT_EQ(second.Text(Ctl::编辑框_加速IP), "1.2.3.4");

@@ -16,6 +16,7 @@
 
 #include "tests/e2e/driver.h"
 #include "form/window_table.h"
+#include "tests/e2e/sandbox.h"
 
 using form::Ctl;
 
@@ -69,9 +70,9 @@ std::vector<std::string> LinesOf(const std::string& bytes) {
 }
 
 TEST(HostileInputE2E, StrangeConfigFilesStartAnswerAndLoseNothing) {
-    const std::string dir = e2e::MakeTempDir("skiplane-hostile");
-    const std::string exe = dir + "\\Skiplane.exe", config = dir + "\\config.ini";
-    ASSERT_TRUE(CopyFileA(e2e::SkiplanePath().c_str(), exe.c_str(), FALSE));
+    e2e::Sandbox sandbox;
+    ASSERT_TRUE(sandbox.Create("skiplane-hostile", e2e::SkiplanePath())) << sandbox.Error();
+    const std::string dir = sandbox.Dir(), exe = sandbox.Exe(), config = sandbox.ConfigPath();
     for (const HostileFile& f : HostileFiles()) {
         SCOPED_TRACE(f.name);
         ASSERT_TRUE(e2e::WriteFileBytes(config, f.bytes));
@@ -101,7 +102,6 @@ TEST(HostileInputE2E, StrangeConfigFilesStartAnswerAndLoseNothing) {
         }
         EXPECT_EQ(lost, 0) << "lines the program does not write went missing on quitting";
     }
-    e2e::RemoveTree(dir);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "tests/e2e/driver.h"
 #include "form/window_table.h"
+#include "tests/e2e/fixture.h"
 
 using form::Ctl;
 
@@ -76,36 +77,16 @@ std::vector<std::string> EditTexts(const NodeValues& n) {
     return {n.remarks, n.localPort, n.serverPort, n.server, n.key, n.dscp, n.other};
 }
 
-class NodesE2E : public ::testing::Test {
+class NodesE2E : public e2e::SandboxTest {
 protected:
-    void SetUp() override {
-        const std::string source = e2e::SkiplanePath();
-        ASSERT_FALSE(source.empty()) << "pass --skiplane=<path of Skiplane.exe>";
-        dir_ = e2e::MakeTempDir("skiplane-nodes");
-        ASSERT_FALSE(dir_.empty());
-        exe_ = dir_ + "\\Skiplane.exe";
-        ASSERT_TRUE(CopyFileA(source.c_str(), exe_.c_str(), FALSE)) << source;
-    }
+    NodesE2E() : SandboxTest("skiplane-nodes") {}
 
-    void TearDown() override {
-        app_.Kill();
-        e2e::RemoveTree(dir_);
-    }
-
-    std::string ConfigPath() const { return dir_ + "\\config.ini"; }
-    std::string Config() const { return e2e::ReadFileBytes(ConfigPath()); }
-
-    void Launch(e2e::App& app) {
-        ASSERT_TRUE(app.Start(exe_, dir_)) << "no main window with all controls appeared";
-        ASSERT_TRUE(app.Sync());
-    }
+    void Launch(e2e::App& app) { StartProgram(app); }
 
     void LaunchWith(const std::string& config) {
         ASSERT_TRUE(e2e::WriteFileBytes(ConfigPath(), config));
         Launch(app_);
     }
-
-    void Settle() { ASSERT_TRUE(app_.Sync()) << "the program stopped handling input"; }
 
     // A user's click on a list item; the fields follow once the program has handled it.
     void ClickItem(int index, const std::string& serverShown) {
@@ -127,10 +108,6 @@ protected:
         EXPECT_EQ(app_.Enabled(Ctl::组合框_加速模式), enabled);
         EXPECT_EQ(app_.Enabled(Ctl::选择框_验证密匙), enabled);
     }
-
-    std::string dir_;
-    std::string exe_;
-    e2e::App app_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -259,8 +236,8 @@ TEST_F(NodesE2E, DeletingTheMiddleNodeRenumbersTheLastAndClearsTheFields) {
 // The client path, the bandwidth and what comes back after quitting.
 
 TEST_F(NodesE2E, BrowseBandwidthQuitAndRestartKeepEverythingSaved) {
-    CreateDirectoryA((dir_ + "\\kcp").c_str(), nullptr);
-    const std::string client = dir_ + "\\kcp\\client_windows_386.exe";
+    CreateDirectoryA((Dir() + "\\kcp").c_str(), nullptr);
+    const std::string client = Dir() + "\\kcp\\client_windows_386.exe";
     ASSERT_TRUE(e2e::WriteFileBytes(client, "MZ"));
     const std::string original = ConfigFile(Shared{}, {kFirst, kSecond, kThird});
     ASSERT_NO_FATAL_FAILURE(LaunchWith(original));

@@ -13,6 +13,7 @@
 
 #include "tests/e2e/driver.h"
 #include "version.h"
+#include "tests/e2e/fixture.h"
 #include "tests/support/http_server.h"
 #include "form/window_table.h"
 
@@ -33,18 +34,17 @@ std::string VersionFile(const std::string& latest, const std::string& number) {
     return testhttp::Ok("[Skiplane]\r\n最新版本=" + latest + "\r\n版本号=" + number + "\r\n");
 }
 
-class UpdateE2E : public ::testing::Test {
+class UpdateE2E : public e2e::SandboxTest {
 protected:
+    UpdateE2E() : SandboxTest("skiplane-update", "skiplane-local-site") {}
+
     void SetUp() override {
-        const std::string source = e2e::ToWindowsPath(e2e::ArgValue("skiplane-local-site"));
+        ASSERT_NO_FATAL_FAILURE(SandboxTest::SetUp());
         const int port = std::atoi(e2e::ArgValue("site-port").c_str());
-        ASSERT_TRUE(!source.empty() && port > 0) << "pass --skiplane-local-site and --site-port";
+        ASSERT_GT(port, 0) << "pass --site-port";
         site_ = "http://127.0.0.1:" + std::to_string(port) + "/";
         server_ = std::make_unique<testhttp::Server>(port);
         ASSERT_EQ(server_->Port(), port);
-        dir_ = e2e::MakeTempDir("skiplane-update");
-        exe_ = dir_ + "\\Skiplane.exe";
-        ASSERT_TRUE(CopyFileA(source.c_str(), exe_.c_str(), FALSE)) << source;
 
         const std::string browser = e2e::ArgValue("browser");
         ASSERT_FALSE(browser.empty()) << "pass --browser=<Unix path of a recording script>";
@@ -60,19 +60,15 @@ protected:
     void TearDown() override {
         app_.Kill();
         server_.reset();
-        e2e::RemoveTree(dir_);
+        SandboxTest::TearDown();
     }
-    void Launch() {
-        ASSERT_TRUE(app_.Start(exe_, dir_)) << "no main window with all controls appeared";
-        ASSERT_TRUE(app_.Sync());
-    }
+    void Launch() { StartProgram(app_); }
     bool Asked(std::size_t requests) const {
         return e2e::WaitUntil([&] { return server_->Requests().size() >= requests; });
     }
 
-    std::string site_, dir_, exe_, browserLog_;
+    std::string site_, browserLog_;
     std::unique_ptr<testhttp::Server> server_;
-    e2e::App app_;
 };
 
 TEST_F(UpdateE2E, ANewerVersionIsFoundAtStartUpWhileTheWindowStaysUsable) {
@@ -86,13 +82,13 @@ TEST_F(UpdateE2E, ANewerVersionIsFoundAtStartUpWhileTheWindowStaysUsable) {
     ASSERT_TRUE(app_.Retype(Ctl::编辑框_mtu, "1200"));  // the box belongs to the check's thread
     ASSERT_TRUE(app_.Sync());
     EXPECT_EQ(app_.Text(Ctl::编辑框_mtu), "1200");
-    EXPECT_TRUE(e2e::FileExists(dir_ + "\\Ver.ini"));  // only while the check runs
+    EXPECT_TRUE(e2e::FileExists(Dir() + "\\Ver.ini"));  // only while the check runs
     EXPECT_FALSE(e2e::FileExists(browserLog_)) << "the home page opened before the box closed";
     EXPECT_TRUE(e2e::SaveScreenshot(e2e::ArtifactsDir() + "\\skiplane-update-found.bmp"));
     ASSERT_TRUE(e2e::App::PressMessageBoxButton(box, IDOK));
     EXPECT_TRUE(e2e::WaitUntil([&] { return !e2e::ReadFileBytes(browserLog_).empty(); }));
     EXPECT_EQ(e2e::ReadFileBytes(browserLog_), site_ + "\n");
-    EXPECT_TRUE(e2e::WaitUntil([&] { return !e2e::FileExists(dir_ + "\\Ver.ini"); }));
+    EXPECT_TRUE(e2e::WaitUntil([&] { return !e2e::FileExists(Dir() + "\\Ver.ini"); }));
     EXPECT_EQ(server_->Requests()[0].rfind("GET /Ver.ini HTTP/1.0\r\n", 0), 0u);
 }
 
@@ -145,12 +141,12 @@ TEST_F(UpdateE2E, AutostartWritesTheRunValueWithTheExecutablesPath) {
     Launch();
     ASSERT_TRUE(app_.Click(Ctl::选择框_开机启动));
     ASSERT_TRUE(app_.Sync());
-    EXPECT_EQ(RunValue(HKEY_LOCAL_MACHINE), exe_);
-    EXPECT_NE(e2e::ReadFileBytes(dir_ + "\\config.ini").find("Run=true\r\n"), std::string::npos);
+    EXPECT_EQ(RunValue(HKEY_LOCAL_MACHINE), Exe());
+    EXPECT_NE(e2e::ReadFileBytes(Dir() + "\\config.ini").find("Run=true\r\n"), std::string::npos);
     ASSERT_TRUE(app_.Click(Ctl::选择框_开机启动));
     ASSERT_TRUE(app_.Sync());
     EXPECT_EQ(RunValue(HKEY_LOCAL_MACHINE), "");
-    EXPECT_NE(e2e::ReadFileBytes(dir_ + "\\config.ini").find("Run=false\r\n"), std::string::npos);
+    EXPECT_NE(e2e::ReadFileBytes(Dir() + "\\config.ini").find("Run=false\r\n"), std::string::npos);
 }
 
 }  // namespace

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "services/http.h"
-#include "tests/fuzz/answer_server.h"
 #include "tests/fuzz/check.h"
+#include "tests/support/http_server.h"
 
 namespace {
 
@@ -97,14 +97,16 @@ extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static fuzz::AnswerServer* const server = [] {
-        auto* s = new fuzz::AnswerServer;  // lives as long as the process
+    static testhttp::Server* const server = [] {
+        // Lives as long as the process; answers one connection at a time, allocating nothing
+        // that outlives an input.
+        auto* s = new testhttp::Server(0, testhttp::Server::Mode::OneAtATime);
         g_port = s->Port();
         return s;
     }();
     FUZZ_CHECK(server->Port() != 0);
     const std::string answer(reinterpret_cast<const char*>(data), size);
-    server->Serve("/f", answer);
+    server->ServeOnce("/f", answer);
     const sk::Bytes got = sk::HttpReadFile(server->Url("/f"));
     const std::string body(got.begin(), got.end());
     FUZZ_CHECK(IsSubsequence(body, answer));

@@ -14,14 +14,14 @@
 #include "platform/headless/storage_hooks.h"
 #include "platform/headless/user.h"
 #include "platform/window.h"
-#include "tests/fuzz/answer_server.h"
 #include "tests/fuzz/check.h"
+#include "tests/support/http_server.h"
 
 namespace {
 
 struct World {
     std::string dir;
-    fuzz::AnswerServer server;
+    testhttp::Server server{0, testhttp::Server::Mode::OneAtATime};
     int checks = 0;
 };
 
@@ -75,13 +75,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     World& w = TheWorld();
     if (++w.checks % 1000 == 0) Start();
     const std::string file(reinterpret_cast<const char*>(data), size);
-    w.server.Serve("/Ver.ini", "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(size) +
-                                   "\r\n\r\n" + file);
+    w.server.ServeOnce("/Ver.ini", testhttp::Ok(file));
     app::VersionFileUrl = w.server.Url("/Ver.ini");
     const std::size_t boxes = headless::MessageBoxes().size();
     const int connections = w.server.Connections();
 
-    app::StartUpdateCheck(size % 2);
+    app::StartUpdateCheck(size % 2 ? app::kCheckByHand : app::kCheckAtStartUp);
     AwaitCheck();
     FUZZ_CHECK(w.server.Connections() == connections + 1);
     FUZZ_CHECK(headless::MessageBoxes().size() <= boxes + 1);

@@ -37,6 +37,9 @@ constexpr std::size_t kMaxHead = 64 * 1024;
 constexpr std::size_t kMaxSend = 256 * 1024;  // per send call
 // A peer that takes no byte for this long is given up, rather than held without end.
 constexpr std::uint32_t kSendStallMs = 30000;
+// One connection at a time: the longest any one wait for the client may take, so that the next
+// connection is never held up for long.
+constexpr std::uint32_t kOneAtATimeWaitMs = 2000;
 // After a graceful close, what the client still sends (a body) is read and dropped for at most
 // this long: closing with unread bytes would send an RST instead of the FIN.
 constexpr std::uint32_t kLingerMs = 2000;
@@ -150,6 +153,7 @@ struct Server::Impl {
         std::string bytes;
         std::size_t chunk = 0;
         int pauseMs = 0;
+        bool once = false;  // forgotten once a request has been given it
     };
     struct Conn {
         Socket s = kNoSocket;  // closed (under the mutex) by the connection's own thread
@@ -161,6 +165,9 @@ struct Server::Impl {
     void Accept();
     void Reap();
     void Handle(Conn* conn, Socket s);
+    // What the request gets: the route itself, or in Mode::OneAtATime a copy in `current`, so
+    // that no route outlives the connection's answer there.
+    const Route* Look(const std::string& head, std::shared_ptr<const Route>& held);
     bool ReadHead(Socket s, std::string& head);
     Ending Answer(Socket s, const Route& route);
     bool SendAll(Socket s, const char* data, std::size_t size);
@@ -171,6 +178,13 @@ struct Server::Impl {
 
     Socket listener = kNoSocket;
     int port = 0;
+    Mode mode = Mode::Threaded;
+    std::uint32_t headWaitMs = 0;  // for a piece of the head; 0: as long as the client stays
+    std::uint32_t sendStallMs = kSendStallMs;
+    // Mode::OneAtATime: the head read and the answer sent, whose room is kept from one
+    // connection to the next.
+    std::string oneHead;
+    Route current;
     std::atomic<bool> stop{false};
     std::atomic<int> accepted{0};
     std::thread acceptor;
@@ -198,6 +212,10 @@ void Server::Impl::Accept() {
             CloseSocket(s);
             continue;
         }
+        if (mode == Mode::OneAtATime) {
+            Handle(nullptr, s);
+            continue;
+        }
         std::lock_guard<std::mutex> lock(mutex);
         Conn& conn = conns.emplace_back();
         conn.s = s;
@@ -223,19 +241,15 @@ void Server::Impl::Reap() {
     for (Conn& c : finished) c.thread.join();
 }
 
+// conn is null in Mode::OneAtATime, where the accepting thread itself answers.
 void Server::Impl::Handle(Conn* conn, Socket s) {
     Ending ending = Ending::Plain;
-    std::string head;
+    std::string ownHead;
+    std::string& head = conn ? ownHead : oneHead;
+    head.clear();
     if (ReadHead(s, head)) {
-        std::shared_ptr<const Route> route;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            requests.push_back(head);
-            auto it = routes.find(TargetOf(head));
-            if (it != routes.end()) route = it->second;
-        }
-        static const Route notFound{Route::Kind::Whole, kNotFound, 0, 0};
-        ending = Answer(s, route ? *route : notFound);
+        std::shared_ptr<const Route> held;
+        ending = Answer(s, *Look(head, held));
     }
     if (ending == Ending::Graceful) {
         shutdown(s, kShutSend);
@@ -248,18 +262,48 @@ void Server::Impl::Handle(Conn* conn, Socket s) {
     }
     std::lock_guard<std::mutex> lock(mutex);
     CloseSocket(s);
-    conn->s = kNoSocket;
-    conn->done = true;
+    if (conn) {
+        conn->s = kNoSocket;
+        conn->done = true;
+    }
+}
+
+const Server::Impl::Route* Server::Impl::Look(const std::string& head,
+                                              std::shared_ptr<const Route>& held) {
+    static const Route notFound{Route::Kind::Whole, kNotFound, 0, 0, false};
+    std::lock_guard<std::mutex> lock(mutex);
+    if (mode == Mode::Threaded) requests.push_back(head);
+    auto it = routes.find(TargetOf(head));
+    const Route* route = &notFound;
+    if (it != routes.end()) {
+        held = it->second;
+        route = held.get();
+        if (route->once) routes.erase(it);
+    }
+    if (mode == Mode::Threaded) return route;
+    // Assigned, so the room grown for earlier answers serves this one; the route itself is let
+    // go here, while the client still waits for its answer.
+    current.kind = route->kind;
+    current.bytes.assign(route->bytes);
+    current.chunk = route->chunk;
+    current.pauseMs = route->pauseMs;
+    held.reset();
+    return &current;
 }
 
 // Up to and including the blank line that ends the head. False when the peer stops first, the
 // head outgrows kMaxHead, or the server stops.
 bool Server::Impl::ReadHead(Socket s, std::string& head) {
     char buf[4096];
+    std::uint32_t progress = Ticks();
     while (!stop && head.size() < kMaxHead) {
         int ready = Wait(s, false, kSliceMs);
         if (ready < 0) return false;
-        if (ready == 0) continue;
+        if (ready == 0) {
+            if (headWaitMs && Since(progress) > headWaitMs) return false;
+            continue;
+        }
+        progress = Ticks();
         std::size_t want = std::min(sizeof buf, kMaxHead - head.size());
         int n = static_cast<int>(recv(s, buf, static_cast<int>(want), 0));
         if (n == 0 || (n < 0 && !WouldBlock())) return false;
@@ -305,7 +349,7 @@ bool Server::Impl::SendAll(Socket s, const char* data, std::size_t size) {
     std::size_t sent = 0;
     std::uint32_t progress = Ticks();
     while (sent < size) {
-        if (stop || Since(progress) > kSendStallMs) return false;
+        if (stop || Since(progress) > sendStallMs) return false;
         int want = static_cast<int>(std::min(size - sent, kMaxSend));
         int n = static_cast<int>(send(s, data + sent, want, kNoSignal));
         if (n > 0) {
@@ -364,7 +408,11 @@ void Server::Impl::Add(const std::string& target, Route route) {
 
 Server::Server() : Server(0) {}
 
-Server::Server(int port) : impl_(std::make_unique<Impl>()) {
+Server::Server(int port) : Server(port, Mode::Threaded) {}
+
+Server::Server(int port, Mode mode) : impl_(std::make_unique<Impl>()) {
+    impl_->mode = mode;
+    if (mode == Mode::OneAtATime) impl_->headWaitMs = impl_->sendStallMs = kOneAtATimeWaitMs;
     if (port < 0 || port > 65535 || !StartSockets()) return;
     Socket l = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (l == kNoSocket) return;
@@ -411,22 +459,26 @@ std::string Server::Url(const std::string& path) const {
 }
 
 void Server::Serve(const std::string& target, std::string rawResponse) {
-    impl_->Add(target, {Impl::Route::Kind::Whole, std::move(rawResponse), 0, 0});
+    impl_->Add(target, {Impl::Route::Kind::Whole, std::move(rawResponse), 0, 0, false});
+}
+
+void Server::ServeOnce(const std::string& target, std::string rawResponse) {
+    impl_->Add(target, {Impl::Route::Kind::Whole, std::move(rawResponse), 0, 0, true});
 }
 
 void Server::ServeStalled(const std::string& target) {
-    impl_->Add(target, {Impl::Route::Kind::Stalled, {}, 0, 0});
+    impl_->Add(target, {Impl::Route::Kind::Stalled, {}, 0, 0, false});
 }
 
 void Server::ServeDropped(const std::string& target, std::string rawPrefix) {
-    impl_->Add(target, {Impl::Route::Kind::Dropped, std::move(rawPrefix), 0, 0});
+    impl_->Add(target, {Impl::Route::Kind::Dropped, std::move(rawPrefix), 0, 0, false});
 }
 
 void Server::ServeSlowly(const std::string& target, std::string rawResponse, int bytesPerChunk,
                          int msBetweenChunks) {
     impl_->Add(target, {Impl::Route::Kind::Slow, std::move(rawResponse),
                         static_cast<std::size_t>(std::max(bytesPerChunk, 1)),
-                        std::max(msBetweenChunks, 0)});
+                        std::max(msBetweenChunks, 0), false});
 }
 
 std::vector<std::string> Server::Requests() const {

@@ -1,6 +1,7 @@
-// A small HTTP server for the tests, on 127.0.0.1 only: each request target gets the raw bytes
-// it was given (whole, not at all, cut off by a reset, or a few at a time), and every request
-// head is kept for the test to look at. The same code runs over Winsock and POSIX sockets.
+// A small HTTP server for the tests and the fuzz targets, on 127.0.0.1 only: each request target
+// gets the raw bytes it was given (whole, once, not at all, cut off by a reset, or a few at a
+// time), and every request head is kept for the test to look at. The same code runs over
+// Winsock and POSIX sockets.
 #pragma once
 
 #include <memory>
@@ -11,8 +12,21 @@ namespace testhttp {
 
 class Server {
 public:
+    enum class Mode {
+        // A thread for each connection; every request head is kept.
+        Threaded,
+        // One connection after another on the server's own thread, and no request head kept
+        // (Requests() stays empty): once its buffers have grown the server allocates nothing
+        // for a connection that outlives it, so a fuzz target's allocations balance within each
+        // input however many requests it sends. A piece of the head, a send and the client's
+        // close are each waited for 2 s at most, so no client holds the next one up for long;
+        // a stalled answer holds every later connection until its client goes.
+        OneAtATime,
+    };
+
     Server();                   // listens on 127.0.0.1, a free port chosen by the system
     explicit Server(int port);  // a given port (0: any)
+    Server(int port, Mode mode);
     // Stops: closes the listener and every connection, stalled ones too, and joins the threads.
     ~Server();
     Server(const Server&) = delete;
@@ -29,6 +43,9 @@ public:
 
     // The bytes as they are, then the connection is closed gracefully.
     void Serve(const std::string& target, std::string rawResponse);
+    // The same for the next request of the target only; later ones get the 404, so an answer
+    // that redirects to itself ends.
+    void ServeOnce(const std::string& target, std::string rawResponse);
     // Reads the request, then never answers: the connection stays open until the client goes
     // or the server is destroyed.
     void ServeStalled(const std::string& target);
@@ -41,7 +58,8 @@ public:
                      int msBetweenChunks);
 
     // The request heads received so far (request line and headers up to and including the
-    // blank line, raw bytes), in arrival order. A body is read past, never kept.
+    // blank line, raw bytes), in arrival order; none in Mode::OneAtATime. A body is read past,
+    // never kept.
     std::vector<std::string> Requests() const;
     int Connections() const;  // connections accepted so far
 

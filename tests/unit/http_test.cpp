@@ -103,8 +103,7 @@ TEST(HttpReadFile, TheInternetHandleIsMadeOnceAndReused) {
 }
 
 // A server that trickles its answer or redirects without end holds the download no longer than
-// its deadline (the update check's is 60 s; here 1.5 s): on Win32 the request handle is closed
-// under the waiting call, over libcurl the whole transfer is bounded and redirects stop at 10.
+// its deadline (the update check's is 60 s; here 1.5 s); over libcurl redirects stop at 10.
 TEST(HttpReadFile, EndsByItsDeadlineWhateverTheServerDoes) {
     testhttp::Server server;
     const std::string body = Pattern(400);
@@ -123,6 +122,43 @@ TEST(HttpReadFile, EndsByItsDeadlineWhateverTheServerDoes) {
 #ifndef _WIN32
     EXPECT_LE(server.Connections(), 1 + 1 + 10);  // the trickle, the first request, 10 redirects
 #endif
+}
+
+// The tests' own server (tests/support) as the fuzz targets use it: an answer given once, and
+// one connection at a time with no request heads kept.
+TEST(TestHttpServer, AnAnswerServedOnceGoesToTheNextRequestOnly) {
+    for (auto mode : {testhttp::Server::Mode::Threaded, testhttp::Server::Mode::OneAtATime}) {
+        const bool threaded = mode == testhttp::Server::Mode::Threaded;
+        SCOPED_TRACE(threaded ? "a thread per connection" : "one at a time");
+        testhttp::Server server(0, mode);
+        ASSERT_NE(server.Port(), 0);
+        server.ServeOnce("/once", testhttp::Ok("first"));
+        server.Serve("/always", testhttp::Ok("again"));
+        EXPECT_EQ(Read(server.Url("/once")), "first");
+        EXPECT_EQ(Read(server.Url("/once")), "");  // the 404, whose body is empty
+        EXPECT_EQ(Read(server.Url("/always")), "again");
+        EXPECT_EQ(Read(server.Url("/always")), "again");
+        server.ServeOnce("/once", testhttp::Ok("second"));
+        EXPECT_EQ(Read(server.Url("/once")), "second");
+        EXPECT_EQ(server.Connections(), 5);
+        EXPECT_EQ(server.Requests().size(), threaded ? 5u : 0u);
+    }
+}
+
+TEST(TestHttpServer, OneAtATimeAnswersEveryRequestInTurn) {
+    testhttp::Server server(0, testhttp::Server::Mode::OneAtATime);
+    ASSERT_NE(server.Port(), 0);
+    const std::string big = Pattern(1024 * 1024);
+    server.Serve("/big", testhttp::Ok(big));
+    server.Serve("/small", testhttp::Ok("small"));
+    for (int i = 0; i < 10; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(Read(server.Url("/big")), big);
+        EXPECT_EQ(Read(server.Url("/small")), "small");
+        EXPECT_EQ(Read(server.Url("/nothing")), "");
+    }
+    EXPECT_EQ(server.Connections(), 30);
+    EXPECT_TRUE(server.Requests().empty());
 }
 
 #ifdef _WIN32

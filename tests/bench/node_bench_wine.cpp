@@ -1,9 +1,10 @@
 // Prints how long the real Skiplane.exe takes under Wine to start with 1000 nodes and to delete
-// the first of them, a few runs in a row. Not a test: figures only, nothing about time is
+// the first of them, a few runs in a row, timed from outside by the end-to-end tests' driver.
+// The same steps as node_bench_headless.cpp. Not a test: figures only, nothing about time is
 // judged. It fails only when the program does not get there at all.
 //
 // Arguments: --skiplane=<path of Skiplane.exe> (required), --nodes=<count> (default 1000),
-// --runs=<count> (default 3). run_e2e.sh passes --artifacts too, which is not used here.
+// --runs=<count> (default 3). run_e2e.sh passes others, which are not used here.
 
 #include <windows.h>
 
@@ -11,8 +12,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "tests/bench/node_bench.h"
 #include "tests/e2e/driver.h"
 #include "form/window_table.h"
+#include "tests/e2e/sandbox.h"
 
 using form::Ctl;
 
@@ -34,26 +37,24 @@ int ListCount(const e2e::App& app) {
 
 // One run in a fresh folder: false, with the reason printed, if a step never completes.
 bool Run(const std::string& source, int nodes) {
-    const std::string dir = e2e::MakeTempDir("skiplane-bench");
-    const std::string exe = dir + "\\Skiplane.exe";
-    const std::string config = dir + "\\config.ini";
+    e2e::Sandbox sandbox;
+    e2e::App app;  // ended before the sandbox removes its folder
     bool ok = false;
-    e2e::App app;
     do {
-        if (!CopyFileA(source.c_str(), exe.c_str(), FALSE) ||
-            !e2e::WriteFileBytes(config, e2e::NodesConfig(nodes))) {
-            std::printf("cannot set up %s\n", dir.c_str());
+        if (!sandbox.Create("skiplane-bench", source) ||
+            !sandbox.WriteConfig(bench::NodesConfig(nodes))) {
+            std::printf("cannot set up a folder: %s\n", sandbox.Error().c_str());
             break;
         }
+        const std::string config = sandbox.ConfigPath();
 
         double t0 = e2e::NowMs();
-        if (!app.Start(exe, dir, 120000) ||
+        if (!app.Start(sandbox.Exe(), sandbox.Dir(), 120000) ||
             !Poll([&] { return ListCount(app) == nodes; }, 120000)) {
             std::printf("the list never held %d items\n", nodes);
             break;
         }
-        const double startMs = e2e::NowMs() - t0;
-        std::printf("wine: start with %d nodes: %.0f ms\n", nodes, startMs);
+        bench::PrintStart("wine", nodes, e2e::NowMs() - t0);
 
         // The first node is selected at start (Current node=0); click it all the same, as a
         // user would, and wait until its fields are loaded.
@@ -86,35 +87,22 @@ bool Run(const std::string& source, int nodes) {
             std::printf("the deletion never completed\n");
             break;
         }
-        const double deleteMs = e2e::NowMs() - t0;
-        std::printf("wine: delete the first of %d nodes: %.0f ms\n", nodes, deleteMs);
+        bench::PrintDelete("wine", nodes, e2e::NowMs() - t0);
         ok = true;
     } while (false);
     std::fflush(stdout);
     app.Kill();
-    e2e::RemoveTree(dir);
     return ok;
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     const std::string source = e2e::SkiplanePath();
     if (source.empty() || !e2e::FileExists(source)) {
         std::printf("usage: e2e_node_bench --skiplane=<path of Skiplane.exe> [--nodes=N] "
                     "[--runs=N]\n");
         return 2;
     }
-    const std::string nodesArg = e2e::ArgValue("nodes");
-    const std::string runsArg = e2e::ArgValue("runs");
-    const int nodes = nodesArg.empty() ? 1000 : std::atoi(nodesArg.c_str());
-    const int runs = runsArg.empty() ? 3 : std::atoi(runsArg.c_str());
-    if (nodes < 2 || runs < 1) return 2;
-
-    int failed = 0;
-    for (int i = 1; i <= runs; ++i) {
-        std::printf("run %d of %d\n", i, runs);
-        if (!Run(source, nodes)) ++failed;
-    }
-    return failed == 0 ? 0 : 1;
+    return bench::RunNodeBench(argc, argv, [&](int nodes) { return Run(source, nodes); });
 }

@@ -15,6 +15,7 @@
 #include "tests/e2e/driver.h"
 #include "tests/e2e/processes.h"
 #include "form/window_table.h"
+#include "tests/e2e/sandbox.h"
 
 using form::Ctl;
 
@@ -37,9 +38,9 @@ struct Figures {
 
 // Two starts in one program: the first timed to the running state, the second left alone for
 // the processor time of its wait (the driver's reads would cost the program time of their own).
-bool Run(const std::string& dir, Figures& out) {
+bool Run(const e2e::Sandbox& sandbox, Figures& out) {
     e2e::App app;
-    if (!app.Start(dir + "\\Skiplane.exe", dir) || !app.Sync()) return false;
+    if (!app.Start(sandbox.Exe(), sandbox.Dir()) || !app.Sync()) return false;
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, app.Pid());
     const double clicked = e2e::NowMs();
     app.Click(Ctl::按钮_启动);
@@ -75,20 +76,26 @@ int main() {
         std::fprintf(stderr, "pass --skiplane=<Skiplane.exe> and --fake-client=<fake_client.exe>\n");
         return 2;
     }
-    const std::string dir = e2e::MakeTempDir("skiplane-client-bench");
-    const std::string client = dir + "\\client.exe";
-    CopyFileA(skiplane.c_str(), (dir + "\\Skiplane.exe").c_str(), FALSE);
-    CopyFileA(fake.c_str(), client.c_str(), FALSE);
-    e2e::WriteFileBytes(dir + "\\config.ini",
-                        e2e::Lines({"[BasisConfig]", "ExeFile=" + client, "[BroadbandConfig]",
-                                    "Mtu=1350", "Sndwnd=300", "Rcvwnd=1200", "[NodeList]",
-                                    "Quantity=1", "[Node1]", "local_port=1081",
-                                    "server_port=29900", "server=127.0.0.1", "mode=2"}));
+    e2e::Sandbox sandbox;
+    sandbox.KillAtEnd("client.exe");  // a client whose stop never came
+    if (!sandbox.Create("skiplane-client-bench", skiplane)) {
+        std::printf("cannot set up a folder: %s\n", sandbox.Error().c_str());
+        return 1;
+    }
+    const std::string client = sandbox.CopyIn(fake, "client.exe");
+    if (client.empty() ||
+        !sandbox.WriteConfig(
+            e2e::Lines({"[BasisConfig]", "ExeFile=" + client, "[BroadbandConfig]", "Mtu=1350",
+                        "Sndwnd=300", "Rcvwnd=1200", "[NodeList]", "Quantity=1", "[Node1]",
+                        "local_port=1081", "server_port=29900", "server=127.0.0.1", "mode=2"}))) {
+        std::printf("cannot put the client and config.ini into %s\n", sandbox.Dir().c_str());
+        return 1;
+    }
     int failures = 0;
     Figures sum{};
     for (int i = 1; i <= runs; ++i) {
         Figures f{};
-        if (!Run(dir, f)) {
+        if (!Run(sandbox, f)) {
             std::printf("run %d: the start did not complete\n", i);
             ++failures;
             continue;
@@ -105,6 +112,5 @@ int main() {
                     "2 s check %.1f ms (%.2f %% of one core)\n",
                     runs - failures, sum.clickToRunningMs / (runs - failures),
                     sum.checkCpuMs / (runs - failures), sum.checkCpuMs / (runs - failures) / 20.0);
-    e2e::RemoveTree(dir);
     return failures ? 1 : 0;
 }

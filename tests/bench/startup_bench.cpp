@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/bench/node_bench.h"
 #include "tests/e2e/driver.h"
+#include "tests/e2e/sandbox.h"
 
 namespace {
 
@@ -55,13 +57,15 @@ DWORD WINAPI WaitIdle(void* p) {
 // One start in a fresh folder; adds its figures to the case. False if it never showed a
 // window or never got idle.
 bool Run(Case& c, const std::string& source, int run) {
-    const std::string dir = e2e::MakeTempDir("skiplane-startup");
-    const std::string exe = dir + (c.minimal ? "\\minimal_window.exe" : "\\Skiplane.exe");
-    if (!CopyFileA(source.c_str(), exe.c_str(), FALSE) ||
-        (!c.config.empty() && !e2e::WriteFileBytes(dir + "\\config.ini", c.config))) {
-        std::printf("run %d, %s: cannot set up %s\n", run, c.label, dir.c_str());
+    e2e::Sandbox sandbox;
+    if (!sandbox.Create("skiplane-startup", source,
+                        c.minimal ? "minimal_window.exe" : "Skiplane.exe") ||
+        (!c.config.empty() && !sandbox.WriteConfig(c.config))) {
+        std::printf("run %d, %s: cannot set up a folder: %s\n", run, c.label,
+                    sandbox.Error().c_str());
         return false;
     }
+    const std::string &dir = sandbox.Dir(), &exe = sandbox.Exe();
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
@@ -70,7 +74,6 @@ bool Run(Case& c, const std::string& source, int run) {
     if (!CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         dir.c_str(), &si, &pi)) {
         std::printf("run %d, %s: cannot start\n", run, c.label);
-        e2e::RemoveTree(dir);
         return false;
     }
     IdleWait idle{pi.hProcess, t0, 0, WAIT_FAILED};
@@ -100,7 +103,6 @@ bool Run(Case& c, const std::string& source, int run) {
     WaitForSingleObject(pi.hProcess, 10000);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
-    e2e::RemoveTree(dir);
     const bool ok = win.found && idle.result == 0;
     if (!ok) std::printf("run %d, %s: %s\n", run, c.label, win.found ? "never idle" : "no window");
     return ok;
@@ -167,7 +169,7 @@ int main() {
     Case cases[] = {
         {"(a) minimal window", true, {}, {}, {}, {}},
         {"(b) Skiplane, empty folder", false, {}, {}, {}, {}},
-        {"(c) Skiplane, 1000 nodes", false, e2e::NodesConfig(1000), {}, {}, {}},
+        {"(c) Skiplane, 1000 nodes", false, bench::NodesConfig(1000), {}, {}, {}},
         {"(d) Skiplane, Quantity=2000000000", false,
          "[NodeList]\r\nQuantity=2000000000\r\n[Node2]\r\nserver=b\r\n", {}, {}, {}},
     };
