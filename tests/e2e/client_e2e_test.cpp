@@ -382,23 +382,28 @@ TEST_F(ClientE2E, ASecondStartBringsTheRunningCopyBack) {
 // 停止 and back, so that Esc still closes the window to the tray.
 TEST_F(ClientE2E, AfterAMouseClickOnTheButtonsEscStillWorks) {
     LaunchWithFakeClient(Node{});
-    SetForegroundWindow(app_.Main());
     const auto clickAt = [&](Ctl button) {
         RECT r{};
         GetWindowRect(app_.Hwnd(button), &r);
         // Absolute moves in 0..65535 of the screen, as a real mouse reports them.
         const LONG x = ((r.left + r.right) / 2 * 65536 + 32768) / GetSystemMetrics(SM_CXSCREEN);
         const LONG y = ((r.top + r.bottom) / 2 * 65536 + 32768) / GetSystemMetrics(SM_CYSCREEN);
-        INPUT input[3] = {};
-        for (INPUT& i : input) {
-            i.type = INPUT_MOUSE;
-            i.mi.dx = x;
-            i.mi.dy = y;
-        }
-        input[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-        input[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
-        input[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
-        SendInput(3, input, sizeof(INPUT));
+        const auto send = [&](DWORD flags) {
+            INPUT input{};
+            input.type = INPUT_MOUSE;
+            input.mi.dx = x;
+            input.mi.dy = y;
+            input.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE;
+            SendInput(1, &input, sizeof input);
+        };
+        send(MOUSEEVENTF_MOVE);
+        EXPECT_TRUE(e2e::WaitUntil([&] {  // the pointer is over the button before it presses
+            POINT at{};
+            GetCursorPos(&at);
+            return WindowFromPoint(at) == app_.Hwnd(button);
+        }));
+        send(MOUSEEVENTF_LEFTDOWN);
+        send(MOUSEEVENTF_LEFTUP);
     };
     const auto focus = [&] {
         GUITHREADINFO info{sizeof info};
