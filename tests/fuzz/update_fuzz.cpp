@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t boxes = headless::MessageBoxes().size();
     const int connections = w.server.Connections();
 
-    app::StartUpdateCheck(size % 2);
+    app::StartUpdateCheck(static_cast<app::UpdateCheck>(size % 2));
     AwaitCheck();
     FUZZ_CHECK(w.server.Connections() == connections + 1);
     FUZZ_CHECK(headless::MessageBoxes().size() <= boxes + 1);
