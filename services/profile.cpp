@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/codepage.h"
+
 namespace sk::profile {
 
 namespace {
@@ -21,7 +23,7 @@ struct Entry {
     std::string_view name, value;
 };
 
-bool IsLeadByte(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
+using platform::IsGbkLeadByte;
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
 
 std::string_view Trim(std::string_view s) {
@@ -62,7 +64,7 @@ Entry Parse(std::string_view line) {
         std::size_t close = std::string_view::npos;
         for (std::size_t i = 1; i < body.size();) {
             const auto b = static_cast<unsigned char>(body[i]);
-            if (IsLeadByte(b) && i + 1 < body.size()) {
+            if (IsGbkLeadByte(b) && i + 1 < body.size()) {
                 i += 2;
                 continue;
             }
@@ -82,7 +84,7 @@ char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - '
 bool SameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size();) {
-        if (IsLeadByte(static_cast<unsigned char>(a[i])) && i + 1 < a.size()) {
+        if (IsGbkLeadByte(a[i]) && i + 1 < a.size()) {
             if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
             i += 2;
             continue;
@@ -140,7 +142,7 @@ std::string_view StripQuotes(std::string_view v) {
 std::string Folded(std::string_view name) {
     std::string out(name);
     for (std::size_t i = 0; i < out.size();) {
-        if (IsLeadByte(static_cast<unsigned char>(out[i])) && i + 1 < out.size()) {
+        if (IsGbkLeadByte(out[i]) && i + 1 < out.size()) {
             i += 2;
             continue;
         }

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "platform/codepage.h"
+#include "platform/process.h"
 #include "platform/storage.h"
 
 namespace sk {
@@ -14,15 +16,13 @@ constexpr std::size_t kIniBufferSize = 10240;
 Text g_runDirectory;
 Text g_exeFileName;
 
-bool IsLeadByte(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
-
 // Position of the last backslash that is a character of its own (not the second byte of a
 // double-byte character), or npos.
 std::size_t LastSeparator(std::string_view s) {
     std::size_t found = std::string_view::npos;
     for (std::size_t i = 0; i < s.size();) {
         const auto b = static_cast<unsigned char>(s[i]);
-        if (IsLeadByte(b) && i + 1 < s.size()) {
+        if (platform::IsGbkLeadByte(b) && i + 1 < s.size()) {
             i += 2;
             continue;
         }

@@ -257,6 +257,9 @@ TEST_F(Tray, TipIsCutAt62BytesWithoutSplittingACharacter) {
     // 61 ASCII bytes: the character would take bytes 62-63, so the tip ends at 61.
     ui::SetTrayIcon(ui::WindowIcon(), std::string(61, 'a') + "状态");
     EXPECT_EQ(Tip(TrayCalls().back().record), std::string(61, 'a'));
+    // 0x80 is a character of one byte in code page 936: as byte 62 it stays.
+    ui::SetTrayIcon(ui::WindowIcon(), std::string(61, 'a') + "\x80" "b");
+    EXPECT_EQ(Tip(TrayCalls().back().record), std::string(61, 'a') + "\x80");
     ui::SetTrayIcon(ui::WindowIcon(), std::string(70, 'b'));
     EXPECT_EQ(Tip(TrayCalls().back().record), std::string(62, 'b'));
     EXPECT_EQ(TrayCalls().back().op, TrayOp::Modify);

@@ -96,6 +96,8 @@ TEST(StorageRunDirectory, SplitAtLastBackslashThatIsACharacter) {
         {"D:\\\xD6\xD0\xCE\xC4\\\xB9\xA4\xBE\xDF.exe", "D:\\\xD6\xD0\xCE\xC4",
          "\xB9\xA4\xBE\xDF.exe"},
         {"C:\\Skiplane.exe", "C:", "Skiplane.exe"},
+        // 0x80 leads nothing in code page 936: the backslash after it separates
+        {"D:\\a\x80\\Skiplane.exe", "D:\\a\x80", "Skiplane.exe"},
         {"Skiplane.exe", "", "Skiplane.exe"},
         {"C:\\dir\\", "C:\\dir", ""},
         {"C:\\a\x81", "C:", "a\x81"},  // a lead byte at the very end stands alone
