@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "services/profile.h"
+#include "services/runtime.h"
 #include "services/storage.h"
 
 namespace app {
@@ -14,13 +15,35 @@ int g_readOnceScopes = 0;
 std::unique_ptr<sk::IniSnapshot> g_reading;  // the file as read once, while a scope lives
 int g_writeScopes = 0;
 std::unique_ptr<sk::IniEdits> g_edits;  // the writes not yet in the file, while a scope lives
+bool g_failed = false;  // a write since the outermost scope began did not reach the file
+bool g_inUse = false;   // one of them because another program holds the file
+int g_unshownScopes = 0;
+
+void NoteFailure(const sk::IniEdits& edits) {
+    g_failed = true;
+    g_inUse = g_inUse || edits.InUse();
+}
 
 // Puts the writes made so far in the file; the scope goes on with the file as it now is.
 void LandWrites() {
     if (!g_edits) return;
-    g_edits->Save();
+    if (!g_edits->Save()) NoteFailure(*g_edits);
     g_edits.reset();
     g_reading.reset();
+}
+
+// At the end of the outermost scope, or after a write outside any: the message, at most once.
+void ReportFailure() {
+    if (g_inUse && g_unshownScopes == 0) sk::ShowMessageBox(kConfigInUseMessage);
+    g_failed = g_inUse = false;
+}
+
+// One write outside any scope: through IniEdits, which tells a file in use from other failures.
+void WriteNow(const Text& section, sk::Opt<Text> key, sk::Opt<Text> value) {
+    sk::IniEdits edits(ConfigPath());
+    if (!edits.Write(section, std::move(key), std::move(value)) || !edits.Save())
+        NoteFailure(edits);
+    ReportFailure();
 }
 
 sk::IniEdits& Edits() {
@@ -29,10 +52,22 @@ sk::IniEdits& Edits() {
 }
 }  // namespace
 
+const char kConfigInUseMessage[] = "保存配置失败：config.ini 正被其他程序使用。";
+
 ConfigWritesTogether::ConfigWritesTogether() { ++g_writeScopes; }
 ConfigWritesTogether::~ConfigWritesTogether() {
-    if (--g_writeScopes == 0) LandWrites();
+    if (--g_writeScopes > 0) return;
+    LandWrites();
+    ReportFailure();
 }
+
+bool ConfigWritesTogether::Land() {
+    if (g_writeScopes == 1) LandWrites();
+    return !g_failed;
+}
+
+ConfigFailuresUnshown::ConfigFailuresUnshown() { ++g_unshownScopes; }
+ConfigFailuresUnshown::~ConfigFailuresUnshown() { --g_unshownScopes; }
 
 ConfigReadOnce::ConfigReadOnce() { ++g_readOnceScopes; }
 ConfigReadOnce::~ConfigReadOnce() {
@@ -47,14 +82,14 @@ Text ReadConfig(const Text& section, const Text& key, sk::Opt<Text> defaultValue
 }
 
 void WriteConfig(const Text& section, const Text& key, const Text& value) {
-    if (g_writeScopes > 0) Edits().Write(section, key, value);
-    else sk::WriteIniText(ConfigPath(), section, key, value);
+    if (g_writeScopes == 0) WriteNow(section, key, value);
+    else if (!Edits().Write(section, key, value)) NoteFailure(Edits());
     g_reading.reset();
 }
 
 void DeleteConfigSection(const Text& section) {
-    if (g_writeScopes > 0) Edits().Write(section);
-    else sk::WriteIniText(ConfigPath(), section);
+    if (g_writeScopes == 0) WriteNow(section, {}, {});
+    else if (!Edits().Write(section)) NoteFailure(Edits());
     g_reading.reset();
 }
 

@@ -23,8 +23,13 @@ public:
     ConfigReadOnce(const ConfigReadOnce&) = delete;
     ConfigReadOnce& operator=(const ConfigReadOnce&) = delete;
 };
+// A write that cannot reach the file because another program holds config.ini (after the
+// retries and the rewrite in place of sk::ReplaceFileContents) shows kConfigInUseMessage, once
+// for the writes of one ConfigWritesTogether, or for a write outside any. Other failures (a
+// read-only file, a full disk) show nothing, as before.
 void WriteConfig(const Text& section, const Text& key, const Text& value);
 void DeleteConfigSection(const Text& section);
+extern const char kConfigInUseMessage[];
 
 // While one lives, the writes to config.ini (the renumbering among them) are made in memory,
 // in their order, and land in one replace of the file when the outermost scope ends: a kill
@@ -36,6 +41,20 @@ public:
     ~ConfigWritesTogether();
     ConfigWritesTogether(const ConfigWritesTogether&) = delete;
     ConfigWritesTogether& operator=(const ConfigWritesTogether&) = delete;
+    // Lands the writes so far when this is the outermost scope (an inner one leaves that to the
+    // outer). False when a write of the outermost scope has failed: what the handler shows must
+    // then stay as the file has it.
+    bool Land();
+};
+
+// While one lives, a failed write shows no message: for the end of a Windows session, where
+// nobody is left to answer a box.
+class ConfigFailuresUnshown {
+public:
+    ConfigFailuresUnshown();
+    ~ConfigFailuresUnshown();
+    ConfigFailuresUnshown(const ConfigFailuresUnshown&) = delete;
+    ConfigFailuresUnshown& operator=(const ConfigFailuresUnshown&) = delete;
 };
 
 // The section of the node at 0-based list position p: "Node" followed by p + 1.

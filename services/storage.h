@@ -2,6 +2,7 @@
 // comes back only through the result (empty text, empty byte set, false).
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <variant>
 
@@ -39,6 +40,9 @@ private:
     std::unique_ptr<sk::profile::Reader> reader_;  // none for an empty file name
 };
 
+// Profiles are read sharing reading, writing and deleting, as Windows' own profile functions
+// read them: another program's open handle does not stop a read unless it shares no reading.
+
 // WritePrivateProfileStringA's edit (no key: delete the section; no value: delete the key),
 // made through ReplaceFileContents: a kill or a power cut never leaves a half-written file.
 bool WriteIniText(std::string_view file, std::string_view section, Opt<Text> key = {},
@@ -52,12 +56,16 @@ public:
     bool Write(std::string_view section, Opt<Text> key = {}, Opt<Text> value = {});
     // The bytes with the edits so far; none while there is no file. Changes count as edits.
     Opt<std::string>& Content() { return content_; }
-    // True when nothing changed, or the new bytes replaced the file.
+    // True when nothing changed, or the new bytes are in the file.
     bool Save();
+    // The last read or save failed because another program holds the file open (sharing no
+    // reading, or no writing either way), rather than for a read-only file or a broken disk.
+    bool InUse() const { return inUse_; }
 
 private:
     Text file_;
     bool editable_ = false;  // the file could be read (or is not there yet), and is ANSI text
+    bool inUse_ = false;
     Opt<std::string> before_, content_;
 };
 
@@ -71,9 +79,15 @@ inline bool WriteFileBytes(std::string_view path, const Bytes& data) {
 // Puts a fully written temporary file in place of the target in one step: a failure leaves the
 // target as it was.
 bool ReplaceFile(std::string_view temporaryPath, std::string_view targetPath);
-// The file's whole new contents: written to path + ".new", flushed to the disk, then put in
-// place by ReplaceFile. At any moment the file holds either its old bytes or the new ones.
+// The file's whole new contents: written to a temporary file beside it (path + ".new", or where
+// a leftover of that name cannot be cleared away, ".new1" to ".new3"), flushed to the disk,
+// then put in place by ReplaceFile. At any moment the file holds either its old bytes or the
+// new ones. A symbolic link is written through: its target gets the new contents.
+// While another program's handle stands in the way, the replacement is tried again for up to
+// kReplaceRetryMs; then the file is rewritten in place, as Windows' own profile functions write
+// it, which works wherever that handle shares writing. A read-only file is refused.
 bool ReplaceFileContents(std::string_view path, const Bytes& data);
+constexpr std::uint32_t kReplaceRetryMs = 2000;
 
 // Registry root codes; anything else is HKEY_CURRENT_USER.
 enum RegistryRootCode : int { kClassesRoot = 1, kCurrentConfig, kCurrentUser, kLocalMachine,
