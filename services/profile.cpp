@@ -256,4 +256,62 @@ std::string Write(const std::optional<std::string>& content, const std::string& 
     return text + "[" + section + "]\r\n" + entry;
 }
 
+bool Utf16File::Is(std::string_view bytes) { return bytes.substr(0, 2) == "\xFF\xFE"; }
+
+namespace {
+bool IsLineEndUnit(char16_t u) { return u == u'\r' || u == u'\n'; }
+}  // namespace
+
+Utf16File::Utf16File(std::string_view bytes) {
+    bytes.remove_prefix(std::min<std::size_t>(2, bytes.size()));
+    std::u16string units(bytes.size() / 2, u'\0');
+    for (std::size_t i = 0; i < units.size(); ++i)
+        units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                         static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
+    if (bytes.size() % 2) oddByte_.assign(1, bytes.back());
+    text_.reserve(units.size());
+    for (std::size_t i = 0; i < units.size();) {
+        if (IsLineEndUnit(units[i])) {
+            text_ += static_cast<char>(units[i++]);
+            continue;
+        }
+        std::size_t end = i;
+        while (end < units.size() && !IsLineEndUnit(units[end])) ++end;
+        const std::u16string_view line(units.data() + i, end - i);
+        std::string ansi = platform::AnsiFromUtf16(line);
+        text_ += ansi;
+        lines_[std::move(ansi)].emplace_back(line);
+        i = end;
+    }
+}
+
+std::string Utf16File::Encode(std::string_view text) const {
+    std::u16string units;
+    units.reserve(text.size() + 1);
+    units += u'\xFEFF';
+    std::map<std::string_view, std::size_t> used;  // of each text's original lines, in order
+    for (std::size_t i = 0; i < text.size();) {
+        if (text[i] == '\r' || text[i] == '\n') {
+            units += static_cast<char16_t>(text[i++]);
+            continue;
+        }
+        const std::size_t end = std::min(text.find_first_of("\r\n", i), text.size());
+        const std::string_view line = text.substr(i, end - i);
+        const auto kept = lines_.find(line);
+        std::size_t& n = used[line];
+        if (kept != lines_.end() && n < kept->second.size())
+            units += kept->second[n++];  // the line's own code units
+        else
+            units += platform::Utf16FromAnsi(line);  // a line the edit wrote
+        i = end;
+    }
+    std::string out;
+    out.reserve(units.size() * 2 + oddByte_.size());
+    for (char16_t u : units) {
+        out += static_cast<char>(u & 0xFF);
+        out += static_cast<char>(u >> 8);
+    }
+    return out + oddByte_;
+}
+
 }  // namespace sk::profile

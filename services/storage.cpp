@@ -1,5 +1,6 @@
 #include "services/storage.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "platform/codepage.h"
@@ -210,6 +211,8 @@ IniSnapshot::IniSnapshot(std::string_view file) {
     Bytes bytes;
     ReadWholeFile(file, bytes, true);
     if (!bytes.empty()) content.emplace(bytes.begin(), bytes.end());
+    if (content && sk::profile::Utf16File::Is(*content))
+        content = sk::profile::Utf16File(*content).Text();
     reader_ = std::make_unique<sk::profile::Reader>(std::move(content));
 }
 
@@ -217,7 +220,10 @@ IniSnapshot::~IniSnapshot() = default;
 
 Text IniSnapshot::Read(std::string_view section, std::string_view key, Opt<Text> defaultValue) const {
     if (!reader_ || !IniReadArguments(section, key, defaultValue)) return Text();
-    return reader_->Read(Text(section), Text(key), defaultValue, kIniBufferSize);
+    Text value = reader_->Read(Text(section), Text(key), defaultValue, kIniBufferSize);
+    // The buffer's text ends at its first zero byte, also where the file's value goes on.
+    value.resize(std::min(value.size(), value.find('\0')));
+    return value;
 }
 
 bool WriteIniText(std::string_view file, std::string_view section, Opt<Text> key, Opt<Text> value) {
@@ -234,8 +240,12 @@ IniEdits::IniEdits(std::string_view file) : file_(file) {
             return;
         }
         before_.emplace(bytes.begin(), bytes.end());
-        // The writer edits ANSI lines; a UTF-16 file (Notepad's "Unicode") would be garbled.
-        if (before_->rfind("\xFF\xFE", 0) == 0 || before_->rfind("\xFE\xFF", 0) == 0) return;
+        if (sk::profile::Utf16File::Is(*before_)) {
+            utf16_ = std::make_unique<sk::profile::Utf16File>(*before_);
+            before_ = utf16_->Text();
+        } else if (before_->rfind("\xFE\xFF", 0) == 0) {
+            return;  // big-endian UTF-16: the writer's ANSI lines would garble it
+        }
     }
     content_ = before_;
     editable_ = true;
@@ -250,7 +260,8 @@ bool IniEdits::Write(std::string_view section, Opt<Text> key, Opt<Text> value) {
 bool IniEdits::Save() {
     if (!editable_ || content_ == before_) return editable_;
     if (!content_) return false;
-    const Saved saved = ReplaceContents(file_, Bytes(content_->begin(), content_->end()));
+    const std::string bytes = utf16_ ? utf16_->Encode(*content_) : *content_;
+    const Saved saved = ReplaceContents(file_, Bytes(bytes.begin(), bytes.end()));
     inUse_ = saved == Saved::InUse;
     if (saved != Saved::Yes) return false;
     before_ = content_;

@@ -42,6 +42,8 @@ private:
 
 // Profiles are read sharing reading, writing and deleting, as Windows' own profile functions
 // read them: another program's open handle does not stop a read unless it shares no reading.
+// A profile in UTF-16 with its byte-order mark is read and written as Windows does
+// (profile::Utf16File).
 
 // WritePrivateProfileStringA's edit (no key: delete the section; no value: delete the key),
 // made through ReplaceFileContents: a kill or a power cut never leaves a half-written file.
@@ -54,7 +56,8 @@ class IniEdits {
 public:
     explicit IniEdits(std::string_view file);  // reads the file as it is now
     bool Write(std::string_view section, Opt<Text> key = {}, Opt<Text> value = {});
-    // The bytes with the edits so far; none while there is no file. Changes count as edits.
+    // The text with the edits so far (a UTF-16 file's as its ANSI text); none while there is no
+    // file. Changes count as edits.
     Opt<std::string>& Content() { return content_; }
     // True when nothing changed, or the new bytes are in the file.
     bool Save();
@@ -64,9 +67,10 @@ public:
 
 private:
     Text file_;
-    bool editable_ = false;  // the file could be read (or is not there yet), and is ANSI text
+    bool editable_ = false;  // the file could be read (or is not there yet) as ANSI or UTF-16
     bool inUse_ = false;
-    Opt<std::string> before_, content_;
+    Opt<std::string> before_, content_;  // ANSI text: a UTF-16 file's converted
+    std::unique_ptr<sk::profile::Utf16File> utf16_;  // the file's encoding, when UTF-16
 };
 
 bool FileExists(std::string_view path);

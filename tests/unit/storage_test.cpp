@@ -302,16 +302,18 @@ TEST_F(StorageFiles, HeadlessOnly_InjectedFileFailures) {
 }
 #endif
 
-TEST_F(StorageFiles, IniWriteReplacesTheFileAndLeavesUtf16AndReadOnlyFilesAlone) {
+TEST_F(StorageFiles, IniWriteReplacesTheFileAndLeavesBigEndianAndReadOnlyFilesAlone) {
     PutFile(P("config.ini"), "[S]\r\nk=1\r\n");
     PutFile(P("config.ini.new"), "left by a killed write");
     EXPECT_TRUE(sk::WriteIniText(P("config.ini"), "S", Text("k"), Text("2")));
     EXPECT_EQ(FileBytes(P("config.ini")), "[S]\r\nk=2\r\n");
     EXPECT_EQ(FileBytes(P("config.ini.new")), std::nullopt);
-    const std::string utf16("\xFF\xFE[\0S\0]\0", 8);
-    PutFile(P("u.ini"), utf16);
+    // Little-endian UTF-16 is read and written as Windows does (the profile case table);
+    // big-endian UTF-16 the writer's ANSI lines would garble.
+    const std::string utf16be("\xFE\xFF\0[\0S\0]", 8);
+    PutFile(P("u.ini"), utf16be);
     EXPECT_FALSE(sk::WriteIniText(P("u.ini"), "S", Text("k"), Text("2")));
-    EXPECT_EQ(FileBytes(P("u.ini")), utf16);
+    EXPECT_EQ(FileBytes(P("u.ini")), utf16be);
     // A read-only file stays as it is, as with Windows' own profile functions.
     ASSERT_EQ(::chmod(Native(P("config.ini")).c_str(), 0444), 0);
     sk::IniEdits edits(P("config.ini"));
