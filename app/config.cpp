@@ -1,6 +1,7 @@
 #include "app/config.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "services/profile.h"
 #include "services/runtime.h"
@@ -107,18 +108,25 @@ struct NodeHeader {
     std::size_t begin = 0, end = 0;  // where the section name lies in the line
 };
 
+// K of a node's section name "NodeK" (any letter case, K without leading zeros), 0 for any
+// other name.
+int NodeNumberOf(std::string_view name) {
+    if (name.size() < 5 || sk::ToLower(name.substr(0, 4)) != "node") return 0;
+    const std::string_view digits = name.substr(4);
+    if (digits.size() > 9 || digits[0] == '0') return 0;
+    for (char c : digits)
+        if (c < '0' || c > '9') return 0;
+    return sk::ToInteger(digits);
+}
+
 // A node's section header "[NodeK]" (any letter case), as the profile reads take a header:
 // blanks around the name or the line, anything after the last ']', no ']' at all.
 NodeHeader NodeHeaderIn(std::string_view line) {
     const auto name = sk::profile::SectionNameIn(line);
     if (!name) return {};
-    const std::string_view text = line.substr(name->first, name->second - name->first);
-    if (text.size() < 5 || sk::ToLower(text.substr(0, 4)) != "node") return {};
-    const std::string_view digits = text.substr(4);
-    if (digits.size() > 9 || digits[0] == '0') return {};
-    for (char c : digits)
-        if (c < '0' || c > '9') return {};
-    return {sk::ToInteger(digits), name->first, name->second};
+    const int number = NodeNumberOf(line.substr(name->first, name->second - name->first));
+    if (number == 0) return {};
+    return {number, name->first, name->second};
 }
 
 // Calls visit with each line of the text and its line end: LF, CR or CR LF, where the profile
@@ -137,14 +145,26 @@ void ForEachLine(std::string_view text, Visit&& visit) {
 
 }  // namespace
 
-int LastNodeSectionNumber() {
-    const sk::Bytes file = sk::ReadFileBytes(ConfigPath());
-    int last = 0;
-    ForEachLine(std::string_view(reinterpret_cast<const char*>(file.data()), file.size()),
-                [&](std::string_view line, std::string_view) {
-                    last = std::max(last, NodeHeaderIn(line).number);
-                });
-    return last;
+int ListedNodeCount(int quantity) {
+    if (quantity <= 0) return 0;
+    LandWrites();
+    std::vector<Text> names;
+    if (g_readOnceScopes == 0) {
+        names = sk::IniSnapshot(ConfigPath()).SectionNames();
+    } else {
+        if (!g_reading) g_reading = std::make_unique<sk::IniSnapshot>(ConfigPath());
+        names = g_reading->SectionNames();
+    }
+    std::vector<int> present;  // distinct: the names are
+    for (const Text& name : names) {
+        const int k = NodeNumberOf(name);
+        if (k >= 1 && k <= quantity) present.push_back(k);
+    }
+    std::sort(present.begin(), present.end());
+    int count = 0;
+    for (std::size_t i = 0; i < present.size(); ++i)
+        if (static_cast<std::size_t>(present[i]) <= 2 * (i + 1)) count = present[i];
+    return count;
 }
 
 std::string RenumberedNodeSections(std::string_view text, int deleted, int countBefore) {

@@ -62,8 +62,13 @@ Text NodeSection(int position);
 // remarks(server:port), or server:port without a remark.
 Text NodeListText(const Text& remarks, const Text& server, const Text& serverPort);
 
-// The highest K of a "[NodeK]" section header in the file, 0 for none.
-int LastNodeSectionNumber();
+// How many nodes the list shows for the stored Quantity: positions 1 to K, where K is the
+// last node section ("[NodeK]") of the file, at most Quantity, up to which positions without
+// a section are no more than the sections (K is at most twice the sections up to it). A gap
+// as in Node1, Node3 is shown as a blank node; a corrupt Quantity, or a stray header far
+// beyond the others, no longer turns into hundreds of blank nodes that the next save would
+// make permanent, and the list never outgrows the file.
+int ListedNodeCount(int quantity);
 
 // Renames the sections Node(d+2)..Node(n) to Node(d+1)..Node(n-1) after the node at position d
 // of n was deleted. Only whole section headers change; the new file replaces the old one in one

@@ -1,5 +1,4 @@
 // Start-up, the creation handler and the one way out (退出).
-#include <algorithm>
 
 #include "app/app.h"
 #include "app/config.h"
@@ -21,8 +20,6 @@ Text ClientExeName;
 platform::OwnedThread UpdateThread;
 
 namespace {
-constexpr int kTrustedNodeCount = 1000;
-
 void ReleaseState() {
     ClientDirectory.clear();
     ClientExeName.clear();
@@ -65,11 +62,9 @@ void OnWindowCreated() {
     ui::SetContent(Ctl::编辑框_sndwnd, ReadConfig("BroadbandConfig", "Sndwnd"));
     ui::SetContent(Ctl::编辑框_rcvwnd, ReadConfig("BroadbandConfig", "Rcvwnd"));
 
-    int count = sk::ToInteger(ReadConfig("NodeList", "Quantity"));
-    // Beyond 1000 nodes the count is believed only as far as the file's last node section: a
-    // corrupt Quantity would otherwise have the window read the file for every number up to it.
-    if (count > kTrustedNodeCount)
-        count = std::min(count, std::max(kTrustedNodeCount, LastNodeSectionNumber()));
+    // Quantity is believed only as far as the node sections in the file bear it out: a corrupt
+    // count would otherwise list blank nodes by the thousand, or the billion.
+    const int count = ListedNodeCount(sk::ToInteger(ReadConfig("NodeList", "Quantity")));
     if (count > 0) {
         for (int p = 0; p < count; ++p) {
             const Text section = NodeSection(p);

@@ -203,6 +203,13 @@ std::string Reader::Read(const std::string& section, const std::string& key,
     return fit(e.kind == Kind::Key ? StripQuotes(e.value) : fallback);
 }
 
+std::vector<std::string> Reader::SectionNames() const {
+    std::vector<std::string> names;
+    names.reserve(index_->sections.size());
+    for (const auto& entry : index_->sections) names.push_back(entry.first);
+    return names;
+}
+
 std::string Read(const std::optional<std::string>& content, const std::string& section,
                  const std::string& key, const std::optional<std::string>& defaultValue,
                  std::size_t bufferSize) {

@@ -38,6 +38,9 @@ public:
     Reader& operator=(const Reader&) = delete;
     std::string Read(const std::string& section, const std::string& key,
                      const std::optional<std::string>& defaultValue, std::size_t bufferSize) const;
+    // The name of each section the reads can find (the first header of each name), folded to
+    // ASCII lower case as names are compared.
+    std::vector<std::string> SectionNames() const;
 
 private:
     struct Index;

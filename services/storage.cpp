@@ -226,6 +226,10 @@ Text IniSnapshot::Read(std::string_view section, std::string_view key, Opt<Text>
     return value;
 }
 
+std::vector<Text> IniSnapshot::SectionNames() const {
+    return reader_ ? reader_->SectionNames() : std::vector<Text>();
+}
+
 bool WriteIniText(std::string_view file, std::string_view section, Opt<Text> key, Opt<Text> value) {
     IniEdits edits(file);
     return edits.Write(section, std::move(key), std::move(value)) && edits.Save();

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 #include <variant>
 
 #include "services/profile.h"
@@ -35,6 +36,8 @@ public:
     IniSnapshot(const IniSnapshot&) = delete;
     IniSnapshot& operator=(const IniSnapshot&) = delete;
     Text Read(std::string_view section, std::string_view key, Opt<Text> defaultValue = {}) const;
+    // The sections the reads can find, each once, folded to ASCII lower case.
+    std::vector<Text> SectionNames() const;
 
 private:
     std::unique_ptr<sk::profile::Reader> reader_;  // none for an empty file name
