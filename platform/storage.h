@@ -40,8 +40,10 @@ bool CloseFile(FileHandle file);
 FileHandle OpenFileForRewrite(const std::string& path);
 bool TruncateFileHere(FileHandle file);  // the file ends at the current position
 
-// Puts temporaryPath in place of targetPath in one step, keeping the target's attributes,
-// security and streams (ReplaceFile; a rename where there is no target yet). On failure both
+// Puts temporaryPath in place of targetPath, keeping the target's attributes, security and
+// streams: the target's attributes go onto the new file, which then takes the target's place in
+// one step by a rename (MoveFileEx); ReplaceFile, which merges security and streams, only where
+// the target has an access list or streams of its own that a rename would lose. On failure both
 // stay as they were. A read-only target is refused, as Windows refuses it.
 enum class ReplaceResult {
     Replaced,

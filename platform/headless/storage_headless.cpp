@@ -384,10 +384,9 @@ ReplaceResult ReplaceFileAtomically(const std::string& temporaryPath, const std:
     const bool exists = ::stat(to.c_str(), &st) == 0;
     if (exists && (!S_ISREG(st.st_mode) || !(st.st_mode & S_IWUSR)))  // read-only, a folder
         return ReplaceResult::Refused;
-    // ReplaceFile opens the target for reading and deleting, sharing everything, and the new
-    // file for everything, sharing nothing: handles that do not allow that stand in the way.
-    if (!Grants(from, kShareAll, 0) || (exists && !Grants(to, kRead | kDelete, kShareAll)))
-        return ReplaceResult::InUse;
+    // Here nothing is lost by a rename, which fails over any open handle, whatever it shares
+    // (MoveFileEx gives ERROR_ACCESS_DENIED then); the new file must be free.
+    if (!Grants(from, kShareAll, 0) || (exists && AnyOpen(to))) return ReplaceResult::InUse;
     return std::rename(from.c_str(), to.c_str()) == 0 ? ReplaceResult::Replaced
                                                       : ReplaceResult::Refused;
 }

@@ -38,6 +38,49 @@ bool InUseError(DWORD error) {
            error == ERROR_LOCK_VIOLATION;
 }
 
+// The file's discretionary access list as GetFileSecurity gives it; empty when it cannot.
+std::vector<char> AccessList(const char* path) {
+    DWORD size = 0;
+    GetFileSecurityA(path, DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+    std::vector<char> descriptor(size);
+    if (size == 0 || !GetFileSecurityA(path, DACL_SECURITY_INFORMATION, descriptor.data(), size,
+                                       &size))
+        descriptor.clear();
+    return descriptor;
+}
+
+// Whether the file has a data stream besides its own (FindFirstStreamW: Vista and later).
+bool HasAlternateStreams(const char* path) {
+    using FirstStream = HANDLE(WINAPI*)(LPCWSTR, int, void*, DWORD);
+    using NextStream = BOOL(WINAPI*)(HANDLE, void*);
+    const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    const auto first = reinterpret_cast<FirstStream>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "FindFirstStreamW")));
+    const auto next = reinterpret_cast<NextStream>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "FindNextStreamW")));
+    if (!first || !next) return false;
+    wchar_t wide[MAX_PATH];
+    if (!MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH)) return false;
+    struct {
+        LARGE_INTEGER size;
+        WCHAR name[MAX_PATH + 36];
+    } stream;  // WIN32_FIND_STREAM_DATA
+    const HANDLE search = first(wide, 0, &stream, 0);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    bool other = false;
+    do {
+        if (lstrcmpW(stream.name, L"::$DATA") != 0) other = true;
+    } while (!other && next(search, &stream));
+    FindClose(search);
+    return other;
+}
+
+// A rename of the new file over the target would lose what the target has of its own: an access
+// list other than the one the new file got beside it, or alternate data streams.
+bool RenameWouldLose(const char* target, const char* temporary) {
+    return AccessList(target) != AccessList(temporary) || HasAlternateStreams(target);
+}
+
 }  // namespace
 
 std::string ModuleFileName() {
@@ -128,19 +171,31 @@ ReplaceResult ReplaceFileAtomically(const std::string& temporaryPath, const std:
     if (exists && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
         return ReplaceResult::Refused;
     if (exists) {
+        // ReplaceFile opens the target for reading and deleting, sharing everything (so its
+        // documentation says): a handle that refuses that stands in the way. Asking first spares
+        // a doomed attempt, which under Wine leaves an empty rf*.tmp file beside the target.
+        const HANDLE probe = CreateFileA(target, GENERIC_READ | DELETE, kShareAll, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (probe == INVALID_HANDLE_VALUE)
+            return InUseError(GetLastError()) ? ReplaceResult::InUse : ReplaceResult::Refused;
+        CloseHandle(probe);
         // The new file carries the target's attributes before it takes the target's place:
         // ReplaceFile keeps them on Windows, Wine's does not, and the rename below keeps none.
         constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                 FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
         SetFileAttributesA(temporary, (attributes & kKept) ? (attributes & kKept)
                                                            : FILE_ATTRIBUTE_NORMAL);
-        // Security and alternate streams go over too; where the rights to merge them are
-        // missing, the replacement goes ahead without.
-        if (ReplaceFileA(target, temporary, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+        // Security and alternate streams a rename would lose go over with ReplaceFile; where the
+        // rights to merge them are missing, the replacement goes ahead without. Only then: the
+        // rename is one step, while ReplaceFile may take the target away before it puts the new
+        // file there (Wine's does, in two renames), and a kill between leaves no config.ini.
+        if (RenameWouldLose(target, temporary) &&
+            ReplaceFileA(target, temporary, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
                          nullptr))
             return ReplaceResult::Replaced;
     }
-    // No target yet, or ReplaceFile could not (it may have moved the target away already).
+    // No target yet, nothing a rename would lose, or ReplaceFile could not (it may have moved
+    // the target away already).
     if (MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return ReplaceResult::Replaced;
     return InUseError(GetLastError()) ? ReplaceResult::InUse : ReplaceResult::Refused;

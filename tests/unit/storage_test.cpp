@@ -331,8 +331,7 @@ TEST_F(StorageFiles, IniWriteReplacesTheFileAndLeavesBigEndianAndReadOnlyFilesAl
 // profile functions read it unless the holder shares no reading, and write it where the holder
 // shares reading and writing (ERROR_SHARING_VIOLATION otherwise). The program reads and saves
 // in the same cases and no others. Where the replacement cannot be made (a rename fails over
-// a handle that does not share deleting) it is tried for kReplaceRetryMs, then the file is
-// rewritten in place.
+// any open handle) it is tried for kReplaceRetryMs, then the file is rewritten in place.
 TEST_F(StorageFiles, ProfileHeldByAnotherProgramReadsAndSavesAsWindowsDoes) {
     using platform::kDelete;
     using platform::kRead;
@@ -351,7 +350,7 @@ TEST_F(StorageFiles, ProfileHeldByAnotherProgramReadsAndSavesAsWindowsDoes) {
         {kRead, kRead | kWrite, true, true},           // in place
         {kWrite, kRead | kWrite, true, true},          // in place
         {kRead | kWrite, kRead | kWrite, true, true},  // in place: an editor's handle
-        {kRead, kRead | kWrite | kDelete, true, true},  // replaced at once
+        {kRead, kRead | kWrite | kDelete, true, true},  // in place
         {kRead | kWrite, kRead | kWrite | kDelete, true, true},
     };
     for (const Case& c : cases) {
@@ -366,6 +365,9 @@ TEST_F(StorageFiles, ProfileHeldByAnotherProgramReadsAndSavesAsWindowsDoes) {
         platform::ReleaseHeldFile(held);
         EXPECT_EQ(FileBytes(P("held.ini")), c.saves ? "[S]\r\nk=2\r\n" : "[S]\r\nk=1\r\n");
         EXPECT_EQ(FileBytes(P("held.ini.new")), std::nullopt);
+        // Nothing else is left beside it (Wine's ReplaceFile, tried against such a handle,
+        // leaves an empty rf*.tmp each time).
+        EXPECT_FALSE(sk::FileExists(P("rf*.tmp")));
     }
 }
 
@@ -466,8 +468,8 @@ TEST_F(StorageFiles, SymbolicLinkIsWrittenThroughToItsTarget) {
 }
 
 #ifdef _WIN32
-// The saved file keeps the attributes the user gave it (ReplaceFile keeps them on Windows,
-// Microsoft's documentation says; Wine's does not, so the program carries them over itself).
+// The saved file keeps the attributes the user gave it: they go onto the new file before it
+// takes the old one's place (a rename keeps none of the old file's; Wine's ReplaceFile neither).
 TEST_F(StorageFiles, WindowsOnly_SaveKeepsTheFileAttributes) {
     PutFile(P("config.ini"), "[S]\r\nk=1\r\n");
     constexpr DWORD kSet = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
