@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/app.h"
+#include "platform/codepage.h"
 #include "services/process.h"
 #include "services/runtime.h"
 #include "services/storage.h"
@@ -88,6 +89,20 @@ const char* MissingField(const ClientFields& f) {
     return nullptr;
 }
 
+// Whether the text holds one of cmd's command characters & | < > ^ as a character of its own.
+// cmd reads the line as characters: the second byte of a double-byte character (東 is 96 7C,
+// 區 85 5E) is half of that character, never a '|' or '^'.
+bool HasShellCharacter(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (platform::IsGbkLeadByte(text[i])) {
+            ++i;
+            continue;
+        }
+        if (std::string_view("&|<>^").find(text[i]) != std::string_view::npos) return true;
+    }
+    return false;
+}
+
 // The command line runs through cmd, where these characters would start commands of their own.
 // The name of the first field that holds one, or null.
 const char* FieldWithShellCharacter(const ClientFields& f) {
@@ -101,7 +116,7 @@ const char* FieldWithShellCharacter(const ClientFields& f) {
         {f.other, "其他参数"},
     };
     for (const auto& field : fields)
-        if (field.value.find_first_of("&|<>^") != Text::npos) return field.name;
+        if (HasShellCharacter(field.value)) return field.name;
     return nullptr;
 }
 

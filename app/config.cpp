@@ -1,8 +1,10 @@
 #include "app/config.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "services/profile.h"
+#include "services/runtime.h"
 #include "services/storage.h"
 
 namespace app {
@@ -14,13 +16,35 @@ int g_readOnceScopes = 0;
 std::unique_ptr<sk::IniSnapshot> g_reading;  // the file as read once, while a scope lives
 int g_writeScopes = 0;
 std::unique_ptr<sk::IniEdits> g_edits;  // the writes not yet in the file, while a scope lives
+bool g_failed = false;  // a write since the outermost scope began did not reach the file
+bool g_inUse = false;   // one of them because another program holds the file
+int g_unshownScopes = 0;
+
+void NoteFailure(const sk::IniEdits& edits) {
+    g_failed = true;
+    g_inUse = g_inUse || edits.InUse();
+}
 
 // Puts the writes made so far in the file; the scope goes on with the file as it now is.
 void LandWrites() {
     if (!g_edits) return;
-    g_edits->Save();
+    if (!g_edits->Save()) NoteFailure(*g_edits);
     g_edits.reset();
     g_reading.reset();
+}
+
+// At the end of the outermost scope, or after a write outside any: the message, at most once.
+void ReportFailure() {
+    if (g_inUse && g_unshownScopes == 0) sk::ShowMessageBox(kConfigInUseMessage);
+    g_failed = g_inUse = false;
+}
+
+// One write outside any scope: through IniEdits, which tells a file in use from other failures.
+void WriteNow(const Text& section, sk::Opt<Text> key, sk::Opt<Text> value) {
+    sk::IniEdits edits(ConfigPath());
+    if (!edits.Write(section, std::move(key), std::move(value)) || !edits.Save())
+        NoteFailure(edits);
+    ReportFailure();
 }
 
 sk::IniEdits& Edits() {
@@ -29,10 +53,22 @@ sk::IniEdits& Edits() {
 }
 }  // namespace
 
+const char kConfigInUseMessage[] = "保存配置失败：config.ini 正被其他程序使用。";
+
 ConfigWritesTogether::ConfigWritesTogether() { ++g_writeScopes; }
 ConfigWritesTogether::~ConfigWritesTogether() {
-    if (--g_writeScopes == 0) LandWrites();
+    if (--g_writeScopes > 0) return;
+    LandWrites();
+    ReportFailure();
 }
+
+bool ConfigWritesTogether::Land() {
+    if (g_writeScopes == 1) LandWrites();
+    return !g_failed;
+}
+
+ConfigFailuresUnshown::ConfigFailuresUnshown() { ++g_unshownScopes; }
+ConfigFailuresUnshown::~ConfigFailuresUnshown() { --g_unshownScopes; }
 
 ConfigReadOnce::ConfigReadOnce() { ++g_readOnceScopes; }
 ConfigReadOnce::~ConfigReadOnce() {
@@ -47,14 +83,14 @@ Text ReadConfig(const Text& section, const Text& key, sk::Opt<Text> defaultValue
 }
 
 void WriteConfig(const Text& section, const Text& key, const Text& value) {
-    if (g_writeScopes > 0) Edits().Write(section, key, value);
-    else sk::WriteIniText(ConfigPath(), section, key, value);
+    if (g_writeScopes == 0) WriteNow(section, key, value);
+    else if (!Edits().Write(section, key, value)) NoteFailure(Edits());
     g_reading.reset();
 }
 
 void DeleteConfigSection(const Text& section) {
-    if (g_writeScopes > 0) Edits().Write(section);
-    else sk::WriteIniText(ConfigPath(), section);
+    if (g_writeScopes == 0) WriteNow(section, {}, {});
+    else if (!Edits().Write(section)) NoteFailure(Edits());
     g_reading.reset();
 }
 
@@ -72,18 +108,25 @@ struct NodeHeader {
     std::size_t begin = 0, end = 0;  // where the section name lies in the line
 };
 
+// K of a node's section name "NodeK" (any letter case, K without leading zeros), 0 for any
+// other name.
+int NodeNumberOf(std::string_view name) {
+    if (name.size() < 5 || sk::ToLower(name.substr(0, 4)) != "node") return 0;
+    const std::string_view digits = name.substr(4);
+    if (digits.size() > 9 || digits[0] == '0') return 0;
+    for (char c : digits)
+        if (c < '0' || c > '9') return 0;
+    return sk::ToInteger(digits);
+}
+
 // A node's section header "[NodeK]" (any letter case), as the profile reads take a header:
 // blanks around the name or the line, anything after the last ']', no ']' at all.
 NodeHeader NodeHeaderIn(std::string_view line) {
     const auto name = sk::profile::SectionNameIn(line);
     if (!name) return {};
-    const std::string_view text = line.substr(name->first, name->second - name->first);
-    if (text.size() < 5 || sk::ToLower(text.substr(0, 4)) != "node") return {};
-    const std::string_view digits = text.substr(4);
-    if (digits.size() > 9 || digits[0] == '0') return {};
-    for (char c : digits)
-        if (c < '0' || c > '9') return {};
-    return {sk::ToInteger(digits), name->first, name->second};
+    const int number = NodeNumberOf(line.substr(name->first, name->second - name->first));
+    if (number == 0) return {};
+    return {number, name->first, name->second};
 }
 
 // Calls visit with each line of the text and its line end: LF, CR or CR LF, where the profile
@@ -102,14 +145,26 @@ void ForEachLine(std::string_view text, Visit&& visit) {
 
 }  // namespace
 
-int LastNodeSectionNumber() {
-    const sk::Bytes file = sk::ReadFileBytes(ConfigPath());
-    int last = 0;
-    ForEachLine(std::string_view(reinterpret_cast<const char*>(file.data()), file.size()),
-                [&](std::string_view line, std::string_view) {
-                    last = std::max(last, NodeHeaderIn(line).number);
-                });
-    return last;
+int ListedNodeCount(int quantity) {
+    if (quantity <= 0) return 0;
+    LandWrites();
+    std::vector<Text> names;
+    if (g_readOnceScopes == 0) {
+        names = sk::IniSnapshot(ConfigPath()).SectionNames();
+    } else {
+        if (!g_reading) g_reading = std::make_unique<sk::IniSnapshot>(ConfigPath());
+        names = g_reading->SectionNames();
+    }
+    std::vector<int> present;  // distinct: the names are
+    for (const Text& name : names) {
+        const int k = NodeNumberOf(name);
+        if (k >= 1 && k <= quantity) present.push_back(k);
+    }
+    std::sort(present.begin(), present.end());
+    int count = 0;
+    for (std::size_t i = 0; i < present.size(); ++i)
+        if (static_cast<std::size_t>(present[i]) <= 2 * (i + 1)) count = present[i];
+    return count;
 }
 
 std::string RenumberedNodeSections(std::string_view text, int deleted, int countBefore) {

@@ -23,8 +23,13 @@ public:
     ConfigReadOnce(const ConfigReadOnce&) = delete;
     ConfigReadOnce& operator=(const ConfigReadOnce&) = delete;
 };
+// A write that cannot reach the file because another program holds config.ini (after the
+// retries and the rewrite in place of sk::ReplaceFileContents) shows kConfigInUseMessage, once
+// for the writes of one ConfigWritesTogether, or for a write outside any. Other failures (a
+// read-only file, a full disk) show nothing, as before.
 void WriteConfig(const Text& section, const Text& key, const Text& value);
 void DeleteConfigSection(const Text& section);
+extern const char kConfigInUseMessage[];
 
 // While one lives, the writes to config.ini (the renumbering among them) are made in memory,
 // in their order, and land in one replace of the file when the outermost scope ends: a kill
@@ -36,6 +41,20 @@ public:
     ~ConfigWritesTogether();
     ConfigWritesTogether(const ConfigWritesTogether&) = delete;
     ConfigWritesTogether& operator=(const ConfigWritesTogether&) = delete;
+    // Lands the writes so far when this is the outermost scope (an inner one leaves that to the
+    // outer). False when a write of the outermost scope has failed: what the handler shows must
+    // then stay as the file has it.
+    bool Land();
+};
+
+// While one lives, a failed write shows no message: for the end of a Windows session, where
+// nobody is left to answer a box.
+class ConfigFailuresUnshown {
+public:
+    ConfigFailuresUnshown();
+    ~ConfigFailuresUnshown();
+    ConfigFailuresUnshown(const ConfigFailuresUnshown&) = delete;
+    ConfigFailuresUnshown& operator=(const ConfigFailuresUnshown&) = delete;
 };
 
 // The section of the node at 0-based list position p: "Node" followed by p + 1.
@@ -43,8 +62,13 @@ Text NodeSection(int position);
 // remarks(server:port), or server:port without a remark.
 Text NodeListText(const Text& remarks, const Text& server, const Text& serverPort);
 
-// The highest K of a "[NodeK]" section header in the file, 0 for none.
-int LastNodeSectionNumber();
+// How many nodes the list shows for the stored Quantity: positions 1 to K, where K is the
+// last node section ("[NodeK]") of the file, at most Quantity, up to which positions without
+// a section are no more than the sections (K is at most twice the sections up to it). A gap
+// as in Node1, Node3 is shown as a blank node; a corrupt Quantity, or a stray header far
+// beyond the others, no longer turns into hundreds of blank nodes that the next save would
+// make permanent, and the list never outgrows the file.
+int ListedNodeCount(int quantity);
 
 // Renames the sections Node(d+2)..Node(n) to Node(d+1)..Node(n-1) after the node at position d
 // of n was deleted. Only whole section headers change; the new file replaces the old one in one

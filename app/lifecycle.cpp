@@ -1,5 +1,6 @@
 // Start-up, the creation handler and the one way out (退出).
-#include <algorithm>
+
+#include <optional>
 
 #include "app/app.h"
 #include "app/config.h"
@@ -21,8 +22,6 @@ Text ClientExeName;
 platform::OwnedThread UpdateThread;
 
 namespace {
-constexpr int kTrustedNodeCount = 1000;
-
 void ReleaseState() {
     ClientDirectory.clear();
     ClientExeName.clear();
@@ -69,11 +68,9 @@ void OnWindowCreated() {
     ui::SetContent(Ctl::编辑框_sndwnd, ReadConfig("BroadbandConfig", "Sndwnd"));
     ui::SetContent(Ctl::编辑框_rcvwnd, ReadConfig("BroadbandConfig", "Rcvwnd"));
 
-    int count = sk::ToInteger(ReadConfig("NodeList", "Quantity"));
-    // Beyond 1000 nodes the count is believed only as far as the file's last node section: a
-    // corrupt Quantity would otherwise have the window read the file for every number up to it.
-    if (count > kTrustedNodeCount)
-        count = std::min(count, std::max(kTrustedNodeCount, LastNodeSectionNumber()));
+    // Quantity is believed only as far as the node sections in the file bear it out: a corrupt
+    // count would otherwise list blank nodes by the thousand, or the billion.
+    const int count = ListedNodeCount(sk::ToInteger(ReadConfig("NodeList", "Quantity")));
     if (count > 0) {
         for (int p = 0; p < count; ++p) {
             const Text section = NodeSection(p);
@@ -103,6 +100,8 @@ void Quit(bool atSessionEnd) {
         StopAcceleration();
     }
     {
+        std::optional<ConfigFailuresUnshown> quiet;  // nobody is left at the session's end
+        if (atSessionEnd) quiet.emplace();
         const ConfigWritesTogether together;  // what a quit records lands in one replace
         WriteConfig("BasisConfig", "Enable", running ? "true" : "false");
         WriteConfig("NodeList", "Current node", sk::ToText(ui::Selection(Ctl::列表框_列表)));

@@ -49,10 +49,13 @@ void LoadSelectedNode() {
     ui::SetContent(Ctl::编辑框_其他参数, ReadConfig(section, "other"));
 }
 
-void SaveSettings() {
+namespace {
+// SaveSettings; false when the node's values did not reach the file, and its list text then
+// stays as the file has it.
+bool SaveNode() {
     const int s = ui::Selection(Ctl::列表框_列表);
-    if (s == -1) return;
-    const ConfigWritesTogether together;  // a saved node is whole in the file, or not there
+    if (s == -1) return true;
+    ConfigWritesTogether together;  // a saved node is whole in the file, or not there
     WriteConfig("NodeList", "Quantity", sk::ToText(ui::ListItemCount(Ctl::列表框_列表)));
     const Text section = NodeSection(s);
     WriteConfig(section, "remarks", ui::Content(Ctl::编辑框_备注说明));
@@ -63,18 +66,24 @@ void SaveSettings() {
     WriteConfig(section, "mode", sk::ToText(ui::Selection(Ctl::组合框_加速模式)));
     WriteConfig(section, "dscp", ui::Content(Ctl::编辑框_dscp));
     WriteConfig(section, "other", ui::Content(Ctl::编辑框_其他参数));
-    ui::ListSetItemText(Ctl::列表框_列表, s,
-                        NodeListText(ui::Content(Ctl::编辑框_备注说明),
-                                     ui::Content(Ctl::编辑框_加速IP),
-                                     ui::Content(Ctl::编辑框_加速端口)));
     WriteConfig("BroadbandConfig", "UP", ui::Content(Ctl::编辑框_上传宽带));
     WriteConfig("BroadbandConfig", "DOWN", ui::Content(Ctl::编辑框_下载宽带));
     WriteConfig("BroadbandConfig", "Mtu", ui::Content(Ctl::编辑框_mtu));
     WriteConfig("BroadbandConfig", "Sndwnd", ui::Content(Ctl::编辑框_sndwnd));
     WriteConfig("BroadbandConfig", "Rcvwnd", ui::Content(Ctl::编辑框_rcvwnd));
+    if (!together.Land()) return false;
+    ui::ListSetItemText(Ctl::列表框_列表, s,
+                        NodeListText(ui::Content(Ctl::编辑框_备注说明),
+                                     ui::Content(Ctl::编辑框_加速IP),
+                                     ui::Content(Ctl::编辑框_加速端口)));
+    return true;
 }
+}  // namespace
+
+void SaveSettings() { SaveNode(); }
 
 void NewNode() {
+    const int before = ui::Selection(Ctl::列表框_列表);
     const int index = ui::ListAddItem(Ctl::列表框_列表, "127.0.0.1:2333");
     ui::SetSelection(Ctl::列表框_列表, index);
     for (Ctl c : {Ctl::编辑框_备注说明, Ctl::编辑框_本地端口, Ctl::编辑框_验证密匙,
@@ -83,7 +92,11 @@ void NewNode() {
     EnableNodeFields(true);
     ui::SetContent(Ctl::编辑框_加速IP, "127.0.0.1");
     ui::SetContent(Ctl::编辑框_加速端口, "2333");
-    SaveSettings();  // the mode stays what the list showed
+    if (SaveNode()) return;  // the mode stays what the list showed
+    // Not in the file: neither in the list. The node shown before comes back as the file has it.
+    ui::ListDeleteItem(Ctl::列表框_列表, index);
+    ui::SetSelection(Ctl::列表框_列表, before);
+    LoadSelectedNode();
 }
 
 void DeleteNode() {
@@ -91,20 +104,23 @@ void DeleteNode() {
     if (d == -1) return;
     if (sk::ShowMessageBox("确定删除此节点？", sk::kMbYesNo) != sk::kYes) return;
     const int countBefore = ui::ListItemCount(Ctl::列表框_列表);
+    bool deleted;
     {
         // The section's removal, the new count and the renumbering land together: a kill in
         // between would leave a count that hides the last node.
-        const ConfigWritesTogether together;
+        ConfigWritesTogether together;
         DeleteConfigSection(NodeSection(d));
-        ui::ListDeleteItem(Ctl::列表框_列表, d);
-        WriteConfig("NodeList", "Quantity", sk::ToText(ui::ListItemCount(Ctl::列表框_列表)));
+        WriteConfig("NodeList", "Quantity", sk::ToText(countBefore - 1));
         if (d < countBefore - 1) {
             ui::SetDisabled(Ctl::列表框_列表, true);
             RenumberNodeSections(d, countBefore);
         }
+        deleted = together.Land();
     }
-    ui::SetSelection(Ctl::列表框_列表, -1);
     ui::SetDisabled(Ctl::列表框_列表, false);
+    if (!deleted) return;  // still in the file: the node stays in the list, selected
+    ui::ListDeleteItem(Ctl::列表框_列表, d);
+    ui::SetSelection(Ctl::列表框_列表, -1);
     LoadSelectedNode();
 }
 

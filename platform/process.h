@@ -45,6 +45,8 @@ bool StartProgram(const std::string& commandLine, int showState, bool waitForExi
 std::uint32_t TickCount();  // milliseconds, wrapping
 // Sleeps until a message for the calling thread is waiting (also one already queued) or ms pass.
 void WaitForMessage(std::uint32_t ms);
+// Sleeps ms, whatever arrives meanwhile.
+void PauseThread(std::uint32_t ms);
 
 // --- shell ---------------------------------------------------------------------------------
 // ShellExecuteA; an absent verb, parameters or directory passes no pointer. The result is

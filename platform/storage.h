@@ -24,6 +24,9 @@ bool FindFirstMatch(const std::string& path);  // FindFirstFileA found something
 bool DeleteFileAt(const std::string& path);
 
 FileHandle OpenFileDenyingWriters(const std::string& path);  // read access, others may read
+// Read access; others may read, write and delete meanwhile, as Windows' own profile functions
+// open a profile: another program holding the file open for writing does not stop the read.
+FileHandle OpenFileSharingAll(const std::string& path);
 bool FileSizeOf(FileHandle file, std::uint64_t& size);
 // False on a read error; a short read is not an error (got tells how much arrived).
 bool ReadFromFile(FileHandle file, std::uint8_t* buffer, std::size_t wanted, std::size_t& got);
@@ -32,8 +35,29 @@ bool WriteToFile(FileHandle file, const std::uint8_t* data, std::size_t size);
 bool FlushFile(FileHandle file);  // what was written is on the disk, not only in the cache
 bool CloseFile(FileHandle file);
 
-// Moves temporaryPath over targetPath in one step; on failure both stay as they were.
-bool ReplaceFileAtomically(const std::string& temporaryPath, const std::string& targetPath);
+// Write access to an existing file, which keeps its bytes until written over; others may read,
+// write and delete meanwhile (how Windows' profile functions rewrite a profile in place).
+FileHandle OpenFileForRewrite(const std::string& path);
+bool TruncateFileHere(FileHandle file);  // the file ends at the current position
+
+// Puts temporaryPath in place of targetPath, keeping the target's attributes, security and
+// streams: the target's attributes go onto the new file, which then takes the target's place in
+// one step by a rename (MoveFileEx); ReplaceFile, which merges security and streams, only where
+// the target has an access list or streams of its own that a rename would lose. On failure both
+// stay as they were. A read-only target is refused, as Windows refuses it.
+enum class ReplaceResult {
+    Replaced,
+    InUse,    // another handle on either file stands in the way: a sharing or access error
+    Refused,  // anything else: read-only, gone, no such folder
+};
+ReplaceResult ReplaceFileAtomically(const std::string& temporaryPath,
+                                    const std::string& targetPath);
+// The file a path finally names: the target of a symbolic link (followed to its end), the path
+// itself for anything else or when it cannot be told.
+std::string FinalPathOf(const std::string& path);
+// Clears a leftover file's read-only and hidden attributes and deletes it, or removes an empty
+// folder of that name. True when nothing is left there.
+bool RemoveLeftover(const std::string& path);
 
 // --- registry ------------------------------------------------------------------------------
 enum class RegistryRoot { ClassesRoot, CurrentConfig, CurrentUser, LocalMachine, Users };
@@ -54,6 +78,13 @@ bool RegistryQueryValue(RegistryRoot root, const std::string& keyPath, const std
 bool RegistryKeyExists(RegistryRoot root, const std::string& keyPath);
 // Keeps an existing file open for reading and writing, shared with nobody, until released.
 FileHandle HoldFileExclusively(const std::string& path);
+// Keeps an existing file open as another program would, until released: access and share are
+// sums of these (the CreateFile rights and share modes of the same names).
+enum FileRight : unsigned { kRead = 1, kWrite = 2, kDelete = 4 };
+FileHandle HoldFile(const std::string& path, unsigned access, unsigned share);
 void ReleaseHeldFile(FileHandle file);
+// A symbolic link to a file; false when the system made none (Windows without the right to,
+// Wine 8, whose CreateSymbolicLink reports success and makes nothing).
+bool MakeSymbolicLink(const std::string& link, const std::string& target);
 
 }  // namespace platform

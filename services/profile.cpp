@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/codepage.h"
+
 namespace sk::profile {
 
 namespace {
@@ -21,7 +23,7 @@ struct Entry {
     std::string_view name, value;
 };
 
-bool IsLeadByte(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
+using platform::IsGbkLeadByte;
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
 
 std::string_view Trim(std::string_view s) {
@@ -62,7 +64,7 @@ Entry Parse(std::string_view line) {
         std::size_t close = std::string_view::npos;
         for (std::size_t i = 1; i < body.size();) {
             const auto b = static_cast<unsigned char>(body[i]);
-            if (IsLeadByte(b) && i + 1 < body.size()) {
+            if (IsGbkLeadByte(b) && i + 1 < body.size()) {
                 i += 2;
                 continue;
             }
@@ -82,7 +84,7 @@ char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - '
 bool SameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size();) {
-        if (IsLeadByte(static_cast<unsigned char>(a[i])) && i + 1 < a.size()) {
+        if (IsGbkLeadByte(a[i]) && i + 1 < a.size()) {
             if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
             i += 2;
             continue;
@@ -140,7 +142,7 @@ std::string_view StripQuotes(std::string_view v) {
 std::string Folded(std::string_view name) {
     std::string out(name);
     for (std::size_t i = 0; i < out.size();) {
-        if (IsLeadByte(static_cast<unsigned char>(out[i])) && i + 1 < out.size()) {
+        if (IsGbkLeadByte(out[i]) && i + 1 < out.size()) {
             i += 2;
             continue;
         }
@@ -201,6 +203,13 @@ std::string Reader::Read(const std::string& section, const std::string& key,
     return fit(e.kind == Kind::Key ? StripQuotes(e.value) : fallback);
 }
 
+std::vector<std::string> Reader::SectionNames() const {
+    std::vector<std::string> names;
+    names.reserve(index_->sections.size());
+    for (const auto& entry : index_->sections) names.push_back(entry.first);
+    return names;
+}
+
 std::string Read(const std::optional<std::string>& content, const std::string& section,
                  const std::string& key, const std::optional<std::string>& defaultValue,
                  std::size_t bufferSize) {
@@ -252,6 +261,64 @@ std::string Write(const std::optional<std::string>& content, const std::string& 
     }
     if (!text.empty() && text.back() != '\n' && text.back() != '\r') text += "\r\n";
     return text + "[" + section + "]\r\n" + entry;
+}
+
+bool Utf16File::Is(std::string_view bytes) { return bytes.substr(0, 2) == "\xFF\xFE"; }
+
+namespace {
+bool IsLineEndUnit(char16_t u) { return u == u'\r' || u == u'\n'; }
+}  // namespace
+
+Utf16File::Utf16File(std::string_view bytes) {
+    bytes.remove_prefix(std::min<std::size_t>(2, bytes.size()));
+    std::u16string units(bytes.size() / 2, u'\0');
+    for (std::size_t i = 0; i < units.size(); ++i)
+        units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                         static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
+    if (bytes.size() % 2) oddByte_.assign(1, bytes.back());
+    text_.reserve(units.size());
+    for (std::size_t i = 0; i < units.size();) {
+        if (IsLineEndUnit(units[i])) {
+            text_ += static_cast<char>(units[i++]);
+            continue;
+        }
+        std::size_t end = i;
+        while (end < units.size() && !IsLineEndUnit(units[end])) ++end;
+        const std::u16string_view line(units.data() + i, end - i);
+        std::string ansi = platform::AnsiFromUtf16(line);
+        text_ += ansi;
+        lines_[std::move(ansi)].emplace_back(line);
+        i = end;
+    }
+}
+
+std::string Utf16File::Encode(std::string_view text) const {
+    std::u16string units;
+    units.reserve(text.size() + 1);
+    units += u'\xFEFF';
+    std::map<std::string_view, std::size_t> used;  // of each text's original lines, in order
+    for (std::size_t i = 0; i < text.size();) {
+        if (text[i] == '\r' || text[i] == '\n') {
+            units += static_cast<char16_t>(text[i++]);
+            continue;
+        }
+        const std::size_t end = std::min(text.find_first_of("\r\n", i), text.size());
+        const std::string_view line = text.substr(i, end - i);
+        const auto kept = lines_.find(line);
+        std::size_t& n = used[line];
+        if (kept != lines_.end() && n < kept->second.size())
+            units += kept->second[n++];  // the line's own code units
+        else
+            units += platform::Utf16FromAnsi(line);  // a line the edit wrote
+        i = end;
+    }
+    std::string out;
+    out.reserve(units.size() * 2 + oddByte_.size());
+    for (char16_t u : units) {
+        out += static_cast<char>(u & 0xFF);
+        out += static_cast<char>(u >> 8);
+    }
+    return out + oddByte_;
 }
 
 }  // namespace sk::profile

@@ -12,11 +12,13 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace sk::profile {
 
@@ -36,6 +38,9 @@ public:
     Reader& operator=(const Reader&) = delete;
     std::string Read(const std::string& section, const std::string& key,
                      const std::optional<std::string>& defaultValue, std::size_t bufferSize) const;
+    // The name of each section the reads can find (the first header of each name), folded to
+    // ASCII lower case as names are compared.
+    std::vector<std::string> SectionNames() const;
 
 private:
     struct Index;
@@ -50,5 +55,26 @@ std::optional<std::pair<std::size_t, std::size_t>> SectionNameIn(std::string_vie
 // delete the key). A file that did not exist is created, also by a delete.
 std::string Write(const std::optional<std::string>& content, const std::string& section,
                   const std::optional<std::string>& key, const std::optional<std::string>& value);
+
+// A profile in UTF-16 (little-endian after its byte-order mark FF FE, Notepad's "Unicode"), as
+// Windows' ANSI profile functions see it: its text with every line converted through the system
+// code page, and written back in UTF-16 (Microsoft documents WritePrivateProfileString: a file
+// created with Unicode characters gets Unicode characters). Lines that come back unchanged
+// keep their very code units, also those the code page cannot carry whole: a file nothing
+// changed is given back byte for byte.
+class Utf16File {
+public:
+    static bool Is(std::string_view bytes);  // begins with the mark FF FE
+    explicit Utf16File(std::string_view bytes);
+    const std::string& Text() const { return text_; }
+    // The file's bytes for this text: the mark, then the lines in UTF-16.
+    std::string Encode(std::string_view text) const;
+
+private:
+    std::string text_;
+    // Each line's code units under its converted text, in file order.
+    std::map<std::string, std::vector<std::u16string>, std::less<>> lines_;
+    std::string oddByte_;  // a last byte that makes no code unit
+};
 
 }  // namespace sk::profile

@@ -1,7 +1,10 @@
 #include "services/storage.h"
 
+#include <algorithm>
 #include <cstdint>
 
+#include "platform/codepage.h"
+#include "platform/process.h"
 #include "platform/storage.h"
 
 namespace sk {
@@ -14,15 +17,13 @@ constexpr std::size_t kIniBufferSize = 10240;
 Text g_runDirectory;
 Text g_exeFileName;
 
-bool IsLeadByte(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
-
 // Position of the last backslash that is a character of its own (not the second byte of a
 // double-byte character), or npos.
 std::size_t LastSeparator(std::string_view s) {
     std::size_t found = std::string_view::npos;
     for (std::size_t i = 0; i < s.size();) {
         const auto b = static_cast<unsigned char>(s[i]);
-        if (IsLeadByte(b) && i + 1 < s.size()) {
+        if (platform::IsGbkLeadByte(b) && i + 1 < s.size()) {
             i += 2;
             continue;
         }
@@ -74,10 +75,13 @@ bool SetValueByKind(platform::RegistryKey key, const std::string& name,
     return false;
 }
 
-bool ReadWholeFile(std::string_view path, Bytes& data) {
+// sharingAll: others may go on writing and deleting meanwhile (a profile's read); otherwise
+// writers are kept out for the while.
+bool ReadWholeFile(std::string_view path, Bytes& data, bool sharingAll = false) {
     data.clear();
     if (path.empty()) return false;
-    const platform::OwnedFile owned(platform::OpenFileDenyingWriters(Text(path)));
+    const platform::OwnedFile owned(sharingAll ? platform::OpenFileSharingAll(Text(path))
+                                               : platform::OpenFileDenyingWriters(Text(path)));
     if (!owned) return false;
     const platform::FileHandle file = owned.get();
     std::uint64_t size = 0;
@@ -90,11 +94,10 @@ bool ReadWholeFile(std::string_view path, Bytes& data) {
     return ok;
 }
 
-// flush: the bytes reach the disk before the file is closed, for a file about to replace another.
-bool WritePieces(std::string_view path, const std::vector<Bytes>& pieces, bool flush) {
-    if (path.empty()) return false;
-    platform::OwnedFile owned(platform::CreateFileExclusive(Text(path)));
-    if (!owned) return false;
+// Writes the pieces to an open file; flush: the bytes reach the disk before it is closed, for
+// a file about to replace another. The file is closed either way.
+bool WriteAndClose(platform::OwnedFile owned, const std::vector<Bytes>& pieces, bool flush,
+                   bool truncate = false) {
     const platform::FileHandle file = owned.get();
     bool ok = true;
     for (const Bytes& piece : pieces) {
@@ -104,10 +107,65 @@ bool WritePieces(std::string_view path, const std::vector<Bytes>& pieces, bool f
             break;
         }
     }
+    if (ok && truncate) ok = platform::TruncateFileHere(file);
     if (ok && flush) ok = platform::FlushFile(file);
     // A close can still fail to write what the cache held.
     if (!platform::CloseFile(owned.release())) ok = false;
     return ok;
+}
+
+bool WritePieces(std::string_view path, const std::vector<Bytes>& pieces, bool flush) {
+    if (path.empty()) return false;
+    platform::OwnedFile owned(platform::CreateFileExclusive(Text(path)));
+    if (!owned) return false;
+    return WriteAndClose(std::move(owned), pieces, flush);
+}
+
+// The new contents in a flushed temporary file beside the target; its path, or none. A leftover
+// of an earlier write that cannot be created over (read-only, hidden, a folder) is cleared away
+// first, and where even that fails the next name is taken.
+Opt<Text> WriteTemporary(std::string_view target, const Bytes& data) {
+    for (const char* suffix : {".new", ".new1", ".new2", ".new3"}) {
+        const Text temporary = JoinText(target, suffix);
+        platform::OwnedFile owned(platform::CreateFileExclusive(temporary));
+        if (!owned && FileExists(temporary) && platform::RemoveLeftover(temporary))
+            owned.reset(platform::CreateFileExclusive(temporary));
+        if (!owned) {
+            if (FileExists(temporary)) continue;  // a leftover that stays: another name
+            return std::nullopt;
+        }
+        if (WriteAndClose(std::move(owned), {data}, true)) return temporary;
+        RemoveFile(temporary);
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+enum class Saved { Yes, InUse, No };
+
+// ReplaceFileContents, telling a file kept by another program's handle from other failures.
+Saved ReplaceContents(std::string_view path, const Bytes& data) {
+    if (path.empty()) return Saved::No;
+    const Text target = platform::FinalPathOf(Text(path));
+    const Opt<Text> temporary = WriteTemporary(target, data);
+    if (!temporary) return Saved::No;
+    const std::uint32_t start = platform::TickCount();
+    for (;;) {
+        const platform::ReplaceResult r = platform::ReplaceFileAtomically(*temporary, target);
+        if (r == platform::ReplaceResult::Replaced) return Saved::Yes;
+        if (r == platform::ReplaceResult::Refused) {
+            RemoveFile(*temporary);
+            return Saved::No;
+        }
+        if (platform::TickCount() - start >= kReplaceRetryMs) break;
+        platform::PauseThread(50);
+    }
+    RemoveFile(*temporary);
+    // Still held: written in place, as Windows' profile functions write, wherever the holder
+    // shares writing.
+    platform::OwnedFile owned(platform::OpenFileForRewrite(target));
+    if (!owned) return Saved::InUse;
+    return WriteAndClose(std::move(owned), {data}, true, true) ? Saved::Yes : Saved::InUse;
 }
 
 }  // namespace
@@ -150,8 +208,11 @@ IniSnapshot::IniSnapshot(std::string_view file) {
     file = SkipLeadingBlanks(file);
     if (file.empty()) return;
     Opt<std::string> content;
-    const Bytes bytes = ReadFileBytes(file);
+    Bytes bytes;
+    ReadWholeFile(file, bytes, true);
     if (!bytes.empty()) content.emplace(bytes.begin(), bytes.end());
+    if (content && sk::profile::Utf16File::Is(*content))
+        content = sk::profile::Utf16File(*content).Text();
     reader_ = std::make_unique<sk::profile::Reader>(std::move(content));
 }
 
@@ -159,7 +220,14 @@ IniSnapshot::~IniSnapshot() = default;
 
 Text IniSnapshot::Read(std::string_view section, std::string_view key, Opt<Text> defaultValue) const {
     if (!reader_ || !IniReadArguments(section, key, defaultValue)) return Text();
-    return reader_->Read(Text(section), Text(key), defaultValue, kIniBufferSize);
+    Text value = reader_->Read(Text(section), Text(key), defaultValue, kIniBufferSize);
+    // The buffer's text ends at its first zero byte, also where the file's value goes on.
+    value.resize(std::min(value.size(), value.find('\0')));
+    return value;
+}
+
+std::vector<Text> IniSnapshot::SectionNames() const {
+    return reader_ ? reader_->SectionNames() : std::vector<Text>();
 }
 
 bool WriteIniText(std::string_view file, std::string_view section, Opt<Text> key, Opt<Text> value) {
@@ -171,10 +239,17 @@ IniEdits::IniEdits(std::string_view file) : file_(file) {
     if (file_.empty()) return;
     if (FileExists(file_)) {
         Bytes bytes;
-        if (!ReadWholeFile(file_, bytes)) return;  // held by another program: keep it
+        if (!ReadWholeFile(file_, bytes, true)) {
+            inUse_ = true;  // there, but held by another program that shares no reading
+            return;
+        }
         before_.emplace(bytes.begin(), bytes.end());
-        // The writer edits ANSI lines; a UTF-16 file (Notepad's "Unicode") would be garbled.
-        if (before_->rfind("\xFF\xFE", 0) == 0 || before_->rfind("\xFE\xFF", 0) == 0) return;
+        if (sk::profile::Utf16File::Is(*before_)) {
+            utf16_ = std::make_unique<sk::profile::Utf16File>(*before_);
+            before_ = utf16_->Text();
+        } else if (before_->rfind("\xFE\xFF", 0) == 0) {
+            return;  // big-endian UTF-16: the writer's ANSI lines would garble it
+        }
     }
     content_ = before_;
     editable_ = true;
@@ -188,8 +263,11 @@ bool IniEdits::Write(std::string_view section, Opt<Text> key, Opt<Text> value) {
 
 bool IniEdits::Save() {
     if (!editable_ || content_ == before_) return editable_;
-    if (!content_ || !ReplaceFileContents(file_, Bytes(content_->begin(), content_->end())))
-        return false;
+    if (!content_) return false;
+    const std::string bytes = utf16_ ? utf16_->Encode(*content_) : *content_;
+    const Saved saved = ReplaceContents(file_, Bytes(bytes.begin(), bytes.end()));
+    inUse_ = saved == Saved::InUse;
+    if (saved != Saved::Yes) return false;
     before_ = content_;
     return true;
 }
@@ -208,14 +286,12 @@ bool WriteFileBytes(std::string_view path, const std::vector<Bytes>& pieces) {
 }
 
 bool ReplaceFileContents(std::string_view path, const Bytes& data) {
-    const Text temporary = JoinText(path, ".new");
-    if (WritePieces(temporary, {data}, true) && ReplaceFile(temporary, path)) return true;
-    RemoveFile(temporary);
-    return false;
+    return ReplaceContents(path, data) == Saved::Yes;
 }
 
 bool ReplaceFile(std::string_view temporaryPath, std::string_view targetPath) {
-    return platform::ReplaceFileAtomically(Text(temporaryPath), Text(targetPath));
+    return platform::ReplaceFileAtomically(Text(temporaryPath), Text(targetPath)) ==
+           platform::ReplaceResult::Replaced;
 }
 
 bool WriteRegistryValue(int rootCode, std::string_view valuePath, const RegistryValue& value) {

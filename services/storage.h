@@ -2,7 +2,9 @@
 // comes back only through the result (empty text, empty byte set, false).
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <vector>
 #include <variant>
 
 #include "services/profile.h"
@@ -34,10 +36,17 @@ public:
     IniSnapshot(const IniSnapshot&) = delete;
     IniSnapshot& operator=(const IniSnapshot&) = delete;
     Text Read(std::string_view section, std::string_view key, Opt<Text> defaultValue = {}) const;
+    // The sections the reads can find, each once, folded to ASCII lower case.
+    std::vector<Text> SectionNames() const;
 
 private:
     std::unique_ptr<sk::profile::Reader> reader_;  // none for an empty file name
 };
+
+// Profiles are read sharing reading, writing and deleting, as Windows' own profile functions
+// read them: another program's open handle does not stop a read unless it shares no reading.
+// A profile in UTF-16 with its byte-order mark is read and written as Windows does
+// (profile::Utf16File).
 
 // WritePrivateProfileStringA's edit (no key: delete the section; no value: delete the key),
 // made through ReplaceFileContents: a kill or a power cut never leaves a half-written file.
@@ -50,15 +59,21 @@ class IniEdits {
 public:
     explicit IniEdits(std::string_view file);  // reads the file as it is now
     bool Write(std::string_view section, Opt<Text> key = {}, Opt<Text> value = {});
-    // The bytes with the edits so far; none while there is no file. Changes count as edits.
+    // The text with the edits so far (a UTF-16 file's as its ANSI text); none while there is no
+    // file. Changes count as edits.
     Opt<std::string>& Content() { return content_; }
-    // True when nothing changed, or the new bytes replaced the file.
+    // True when nothing changed, or the new bytes are in the file.
     bool Save();
+    // The last read or save failed because another program holds the file open (sharing no
+    // reading, or no writing either way), rather than for a read-only file or a broken disk.
+    bool InUse() const { return inUse_; }
 
 private:
     Text file_;
-    bool editable_ = false;  // the file could be read (or is not there yet), and is ANSI text
-    Opt<std::string> before_, content_;
+    bool editable_ = false;  // the file could be read (or is not there yet) as ANSI or UTF-16
+    bool inUse_ = false;
+    Opt<std::string> before_, content_;  // ANSI text: a UTF-16 file's converted
+    std::unique_ptr<sk::profile::Utf16File> utf16_;  // the file's encoding, when UTF-16
 };
 
 bool FileExists(std::string_view path);
@@ -71,9 +86,15 @@ inline bool WriteFileBytes(std::string_view path, const Bytes& data) {
 // Puts a fully written temporary file in place of the target in one step: a failure leaves the
 // target as it was.
 bool ReplaceFile(std::string_view temporaryPath, std::string_view targetPath);
-// The file's whole new contents: written to path + ".new", flushed to the disk, then put in
-// place by ReplaceFile. At any moment the file holds either its old bytes or the new ones.
+// The file's whole new contents: written to a temporary file beside it (path + ".new", or where
+// a leftover of that name cannot be cleared away, ".new1" to ".new3"), flushed to the disk,
+// then put in place by ReplaceFile. At any moment the file holds either its old bytes or the
+// new ones. A symbolic link is written through: its target gets the new contents.
+// While another program's handle stands in the way, the replacement is tried again for up to
+// kReplaceRetryMs; then the file is rewritten in place, as Windows' own profile functions write
+// it, which works wherever that handle shares writing. A read-only file is refused.
 bool ReplaceFileContents(std::string_view path, const Bytes& data);
+constexpr std::uint32_t kReplaceRetryMs = 2000;
 
 // Registry root codes; anything else is HKEY_CURRENT_USER.
 enum RegistryRootCode : int { kClassesRoot = 1, kCurrentConfig, kCurrentUser, kLocalMachine,

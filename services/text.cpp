@@ -2,6 +2,8 @@
 // lower-case and number-parsing commands step over double-byte characters as one unit.
 #include "services/text.h"
 
+#include "platform/codepage.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -42,7 +44,7 @@ long long Walk(std::string_view text, std::size_t from, std::size_t end, std::st
             if (!last) break;
         }
         // A lead byte as the last byte leaves i past `end`, which ends the walk.
-        i += ByteAt(text, i) >= 0x80 ? 2 : 1;
+        i += platform::IsGbkLeadByte(ByteAt(text, i)) ? 2 : 1;
     }
     return found;
 }
@@ -161,7 +163,7 @@ Text ToLower(std::string_view text) {
     const std::size_t n = out.size();
     for (std::size_t i = 0; i < n;) {
         const unsigned char c = static_cast<unsigned char>(out[i]);
-        if (c >= 0x80) {
+        if (platform::IsGbkLeadByte(c)) {
             if (i + 1 >= n) break;  // a lone lead byte at the end stays as it is
             i += 2;
         } else {
@@ -219,7 +221,7 @@ std::int32_t ToInteger(std::string_view text) {
     auto next = [&]() -> int {
         if (i >= n) return kEnd;
         const unsigned char b = ByteAt(text, i);
-        if (b < 0x80) {
+        if (!platform::IsGbkLeadByte(b)) {
             ++i;
             return b;
         }

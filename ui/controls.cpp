@@ -3,6 +3,7 @@
 
 #include <mutex>  // std::lock_guard only
 
+#include "platform/codepage.h"
 #include "platform/lock.h"
 #include "platform/window.h"
 #include "services/runtime.h"
@@ -56,7 +57,7 @@ void OnUi(Work&& work) {
 void CopyTip(const Text& tip, char (&field)[64]) {
     std::size_t n = 0;
     while (n < tip.size()) {
-        std::size_t step = static_cast<unsigned char>(tip[n]) >= 0x80 ? 2 : 1;
+        std::size_t step = platform::IsGbkLeadByte(tip[n]) ? 2 : 1;
         if (n + step > 62 || n + step > tip.size()) break;
         n += step;
     }

@@ -170,6 +170,9 @@ void WaitForMessage(std::uint32_t ms) {
     g_now += ms;
 }
 
+// The clock moves on; nothing else happens meanwhile.
+void PauseThread(std::uint32_t ms) { g_now += ms; }
+
 std::mutex g_shellMutex;  // the update check opens pages from its own thread
 
 int ShellOpen(WindowHandle owner, const std::optional<std::string>& verb, const std::string& file,

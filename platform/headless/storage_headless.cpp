@@ -9,12 +9,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <optional>
 
+#include "platform/codepage.h"
 #include "platform/headless/storage_hooks.h"
 #include "platform/headless/user.h"
+#include "platform/process.h"
 #include "platform/storage.h"
 
 namespace platform {
@@ -26,16 +29,14 @@ std::string Native(std::string path) {
     return path;
 }
 
-bool IsLeadByte(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
-
 // --- files this process holds open, with the sharing Windows would enforce ------------------
-struct Usage {
-    int readers = 0;     // opened for reading, denying writers
-    bool writer = false;  // created for writing, sharing with nobody
-    int holds = 0;       // held exclusively for a test
-    bool Any() const { return readers || writer || holds; }
-    bool Exclusive() const { return writer || holds; }
+// Each open has its access and its share mode (sums of FileRight). A new open is granted when
+// every open handle shares what it asks for and it shares what every open handle has.
+struct Use {
+    unsigned access, share;
 };
+
+constexpr unsigned kShareAll = kRead | kWrite | kDelete;
 
 enum class Mode { Read, Write, Hold };
 
@@ -43,7 +44,9 @@ struct OpenFile {
     int fd;
     std::string path;  // native
     Mode mode;
+    Use use;
     std::size_t budget;  // bytes that may still be written before an injected failure
+    std::optional<std::uint32_t> releaseAt;  // a test's holder lets go at this clock reading
 };
 
 struct Countdown {
@@ -67,7 +70,6 @@ constexpr int kRoots = 5;
 
 struct State {
     std::mutex mutex;
-    std::map<std::string, Usage> usage;
     std::map<FileHandle, OpenFile> files;
     std::intptr_t nextHandle = 1;
     Countdown failCreate, failWrite, failReplace;
@@ -88,9 +90,42 @@ State& S() {
 
 using Lock = std::lock_guard<std::mutex>;
 
-Usage UsageOf(const std::string& native) {
-    auto it = S().usage.find(native);
-    return it == S().usage.end() ? Usage() : it->second;
+// Closes what a test's holder has let go of by now.
+void LetGoOfExpiredHolds() {
+    const std::uint32_t now = platform::TickCount();
+    for (auto it = S().files.begin(); it != S().files.end();) {
+        if (it->second.releaseAt && now - *it->second.releaseAt < 0x80000000u) {
+            ::close(it->second.fd);
+            it = S().files.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+// Whether an open with this access and share mode is granted beside the handles open now.
+bool Grants(const std::string& native, unsigned access, unsigned share) {
+    LetGoOfExpiredHolds();
+    for (const auto& [handle, f] : S().files) {
+        if (f.path != native) continue;
+        if ((access & ~f.use.share) || (f.use.access & ~share)) return false;
+    }
+    return true;
+}
+
+bool AnyOpen(const std::string& native) { return !Grants(native, kShareAll, 0); }
+
+FileHandle Track(int fd, const std::string& native, Mode mode, Use use,
+                 std::size_t budget = 0) {
+    const FileHandle h = FileHandle{S().nextHandle++};
+    S().files[h] = {fd, native, mode, use, budget, std::nullopt};
+    return h;
+}
+
+// Windows keeps a read-only file from being opened for writing or created over.
+bool ReadOnly(const std::string& native) {
+    struct stat st;
+    return ::stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR);
 }
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
@@ -113,7 +148,7 @@ bool FileExistsNative(const std::string& native) {
 std::string Fold(std::string_view s) {
     std::string out(s);
     for (std::size_t i = 0; i < out.size(); ++i) {
-        if (IsLeadByte(static_cast<unsigned char>(out[i]))) {
+        if (IsGbkLeadByte(out[i])) {
             ++i;
             continue;
         }
@@ -128,7 +163,7 @@ std::vector<std::string> Components(std::string_view path) {
     std::string current;
     for (std::size_t i = 0; i < path.size(); ++i) {
         const auto b = static_cast<unsigned char>(path[i]);
-        if (IsLeadByte(b) && i + 1 < path.size()) {
+        if (IsGbkLeadByte(b) && i + 1 < path.size()) {
             current += path.substr(i, 2);
             ++i;
         } else if (b == '\\') {
@@ -228,14 +263,15 @@ bool FindFirstMatch(const std::string& path) {
 bool DeleteFileAt(const std::string& path) {
     const std::string native = Native(path);
     Lock lock(S().mutex);
-    if (headless::Ended() || path.empty() || UsageOf(native).Any()) return false;
+    if (headless::Ended() || path.empty() || !Grants(native, kDelete, kShareAll)) return false;
     return ::unlink(native.c_str()) == 0;
 }
 
-FileHandle OpenFileDenyingWriters(const std::string& path) {
+namespace {
+FileHandle OpenForReading(const std::string& path, unsigned share) {
     const std::string native = Native(path);
     Lock lock(S().mutex);
-    if (path.empty() || UsageOf(native).Exclusive()) return {};
+    if (path.empty() || !Grants(native, kRead, share)) return {};
     const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return {};
     struct stat st;
@@ -243,11 +279,13 @@ FileHandle OpenFileDenyingWriters(const std::string& path) {
         ::close(fd);
         return {};
     }
-    ++S().usage[native].readers;
-    const FileHandle h = FileHandle{S().nextHandle++};
-    S().files[h] = {fd, native, Mode::Read, 0};
-    return h;
+    return Track(fd, native, Mode::Read, {kRead, share});
 }
+}  // namespace
+
+FileHandle OpenFileDenyingWriters(const std::string& path) { return OpenForReading(path, kRead); }
+
+FileHandle OpenFileSharingAll(const std::string& path) { return OpenForReading(path, kShareAll); }
 
 bool FileSizeOf(FileHandle file, std::uint64_t& size) {
     Lock lock(S().mutex);
@@ -278,13 +316,36 @@ FileHandle CreateFileExclusive(const std::string& path) {
     Lock lock(S().mutex);
     const bool failOpen = S().failCreate.Hit();
     const bool failLater = S().failWrite.Hit();
-    if (headless::Ended() || path.empty() || UsageOf(native).Any() || failOpen) return {};
+    if (headless::Ended() || path.empty() || !Grants(native, kWrite, 0) || ReadOnly(native) ||
+        failOpen)
+        return {};
     const int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return {};
-    S().usage[native].writer = true;
-    const FileHandle h = FileHandle{S().nextHandle++};
-    S().files[h] = {fd, native, Mode::Write, failLater ? S().failWriteAfter : SIZE_MAX};
-    return h;
+    return Track(fd, native, Mode::Write, {kWrite, 0}, failLater ? S().failWriteAfter : SIZE_MAX);
+}
+
+FileHandle OpenFileForRewrite(const std::string& path) {
+    const std::string native = Native(path);
+    Lock lock(S().mutex);
+    if (headless::Ended() || path.empty() || !Grants(native, kWrite, kShareAll) ||
+        ReadOnly(native))
+        return {};
+    const int fd = ::open(native.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return {};
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return {};
+    }
+    return Track(fd, native, Mode::Write, {kWrite, kShareAll}, SIZE_MAX);
+}
+
+bool TruncateFileHere(FileHandle file) {
+    Lock lock(S().mutex);
+    auto it = S().files.find(file);
+    if (headless::Ended() || it == S().files.end() || it->second.mode != Mode::Write) return false;
+    const off_t here = ::lseek(it->second.fd, 0, SEEK_CUR);
+    return here >= 0 && ::ftruncate(it->second.fd, here) == 0;
 }
 
 bool WriteToFile(FileHandle file, const std::uint8_t* data, std::size_t size) {
@@ -309,42 +370,62 @@ bool CloseFile(FileHandle file) {
     Lock lock(S().mutex);
     auto it = S().files.find(file);
     if (it == S().files.end()) return false;
-    Usage& use = S().usage[it->second.path];
-    switch (it->second.mode) {
-        case Mode::Read: --use.readers; break;
-        case Mode::Write: use.writer = false; break;
-        case Mode::Hold: --use.holds; break;
-    }
-    if (!use.Any()) S().usage.erase(it->second.path);
     const bool ok = ::close(it->second.fd) == 0;
     S().files.erase(it);
     return ok;
 }
 
-bool ReplaceFileAtomically(const std::string& temporaryPath, const std::string& targetPath) {
+ReplaceResult ReplaceFileAtomically(const std::string& temporaryPath, const std::string& targetPath) {
     const std::string from = Native(temporaryPath), to = Native(targetPath);
     Lock lock(S().mutex);
-    if (headless::Ended() || temporaryPath.empty() || targetPath.empty() || UsageOf(from).Any() ||
-        UsageOf(to).Any() || S().failReplace.Hit())
-        return false;
+    if (headless::Ended() || temporaryPath.empty() || targetPath.empty() || S().failReplace.Hit())
+        return ReplaceResult::Refused;
     struct stat st;
-    if (::stat(to.c_str(), &st) == 0 && !(st.st_mode & S_IWUSR)) return false;  // read-only
-    return std::rename(from.c_str(), to.c_str()) == 0;
+    const bool exists = ::stat(to.c_str(), &st) == 0;
+    if (exists && (!S_ISREG(st.st_mode) || !(st.st_mode & S_IWUSR)))  // read-only, a folder
+        return ReplaceResult::Refused;
+    // Here nothing is lost by a rename, which fails over any open handle, whatever it shares
+    // (MoveFileEx gives ERROR_ACCESS_DENIED then); the new file must be free.
+    if (!Grants(from, kShareAll, 0) || (exists && AnyOpen(to))) return ReplaceResult::InUse;
+    return std::rename(from.c_str(), to.c_str()) == 0 ? ReplaceResult::Replaced
+                                                      : ReplaceResult::Refused;
 }
 
-FileHandle HoldFileExclusively(const std::string& path) {
+std::string FinalPathOf(const std::string& path) {
+    char* resolved = ::realpath(Native(path).c_str(), nullptr);
+    if (!resolved) return path;
+    std::string windowsPath = resolved;
+    std::free(resolved);
+    std::replace(windowsPath.begin(), windowsPath.end(), '/', '\\');
+    return windowsPath;
+}
+
+bool RemoveLeftover(const std::string& path) {
     const std::string native = Native(path);
     Lock lock(S().mutex);
-    if (path.empty() || UsageOf(native).Any()) return {};
-    const int fd = ::open(native.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) return {};
-    ++S().usage[native].holds;
-    const FileHandle h = FileHandle{S().nextHandle++};
-    S().files[h] = {fd, native, Mode::Hold, 0};
-    return h;
+    struct stat st;
+    if (::lstat(native.c_str(), &st) != 0) return true;
+    if (headless::Ended() || AnyOpen(native)) return false;
+    if (S_ISDIR(st.st_mode)) return ::rmdir(native.c_str()) == 0;
+    return ::unlink(native.c_str()) == 0;
 }
 
+FileHandle HoldFile(const std::string& path, unsigned access, unsigned share) {
+    const std::string native = Native(path);
+    Lock lock(S().mutex);
+    if (path.empty() || !Grants(native, access, share)) return {};
+    const int fd = ::open(native.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return {};
+    return Track(fd, native, Mode::Hold, {access, share});
+}
+
+FileHandle HoldFileExclusively(const std::string& path) { return HoldFile(path, kRead | kWrite, 0); }
+
 void ReleaseHeldFile(FileHandle file) { CloseFile(file); }
+
+bool MakeSymbolicLink(const std::string& link, const std::string& target) {
+    return ::symlink(Native(target).c_str(), Native(link).c_str()) == 0;
+}
 
 // --- registry ------------------------------------------------------------------------------
 
@@ -480,6 +561,12 @@ void FailFileWrite(std::size_t bytesWritten, int nth) {
 void FailReplace(int nth) {
     Lock lock(S().mutex);
     S().failReplace.left = nth;
+}
+
+void LetGoAfter(FileHandle held, std::uint32_t ms) {
+    Lock lock(S().mutex);
+    auto it = S().files.find(held);
+    if (it != S().files.end()) it->second.releaseAt = platform::TickCount() + ms;
 }
 
 void ClearFailures() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,10 @@ void FailFileWrite(std::size_t bytesWritten, int nth = 1);
 // ReplaceFileAtomically fails and moves nothing.
 void FailReplace(int nth = 1);
 void ClearFailures();
+
+// A file held with platform::HoldFile lets go once the program's clock (the process layer's)
+// has moved ms on, as another program closing it while the program waits.
+void LetGoAfter(FileHandle held, std::uint32_t ms);
 
 // The module path the program sees (Windows form); "" goes back to the real executable.
 void SetModuleFileName(const std::string& windowsPath);

@@ -39,6 +39,8 @@ void WaitForMessage(std::uint32_t ms) {
     MsgWaitForMultipleObjectsEx(0, nullptr, ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }
 
+void PauseThread(std::uint32_t ms) { Sleep(ms); }
+
 int ShellOpen(WindowHandle owner, const std::optional<std::string>& verb,
                  const std::string& file, const std::optional<std::string>& parameters,
                  const std::optional<std::string>& directory, int showState) {

@@ -2,6 +2,7 @@
 // section, key and value.
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 #include "platform/storage.h"
@@ -28,6 +29,58 @@ HKEY RootKey(RegistryRoot root) {
 
 HKEY AsKey(RegistryKey key) { return NativeOf<HKEY__>(key); }
 
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// A sharing or access error: another handle on the file stands in the way (MoveFileEx gives
+// ERROR_ACCESS_DENIED for any other handle on the target, ReplaceFile a sharing violation).
+bool InUseError(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+           error == ERROR_LOCK_VIOLATION;
+}
+
+// The file's discretionary access list as GetFileSecurity gives it; empty when it cannot.
+std::vector<char> AccessList(const char* path) {
+    DWORD size = 0;
+    GetFileSecurityA(path, DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+    std::vector<char> descriptor(size);
+    if (size == 0 || !GetFileSecurityA(path, DACL_SECURITY_INFORMATION, descriptor.data(), size,
+                                       &size))
+        descriptor.clear();
+    return descriptor;
+}
+
+// Whether the file has a data stream besides its own (FindFirstStreamW: Vista and later).
+bool HasAlternateStreams(const char* path) {
+    using FirstStream = HANDLE(WINAPI*)(LPCWSTR, int, void*, DWORD);
+    using NextStream = BOOL(WINAPI*)(HANDLE, void*);
+    const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    const auto first = reinterpret_cast<FirstStream>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "FindFirstStreamW")));
+    const auto next = reinterpret_cast<NextStream>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "FindNextStreamW")));
+    if (!first || !next) return false;
+    wchar_t wide[MAX_PATH];
+    if (!MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH)) return false;
+    struct {
+        LARGE_INTEGER size;
+        WCHAR name[MAX_PATH + 36];
+    } stream;  // WIN32_FIND_STREAM_DATA
+    const HANDLE search = first(wide, 0, &stream, 0);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    bool other = false;
+    do {
+        if (lstrcmpW(stream.name, L"::$DATA") != 0) other = true;
+    } while (!other && next(search, &stream));
+    FindClose(search);
+    return other;
+}
+
+// A rename of the new file over the target would lose what the target has of its own: an access
+// list other than the one the new file got beside it, or alternate data streams.
+bool RenameWouldLose(const char* target, const char* temporary) {
+    return AccessList(target) != AccessList(temporary) || HasAlternateStreams(target);
+}
+
 }  // namespace
 
 std::string ModuleFileName() {
@@ -53,6 +106,11 @@ bool DeleteFileAt(const std::string& path) { return DeleteFileA(path.c_str()) !=
 FileHandle OpenFileDenyingWriters(const std::string& path) {
     return FromHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+FileHandle OpenFileSharingAll(const std::string& path) {
+    return FromHandle(CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 bool FileSizeOf(FileHandle file, std::uint64_t& size) {
@@ -97,12 +155,90 @@ bool FlushFile(FileHandle file) { return FlushFileBuffers(AsHandle(file)) != 0; 
 
 bool CloseFile(FileHandle file) { return CloseHandle(AsHandle(file)) != 0; }
 
-bool ReplaceFileAtomically(const std::string& temporaryPath, const std::string& targetPath) {
+FileHandle OpenFileForRewrite(const std::string& path) {
+    return FromHandle(CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool TruncateFileHere(FileHandle file) { return SetEndOfFile(AsHandle(file)) != 0; }
+
+ReplaceResult ReplaceFileAtomically(const std::string& temporaryPath, const std::string& targetPath) {
+    const char* target = targetPath.c_str();
+    const char* temporary = temporaryPath.c_str();
+    const DWORD attributes = GetFileAttributesA(target);
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
     // Windows refuses to replace a read-only file; Wine would replace it.
-    const DWORD attributes = GetFileAttributesA(targetPath.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return false;
-    return MoveFileExA(temporaryPath.c_str(), targetPath.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (exists && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+        return ReplaceResult::Refused;
+    if (exists) {
+        // ReplaceFile opens the target for reading and deleting, sharing everything (so its
+        // documentation says): a handle that refuses that stands in the way. Asking first spares
+        // a doomed attempt, which under Wine leaves an empty rf*.tmp file beside the target.
+        const HANDLE probe = CreateFileA(target, GENERIC_READ | DELETE, kShareAll, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (probe == INVALID_HANDLE_VALUE)
+            return InUseError(GetLastError()) ? ReplaceResult::InUse : ReplaceResult::Refused;
+        CloseHandle(probe);
+        // The new file carries the target's attributes before it takes the target's place:
+        // ReplaceFile keeps them on Windows, Wine's does not, and the rename below keeps none.
+        constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+        SetFileAttributesA(temporary, (attributes & kKept) ? (attributes & kKept)
+                                                           : FILE_ATTRIBUTE_NORMAL);
+        // Security and alternate streams a rename would lose go over with ReplaceFile; where the
+        // rights to merge them are missing, the replacement goes ahead without. Only then: the
+        // rename is one step, while ReplaceFile may take the target away before it puts the new
+        // file there (Wine's does, in two renames), and a kill between leaves no config.ini.
+        if (RenameWouldLose(target, temporary) &&
+            ReplaceFileA(target, temporary, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                         nullptr))
+            return ReplaceResult::Replaced;
+    }
+    // No target yet, nothing a rename would lose, or ReplaceFile could not (it may have moved
+    // the target away already).
+    if (MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return ReplaceResult::Replaced;
+    return InUseError(GetLastError()) ? ReplaceResult::InUse : ReplaceResult::Refused;
+}
+
+std::string FinalPathOf(const std::string& path) {
+    // Windows Vista and later; before it there are no symbolic links to follow.
+    using FinalPathName = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+    const auto finalPathName = reinterpret_cast<FinalPathName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleW")));
+    if (!finalPathName) return path;
+    const HANDLE file = CreateFileA(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return path;
+    std::wstring name(MAX_PATH, L'\0');
+    DWORD n = finalPathName(file, name.data(), static_cast<DWORD>(name.size()), 0);
+    if (n >= name.size()) {
+        name.assign(n + 1, L'\0');
+        n = finalPathName(file, name.data(), static_cast<DWORD>(name.size()), 0);
+    }
+    CloseHandle(file);
+    if (n == 0 || n >= name.size()) return path;
+    name.resize(n);
+    // \\?\C:\... and \\?\UNC\server\... back to the forms the ANSI functions take.
+    if (name.compare(0, 8, L"\\\\?\\UNC\\") == 0) name.erase(2, 6);
+    else if (name.compare(0, 4, L"\\\\?\\") == 0) name.erase(0, 4);
+    BOOL lossy = FALSE;
+    const int size = static_cast<int>(name.size());
+    const int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.data(), size, nullptr,
+                                          0, nullptr, &lossy);
+    if (bytes <= 0 || lossy) return path;  // a name the code page cannot spell: keep the given one
+    std::string out(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.data(), size, out.data(), bytes, nullptr,
+                        nullptr);
+    return out;
+}
+
+bool RemoveLeftover(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return RemoveDirectoryA(path.c_str()) != 0;
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return DeleteFileA(path.c_str()) != 0;
 }
 
 RegistryKey RegistryOpenForWrite(RegistryRoot root, const std::string& keyPath) {
@@ -165,6 +301,29 @@ FileHandle HoldFileExclusively(const std::string& path) {
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+FileHandle HoldFile(const std::string& path, unsigned access, unsigned share) {
+    const DWORD rights = ((access & kRead) ? GENERIC_READ : 0) |
+                         ((access & kWrite) ? GENERIC_WRITE : 0) | ((access & kDelete) ? DELETE : 0);
+    const DWORD mode = ((share & kRead) ? FILE_SHARE_READ : 0) |
+                       ((share & kWrite) ? FILE_SHARE_WRITE : 0) |
+                       ((share & kDelete) ? FILE_SHARE_DELETE : 0);
+    return FromHandle(CreateFileA(path.c_str(), rights, mode, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
 void ReleaseHeldFile(FileHandle file) { CloseHandle(AsHandle(file)); }
+
+bool MakeSymbolicLink(const std::string& link, const std::string& target) {
+    using CreateLink = BOOLEAN(WINAPI*)(LPCSTR, LPCSTR, DWORD);
+    const auto createLink = reinterpret_cast<CreateLink>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkA")));
+    constexpr DWORD kUnprivileged = 2;  // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
+    if (!createLink) return false;
+    if (!createLink(link.c_str(), target.c_str(), kUnprivileged) &&
+        !createLink(link.c_str(), target.c_str(), 0))
+        return false;
+    const DWORD attributes = GetFileAttributesA(link.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
 
 }  // namespace platform

@@ -159,6 +159,46 @@ TEST_F(ClientE2E, FakeClientRunsHiddenWithTheExactCommandLineStopsAndComesBackAf
     ExpectStartCheckPassed();
 }
 
+// 東 is 96 7C and 區 85 5E in GBK: bytes that look like '|' and '^' but are halves of
+// characters, which cmd reads as characters. A client in such a folder starts, the bytes reach
+// it unchanged, and a real '|' is still refused.
+TEST_F(ClientE2E, AFolderAndArgumentsWhoseSecondBytesLookLikeCommandCharactersPassUnchanged) {
+    ASSERT_EQ(std::string("東區"), "\x96\x7C\x85\x5E");
+    clientDir_ = Dir() + "\\東區";
+    ASSERT_TRUE(CreateDirectoryA(clientDir_.c_str(), nullptr));
+    Node node;
+    node.other = "--note 東區";
+    LaunchWithFakeClient(node);
+    ASSERT_TRUE(app_.Click(Ctl::按钮_启动));
+    Settle();
+    const DWORD cmd = OuterCmd();
+    ASSERT_NE(cmd, 0u);
+    EXPECT_EQ(e2e::ProcessCommandLine(cmd),
+              "cmd /c cmd /c \"" + client_ +
+                  "\" -l :1081 -r 127.0.0.1:29900 -key k1 -mtu 1350 -sndwnd 300"
+                  " -rcvwnd 1200 -mode fast -dscp 46 --note 東區 > \"" +
+                  clientDir_ + "\\kcptun.log\" 2>&1");
+    ASSERT_TRUE(e2e::WaitUntil([] { return e2e::FindProcess("client.exe") != 0; }));
+    ExpectStartCheckPassed();
+    // The fake client prints the command line it got: the folder and the argument, byte for byte.
+    const std::string log = Log();
+    EXPECT_NE(log.find(client_), std::string::npos) << log;
+    EXPECT_NE(log.find(" --note \x96\x7C\x85\x5E"), std::string::npos) << log;
+    ASSERT_TRUE(app_.Click(Ctl::按钮_停止));
+    Settle();
+    EXPECT_TRUE(e2e::WaitProcessGone("client.exe"));
+
+    ASSERT_TRUE(app_.Retype(Ctl::编辑框_其他参数, "--note 東區|calc"));
+    ASSERT_TRUE(app_.Click(Ctl::按钮_启动));
+    e2e::MessageBoxInfo box;
+    ASSERT_TRUE(app_.WaitMessageBox(&box));
+    EXPECT_EQ(box.text, "其他参数 中不能含有 & | < > ^ 字符！");
+    ASSERT_TRUE(e2e::App::PressMessageBoxButton(box, IDOK));
+    Settle();
+    ExpectState(false);
+    EXPECT_TRUE(e2e::ChildrenOf(app_.Pid()).empty());
+}
+
 TEST_F(ClientE2E, AClientThatExitsIsReportedAndOneThatIsKilledTurnsTheWindowBack) {
     Node exits;
     exits.other = "--exit";

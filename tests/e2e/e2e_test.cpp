@@ -395,8 +395,12 @@ TEST_F(SkiplaneE2E, ConfigEdgeValuesAreClampedAndFlagsAreExact) {
     second.Kill();
 }
 
+// Every other section is missing; those present hold no server either. (A count of 30 with no
+// node section at all lists nothing: the count is believed as far as the sections bear it out.)
 TEST_F(SkiplaneE2E, MissingNodeSectionsListAsColonsAndOverflowScrolls) {
-    LaunchWithConfig(Lines({"[NodeList]", "Quantity=30"}));
+    std::vector<std::string> cfg = {"[NodeList]", "Quantity=30"};
+    for (int k = 2; k <= 30; k += 2) cfg.push_back("[Node" + std::to_string(k) + "]");
+    LaunchWithConfig(Lines(cfg));
     EXPECT_EQ(app_.ListItems(Ctl::列表框_列表), std::vector<std::string>(30, ":"));
     EXPECT_EQ(app_.ListSelection(Ctl::列表框_列表), 0);
     EXPECT_TRUE(app_.Style(Ctl::列表框_列表) & WS_VSCROLL) << "30 rows need a scroll bar";
@@ -406,16 +410,14 @@ TEST_F(SkiplaneE2E, MissingNodeSectionsListAsColonsAndOverflowScrolls) {
     EXPECT_EQ(app_.Text(Ctl::编辑框_mtu), "1400");
 }
 
-TEST_F(SkiplaneE2E, AnAbsurdQuantityListsAThousandNodesInsteadOfHanging) {
+// The count is believed as far as the node sections bear it out: one gap, then the one node.
+TEST_F(SkiplaneE2E, AnAbsurdQuantityListsOnlyWhatTheNodeSectionsBearOut) {
     const std::string config = Lines({"[NodeList]", "Quantity=2000000000", "[Node2]", "server=b"});
     const DWORD started = GetTickCount();
     LaunchWithConfig(config);
     std::printf("[ start    ] Quantity=2000000000: up and idle after %lu ms\n",
                 static_cast<unsigned long>(GetTickCount() - started));
-    const std::vector<std::string> items = app_.ListItems(Ctl::列表框_列表);
-    ASSERT_EQ(items.size(), 1000u);
-    EXPECT_EQ(items[1], "b:");
-    EXPECT_EQ(items[999], ":");
+    EXPECT_EQ(app_.ListItems(Ctl::列表框_列表), (std::vector<std::string>{":", "b:"}));
     EXPECT_EQ(e2e::ReadFileBytes(ConfigPath()), config);
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tests/e2e/driver.h"
+#include "tests/e2e/processes.h"
 #include "form/window_table.h"
 #include "tests/e2e/sandbox.h"
 
@@ -33,6 +34,10 @@ std::string RandomBytes(std::size_t n) {
     for (char& c : s) c = static_cast<char>(random());
     return s;
 }
+
+// A count of two billion and one node header far beyond the others.
+const std::string kAbsurdQuantityAndStrayNode =
+    "[NodeList]\r\nQuantity=2000000000\r\n[Node1]\r\nserver=a\r\n[Node999999999]\r\nserver=z\r\n";
 
 std::vector<HostileFile> HostileFiles() {
     const std::string nodes = "[NodeList]\r\nQuantity=2\r\n[Node1]\r\nserver=a\r\n[Node2]\r\nserver=b\r\n";
@@ -102,6 +107,30 @@ TEST(HostileInputE2E, StrangeConfigFilesStartAnswerAndLoseNothing) {
         }
         EXPECT_EQ(lost, 0) << "lines the program does not write went missing on quitting";
     }
+}
+
+// The count is believed only as far as the node sections bear it out: start-up is done at
+// once, in little memory, with the one real node listed and nothing written.
+TEST(HostileInputE2E, AnAbsurdQuantityWithAStrayHeaderIsIdleWithinTwoSecondsUnder50MB) {
+    const std::string dir = e2e::MakeTempDir("skiplane-absurd");
+    const std::string exe = dir + "\\Skiplane.exe", config = dir + "\\config.ini";
+    ASSERT_TRUE(CopyFileA(e2e::SkiplanePath().c_str(), exe.c_str(), FALSE));
+    ASSERT_TRUE(e2e::WriteFileBytes(config, kAbsurdQuantityAndStrayNode));
+    e2e::App app;
+    const double started = e2e::NowMs();
+    ASSERT_TRUE(app.Start(exe, dir)) << "no window";
+    ASSERT_TRUE(app.Sync(2000)) << "not answering";
+    const double idleMs = e2e::NowMs() - started;
+    const size_t peakBytes = e2e::PeakWorkingSet(app.Pid());
+    std::printf("[ hostile  ] absurd Quantity: idle after %.0f ms, peak working set %.1f MB\n",
+                idleMs, static_cast<double>(peakBytes) / (1024.0 * 1024.0));
+    EXPECT_LT(idleMs, 2000.0);
+    EXPECT_GT(peakBytes, 0u);
+    EXPECT_LT(peakBytes, 50u * 1024 * 1024);
+    EXPECT_EQ(app.ListItems(Ctl::列表框_列表), std::vector<std::string>{"a:"});
+    EXPECT_TRUE(e2e::ReadFileBytes(config) == kAbsurdQuantityAndStrayNode);
+    app.Kill();
+    e2e::RemoveTree(dir);
 }
 
 }  // namespace

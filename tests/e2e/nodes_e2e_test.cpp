@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -169,6 +170,41 @@ TEST_F(NodesE2E, ClickRetypeAndSaveRewriteTheNodeItsItemAndTheBandwidth) {
     ExpectFields(app_, noRemark, "fast2");
     EXPECT_EQ(Config(), ConfigFile(saved, {kFirst, noRemark, kThird}));
     EXPECT_TRUE(app_.MessageBoxes().empty());
+}
+
+// Another program (the driver here) has config.ini open for reading and writing and shares
+// both, as an editor does. Start-up reads every node; a save lands without a word: the
+// replacement is tried for two seconds, then the file is written in place, as Windows' own
+// profile functions write it.
+TEST_F(NodesE2E, StartUpAndASaveWhileAnotherProgramHoldsTheFileOpen) {
+    const std::string original = ConfigFile(Shared{}, {kFirst, kSecond, kThird});
+    ASSERT_TRUE(e2e::WriteFileBytes(ConfigPath(), original));
+    const HANDLE held = CreateFileA(ConfigPath().c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    ASSERT_NO_FATAL_FAILURE(Launch(app_));
+    EXPECT_EQ(app_.ListItems(Ctl::列表框_列表), kThreeItems);
+    ASSERT_NO_FATAL_FAILURE(ClickItem(1, "10.0.0.2"));
+    ExpectFields(app_, kSecond, "fast3");
+
+    ASSERT_TRUE(app_.Retype(Ctl::编辑框_备注说明, "东京"));
+    const DWORD clicked = GetTickCount();
+    ASSERT_TRUE(app_.Click(Ctl::按钮_保存));
+    Settle();
+    const DWORD tookMs = GetTickCount() - clicked;
+    NodeValues edited = kSecond;
+    edited.remarks = "东京";
+    const std::string saved = ConfigFile(Shared{}, {kFirst, edited, kThird});
+    EXPECT_EQ(Config(), saved);  // read past the other program's handle
+    EXPECT_EQ(app_.ListItems(Ctl::列表框_列表),
+              (std::vector<std::string>{"1.2.3.4:29900", "东京(10.0.0.2:4000)", "8.8.4.4:443"}));
+    EXPECT_TRUE(app_.MessageBoxes().empty());
+    EXPECT_GE(tookMs, 2000u) << "the replacement is tried for two seconds first";
+    std::printf("[ nodes    ] save while held: %lu ms\n", static_cast<unsigned long>(tookMs));
+    CloseHandle(held);
+    EXPECT_EQ(Config(), saved);
+    EXPECT_FALSE(e2e::FileExists(ConfigPath() + ".new"));
 }
 
 TEST_F(NodesE2E, NewNodeIsAppendedSelectedAndStoredWithTheModeShownBefore) {

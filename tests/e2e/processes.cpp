@@ -117,19 +117,31 @@ bool WaitProcessGone(const std::string& exeName, int timeoutMs) {
     }
 }
 
-size_t PrivateBytes(DWORD pid) {
+namespace {
+bool MemoryCounters(DWORD pid, PROCESS_MEMORY_COUNTERS_EX& counters) {
     // kernel32's name for it (Windows 7 and later), so that psapi.dll is not needed.
     auto get = reinterpret_cast<GetProcessMemoryInfoFn>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleA("kernel32.dll"), "K32GetProcessMemoryInfo")));
-    if (!get) return 0;
+    if (!get) return false;
     HANDLE h = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
-    if (!h) return 0;
-    PROCESS_MEMORY_COUNTERS_EX counters{};
+    if (!h) return false;
+    counters = {};
     counters.cb = sizeof counters;
     const BOOL ok =
         get(h, reinterpret_cast<PPROCESS_MEMORY_COUNTERS>(&counters), sizeof counters);
     CloseHandle(h);
-    return ok ? counters.PagefileUsage : 0;
+    return ok != FALSE;
+}
+}  // namespace
+
+size_t PrivateBytes(DWORD pid) {
+    PROCESS_MEMORY_COUNTERS_EX counters;
+    return MemoryCounters(pid, counters) ? counters.PagefileUsage : 0;
+}
+
+size_t PeakWorkingSet(DWORD pid) {
+    PROCESS_MEMORY_COUNTERS_EX counters;
+    return MemoryCounters(pid, counters) ? counters.PeakWorkingSetSize : 0;
 }
 
 int HandleCount(DWORD pid) {

@@ -36,6 +36,9 @@ bool WaitProcessGone(const std::string& exeName, int timeoutMs = 10000);
 // Windows; Wine 8 leaves PrivateUsage at zero for other processes and gives the anonymous
 // resident memory here, which grows with every page the heap takes), or 0 when it cannot be read.
 size_t PrivateBytes(DWORD pid);
+// The most memory the process has had in its working set so far, in bytes, or 0 when it cannot
+// be read.
+size_t PeakWorkingSet(DWORD pid);
 // The number of handles the process holds, from the system's handle table (GetProcessHandleCount
 // answers 0 under Wine), or -1 when the table cannot be read.
 int HandleCount(DWORD pid);

@@ -3,6 +3,8 @@
 // buffer), a write changes no line but the one it edits or adds, and every other value reads
 // as before. A name or value that holds a line break, or a name the file cannot spell back (an
 // '=' in a key, blanks around it), is outside those promises: such writes are only run.
+// The same bytes after a UTF-16 byte-order mark: a file nothing changed is given back byte for
+// byte, and its text has a line wherever the file has one.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -83,6 +85,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::optional<std::string> content =
         fileExists ? std::optional<std::string>(in.ConsumeRemainingBytesAsString()) : std::nullopt;
     const std::string before = content.value_or("");
+
+    const std::string utf16 = "\xFF\xFE" + before;
+    const profile::Utf16File unicode(utf16);
+    FUZZ_CHECK(unicode.Encode(unicode.Text()) == utf16);
+    std::size_t lineEnds = 0;
+    for (std::size_t i = 2; i + 1 < utf16.size(); i += 2)
+        lineEnds += (utf16[i] == '\r' || utf16[i] == '\n') && utf16[i + 1] == '\0';
+    FUZZ_CHECK(CountOf(unicode.Text(), '\r') + CountOf(unicode.Text(), '\n') == lineEnds);
 
     const std::optional<std::string> def = std::string("-");
     const std::string read2 = profile::Read(content, section2, key2, def, 256);

@@ -5,6 +5,8 @@
 // later node's values are found under its new name.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -51,6 +53,14 @@ long long NodeNumber(const std::string& line, std::size_t& begin, std::size_t& e
 std::string Node(long long k) { return "Node" + std::to_string(k); }
 
 }  // namespace
+
+// The program replaces operator new and delete with malloc and free (services/runtime.cpp, which
+// config.cpp brings in for its message box), and the standard library's nothrow new calls that
+// new. The sanitizer's nothrow new, which libFuzzer uses, does not: it goes to malloc here too,
+// so the program's delete frees what it made.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return std::malloc(size ? size : 1);
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);

@@ -1,6 +1,7 @@
 // Starting, watching and stopping the client; its log, the about box and the home page.
 #include "tests/scenarios/harness.h"
 #include "version.h"
+#include "platform/storage.h"
 #include "services/process.h"
 
 #include <cstring>
@@ -164,6 +165,40 @@ TEST_F(Client, CommandCharactersInAnyFieldAreRefusedByName) {
     headless::Click(Ctl::按钮_启动);
     EXPECT_EQ(Messages().back(), "KCP Tun文件目录 中不能含有 & | < > ^ 字符！");
     EXPECT_TRUE(hooks::ProgramsStarted().empty());
+}
+
+// cmd reads the line as characters: a '|' or '^' that is the second byte of a double-byte
+// character (東 96 7C, 區 85 5E, 瑋 AC 7C) is half of that character and starts nothing.
+TEST_F(Client, SecondBytesThatLookLikeCommandCharactersPass) {
+    std::filesystem::create_directory(dir_ + "/東區");
+    std::ofstream(dir_ + "/東區/client.exe") << "MZ";
+    ASSERT_EQ(std::string("東區瑋"), "\x96\x7C\x85\x5E\xAC\x7C");
+    StartReady();
+    headless::DropFiles({WinDir() + "東區\\client.exe"});
+    headless::ClearByKeyboard(Ctl::编辑框_其他参数);
+    headless::Paste(Ctl::编辑框_其他参数, "--note 東區瑋");
+    ClientComesUpAs("client.exe");
+    headless::Click(Ctl::按钮_启动);
+    EXPECT_TRUE(Messages().empty());
+    ASSERT_EQ(hooks::ProgramsStarted().size(), 1u);
+    const std::string line = LastCommandLine();
+    EXPECT_NE(line.find("\"" + WinDir() + "東區\\client.exe\" -l :"), std::string::npos) << line;
+    EXPECT_NE(line.find(" --note 東區瑋 > \"" + WinDir() + "東區\\kcptun.log\" 2>&1"),
+              std::string::npos)
+        << line;
+
+    // A '|' of its own after such a character is still refused, and so is a '^' after 0x80,
+    // which leads nothing in code page 936.
+    for (const char* other : {"--note 東|calc", "--note \x80^calc"}) {
+        StartReady();
+        hooks::ResetProcesses();
+        headless::ClearByKeyboard(Ctl::编辑框_其他参数);
+        headless::Paste(Ctl::编辑框_其他参数, other);
+        headless::Click(Ctl::按钮_启动);
+        EXPECT_EQ(Messages(), std::vector<std::string>{"其他参数 中不能含有 & | < > ^ 字符！"})
+            << other;
+        EXPECT_TRUE(hooks::ProgramsStarted().empty());
+    }
 }
 
 TEST_F(Client, StartShowsRunningAtOnceChecksAfterTwoSecondsAndKeepsRunning) {
@@ -418,6 +453,18 @@ TEST_F(Client, TheSessionsEndRecordsTheRunningClientAndACancelledEndNothing) {
         EXPECT_NE(config.find("remarks=东京\r\n"), std::string::npos);
         hooks::ResetProcesses();
     }
+}
+
+// A save that another program's handle keeps out would say so in a box; at the session's end
+// nobody is left to answer it, and it would hold the end up.
+TEST_F(Client, AtTheSessionsEndASaveKeptOutShowsNoBox) {
+    StartReady();
+    const platform::FileHandle held = platform::HoldFileExclusively(WinDir() + "config.ini");
+    ASSERT_TRUE(platform::IsSet(held));
+    headless::EndSession(true);
+    EXPECT_TRUE(headless::Ended());
+    EXPECT_TRUE(Messages().empty());
+    platform::ReleaseHeldFile(held);
 }
 
 // Waking from sleep restarts a running client with the same command line, silently; a client

@@ -1,4 +1,7 @@
 // Start-up, the notification icon and its menu, hiding on close and the one way out.
+#include <algorithm>
+#include <vector>
+
 #include "tests/scenarios/harness.h"
 #include "version.h"
 #include "app/config.h"
@@ -110,25 +113,59 @@ TEST_F(StartUp, MissingSectionsGiveBareColonItems) {
     EXPECT_EQ(Field(Ctl::组合框_加速模式), "fast2");
 }
 
-TEST_F(StartUp, AQuantityBeyondAThousandCountsOnlyToTheLastNodeSection) {
-    struct Case { const char* quantity; int lastSection; int items; };
-    const Case cases[] = {{"1000", 2, 1000},        // up to 1000: as stored, missing or not
-                          {"1200", 1200, 1200},     // every section there: as stored
-                          {"1200", 1100, 1100},     // beyond 1000: up to the last section
-                          {"1200", 5, 1000},        // but never below 1000
-                          {"2000000000", 2, 1000}};
+// Quantity is believed as far as the node sections bear it out: the list runs to the last
+// node section (at most Quantity) up to which positions without a section are no more than the
+// sections. A corrupt count neither lists blank nodes by the hundred, which the next save
+// would make permanent, nor makes start-up walk a billion positions.
+TEST_F(StartUp, QuantityCountsOnlyAsFarAsTheNodeSectionsBearItOut) {
+    struct Case {
+        const char* quantity;
+        std::vector<int> sections;
+        int items;
+    };
+    const Case cases[] = {
+        {"3", {1, 2, 3}, 3},
+        {"3", {1, 3}, 3},             // one gap among two sections: a blank node between
+        {"4", {1, 3}, 3},             // nothing after the last section
+        {"1200", {1, 2, 1200}, 2},    // a stray header far beyond the others
+        {"500", {1, 2, 3}, 3},        // not 497 blank nodes
+        {"6", {1, 2, 4, 5, 6}, 6},
+        {"5", {2}, 2},
+        {"5", {3}, 0},                // more blanks than sections before it
+        {"2", {1, 2, 3}, 2},          // never beyond Quantity
+        {"2000000000", {1, 999999999}, 1},
+        {"2147483647", {}, 0},
+        {"-5", {1}, 0},
+    };
     for (const Case& c : cases) {
         std::string file = std::string("[NodeList]\r\nQuantity=") + c.quantity + "\r\n";
-        for (int k : {1, c.lastSection})
+        for (int k : c.sections)
             file += "[Node" + std::to_string(k) + "]\r\nserver=s" + std::to_string(k) + "\r\n";
         GivenConfig(file);
         Start();
-        EXPECT_EQ(Items(), c.items) << c.quantity << " / " << c.lastSection;
-        EXPECT_EQ(Item(c.lastSection - 1), c.lastSection <= c.items
-                                               ? "s" + std::to_string(c.lastSection) + ":"
-                                               : std::string());
+        ASSERT_EQ(Items(), c.items) << c.quantity << " with " << c.sections.size() << " sections";
+        for (int p = 0; p < c.items; ++p) {
+            const bool there = std::count(c.sections.begin(), c.sections.end(), p + 1) > 0;
+            EXPECT_EQ(Item(p), there ? "s" + std::to_string(p + 1) + ":" : std::string(":"));
+        }
         EXPECT_EQ(Config(), file);  // read, not repaired
     }
+}
+
+// The node sections are found by the names the reads take: any letter case, blanks inside the
+// brackets, also in a UTF-16 file; a name with a leading zero is no node's.
+TEST_F(StartUp, NodeSectionsAreCountedAsTheReadsFindThem) {
+    GivenConfig("[NodeList]\r\nQuantity=4\r\n[node1]\r\nserver=a\r\n[ NODE2 ]\r\nserver=b\r\n"
+                "[Node03]\r\nserver=c\r\n");
+    Start();
+    EXPECT_EQ(Items(), 2);
+    std::u16string text = u"[NodeList]\r\nQuantity=9\r\n[Node1]\r\nserver=东\r\n";
+    std::string utf16 = "\xFF\xFE";
+    for (char16_t u : text) utf16 += {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
+    GivenConfig(utf16);
+    Start();
+    ASSERT_EQ(Items(), 1);
+    EXPECT_EQ(Item(0), "东:");
 }
 
 TEST_F(StartUp, AFileReadOnceIsReadAgainAfterAWrite) {
@@ -257,6 +294,9 @@ TEST_F(Tray, TipIsCutAt62BytesWithoutSplittingACharacter) {
     // 61 ASCII bytes: the character would take bytes 62-63, so the tip ends at 61.
     ui::SetTrayIcon(ui::WindowIcon(), std::string(61, 'a') + "状态");
     EXPECT_EQ(Tip(TrayCalls().back().record), std::string(61, 'a'));
+    // 0x80 is a character of one byte in code page 936: as byte 62 it stays.
+    ui::SetTrayIcon(ui::WindowIcon(), std::string(61, 'a') + "\x80" "b");
+    EXPECT_EQ(Tip(TrayCalls().back().record), std::string(61, 'a') + "\x80");
     ui::SetTrayIcon(ui::WindowIcon(), std::string(70, 'b'));
     EXPECT_EQ(Tip(TrayCalls().back().record), std::string(62, 'b'));
     EXPECT_EQ(TrayCalls().back().op, TrayOp::Modify);

@@ -2,6 +2,10 @@
 // client path. config.ini is compared byte for byte after each operation.
 #include "tests/scenarios/harness.h"
 
+#include "app/config.h"
+#include "platform/storage.h"
+#include "services/storage.h"
+
 namespace scenario {
 namespace {
 
@@ -293,9 +297,119 @@ TEST_F(Nodes, InterruptedDeletionLeavesTheFileWhole) {
 
         EXPECT_EQ(Config(), NodesFile(4)) << static_cast<int>(failure);
         EXPECT_FALSE(std::filesystem::exists(ConfigFile() + ".new"));
-        EXPECT_EQ(Items(), 3);
+        // Still in the file, so still in the list, selected as it was.
+        EXPECT_EQ(Items(), 4);
+        EXPECT_EQ(Item(1), "10.0.0.2:2333");
+        EXPECT_EQ(Selected(), 1);
         EXPECT_FALSE(ui::Disabled(Ctl::列表框_列表));
     }
+}
+
+// --- config.ini held open by another program ------------------------------------------------
+
+// The message boxes shown, but the deletion's question.
+std::vector<std::string> Shown() {
+    std::vector<std::string> texts;
+    for (const auto& box : headless::MessageBoxes())
+        if (box.text != "确定删除此节点？") texts.push_back(box.text);
+    return texts;
+}
+
+// A program that has config.ini open for writing and shares only reading (a sync client, a
+// backup): nothing can be written. Each handler that asked for a write says so once, and what
+// the window shows stays as the file has it.
+TEST_F(Nodes, WritesNothingCanMakeSayItOnceEachAndTheListKeepsToTheFile) {
+    GivenConfig(NodesFile(2));
+    Start();
+    const platform::FileHandle held =
+        platform::HoldFile(ConfigFile(), platform::kRead | platform::kWrite, platform::kRead);
+    ASSERT_TRUE(platform::IsSet(held));
+    const std::vector<std::string> once{app::kConfigInUseMessage};
+
+    headless::SelectItem(Ctl::列表框_列表, 1);  // reading goes on
+    EXPECT_EQ(Field(Ctl::编辑框_加速IP), "10.0.0.2");
+    Retype(Ctl::编辑框_加速IP, "9.9.9.9");
+    headless::Click(Ctl::按钮_保存);
+    EXPECT_EQ(Shown(), once);
+    EXPECT_EQ(Item(1), "10.0.0.2:2333");  // the list shows no save that did not happen
+    EXPECT_EQ(Field(Ctl::编辑框_加速IP), "9.9.9.9");  // the user's typing stays
+
+    Restart();  // for a fresh record of boxes
+    headless::SelectItem(Ctl::列表框_列表, 1);
+    headless::Click(Ctl::按钮_新建);
+    EXPECT_EQ(Shown(), once);
+    EXPECT_EQ(Items(), 2);  // no node that is not in the file
+    EXPECT_EQ(Selected(), 1);  // the node shown before, as the file has it
+    EXPECT_EQ(Field(Ctl::编辑框_加速IP), "10.0.0.2");
+
+    Restart();
+    headless::SelectItem(Ctl::列表框_列表, 0);
+    headless::AnswerMessageBoxes({IDYES});
+    headless::Click(Ctl::按钮_删除);
+    EXPECT_EQ(Shown(), once);
+    EXPECT_EQ(Items(), 2);  // a deletion that did not happen keeps its node, selected
+    EXPECT_EQ(Selected(), 0);
+    EXPECT_FALSE(ui::Disabled(Ctl::列表框_列表));
+
+    Restart();
+    std::ofstream(dir_ + "/client.exe") << "MZ";
+    headless::DropFiles({WinDir() + "client.exe"});
+    EXPECT_EQ(Shown(), once);
+
+    Restart();
+    headless::SelectItem(Ctl::列表框_列表, 0);
+    headless::ChooseFromTrayMenu(Menu::退出);  // one box for all a quit records
+    EXPECT_TRUE(headless::Ended());
+    EXPECT_EQ(Shown(), once);
+
+    platform::ReleaseHeldFile(held);
+    EXPECT_EQ(Config(), NodesFile(2));
+    EXPECT_FALSE(std::filesystem::exists(ConfigFile() + ".new"));
+}
+
+// An editor that has config.ini open for reading and writing and shares both: the save waits
+// out the retry, then lands in place, and nothing is said. A read-only file is refused
+// quietly, as before.
+TEST_F(Nodes, SavesThatLandInPlaceOrAreRefusedSayNothing) {
+    GivenConfig(NodesFile(2));
+    Start();
+    const platform::FileHandle held =
+        platform::HoldFile(ConfigFile(), platform::kRead | platform::kWrite,
+                           platform::kRead | platform::kWrite);
+    ASSERT_TRUE(platform::IsSet(held));
+    headless::SelectItem(Ctl::列表框_列表, 1);
+    Retype(Ctl::编辑框_加速IP, "9.9.9.9");
+    const std::uint32_t before = platform::hooks::Now();
+    headless::Click(Ctl::按钮_保存);
+    EXPECT_GE(platform::hooks::Now() - before, sk::kReplaceRetryMs);
+    EXPECT_TRUE(Shown().empty());
+    EXPECT_EQ(Item(1), "9.9.9.9:2333");
+    platform::ReleaseHeldFile(held);
+    EXPECT_NE(Config().find(Node(2, "9.9.9.9")), std::string::npos);
+
+    std::filesystem::permissions(ConfigFile(), std::filesystem::perms::owner_read |
+                                                   std::filesystem::perms::group_read);
+    Retype(Ctl::编辑框_加速IP, "8.8.8.8");
+    headless::Click(Ctl::按钮_保存);
+    EXPECT_TRUE(Shown().empty());
+    EXPECT_EQ(Item(1), "9.9.9.9:2333");
+    EXPECT_NE(Config().find(Node(2, "9.9.9.9")), std::string::npos);
+}
+
+// At the end of a Windows session nobody can answer a box: a failed write there shows none.
+TEST_F(Nodes, FailuresUnshownWhileTheSessionEnds) {
+    GivenConfig(NodesFile(1));
+    Start();
+    const platform::FileHandle held = platform::HoldFileExclusively(ConfigFile());
+    ASSERT_TRUE(platform::IsSet(held));
+    {
+        const app::ConfigFailuresUnshown quiet;
+        headless::Click(Ctl::按钮_保存);
+    }
+    EXPECT_TRUE(Shown().empty());
+    headless::Click(Ctl::按钮_保存);
+    EXPECT_EQ(Shown(), std::vector<std::string>{app::kConfigInUseMessage});
+    platform::ReleaseHeldFile(held);
 }
 
 }  // namespace

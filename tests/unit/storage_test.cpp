@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #ifdef _WIN32
 #include <direct.h>
+#include <windows.h>
+#undef ReplaceFile  // the program's own sk::ReplaceFile, not the macro for ReplaceFileA
 #else
 #include <unistd.h>
 #endif
@@ -96,6 +98,8 @@ TEST(StorageRunDirectory, SplitAtLastBackslashThatIsACharacter) {
         {"D:\\\xD6\xD0\xCE\xC4\\\xB9\xA4\xBE\xDF.exe", "D:\\\xD6\xD0\xCE\xC4",
          "\xB9\xA4\xBE\xDF.exe"},
         {"C:\\Skiplane.exe", "C:", "Skiplane.exe"},
+        // 0x80 leads nothing in code page 936: the backslash after it separates
+        {"D:\\a\x80\\Skiplane.exe", "D:\\a\x80", "Skiplane.exe"},
         {"Skiplane.exe", "", "Skiplane.exe"},
         {"C:\\dir\\", "C:\\dir", ""},
         {"C:\\a\x81", "C:", "a\x81"},  // a lead byte at the very end stands alone
@@ -298,23 +302,184 @@ TEST_F(StorageFiles, HeadlessOnly_InjectedFileFailures) {
 }
 #endif
 
-TEST_F(StorageFiles, IniWriteReplacesTheFileAndLeavesUtf16AndReadOnlyFilesAlone) {
+TEST_F(StorageFiles, IniWriteReplacesTheFileAndLeavesBigEndianAndReadOnlyFilesAlone) {
     PutFile(P("config.ini"), "[S]\r\nk=1\r\n");
     PutFile(P("config.ini.new"), "left by a killed write");
     EXPECT_TRUE(sk::WriteIniText(P("config.ini"), "S", Text("k"), Text("2")));
     EXPECT_EQ(FileBytes(P("config.ini")), "[S]\r\nk=2\r\n");
     EXPECT_EQ(FileBytes(P("config.ini.new")), std::nullopt);
-    const std::string utf16("\xFF\xFE[\0S\0]\0", 8);
-    PutFile(P("u.ini"), utf16);
+    // Little-endian UTF-16 is read and written as Windows does (the profile case table);
+    // big-endian UTF-16 the writer's ANSI lines would garble.
+    const std::string utf16be("\xFE\xFF\0[\0S\0]", 8);
+    PutFile(P("u.ini"), utf16be);
     EXPECT_FALSE(sk::WriteIniText(P("u.ini"), "S", Text("k"), Text("2")));
-    EXPECT_EQ(FileBytes(P("u.ini")), utf16);
+    EXPECT_EQ(FileBytes(P("u.ini")), utf16be);
     // A read-only file stays as it is, as with Windows' own profile functions.
     ASSERT_EQ(::chmod(Native(P("config.ini")).c_str(), 0444), 0);
-    EXPECT_FALSE(sk::WriteIniText(P("config.ini"), "S", Text("k"), Text("3")));
+    sk::IniEdits edits(P("config.ini"));
+    EXPECT_FALSE(edits.Write("S", Text("k"), Text("3")) && edits.Save());
+    EXPECT_FALSE(edits.InUse());  // refused, not held by another program
     ::chmod(Native(P("config.ini")).c_str(), 0644);
     EXPECT_EQ(FileBytes(P("config.ini")), "[S]\r\nk=2\r\n");
     EXPECT_EQ(FileBytes(P("config.ini.new")), std::nullopt);
 }
+
+// --- a profile another program holds open --------------------------------------------------
+
+// Another program holds the profile open in each access and share mode of Wine's conformance
+// test test_profile_existing (dlls/kernel32/tests/profile.c, which runs on Windows): Windows'
+// profile functions read it unless the holder shares no reading, and write it where the holder
+// shares reading and writing (ERROR_SHARING_VIOLATION otherwise). The program reads and saves
+// in the same cases and no others. Where the replacement cannot be made (a rename fails over
+// any open handle) it is tried for kReplaceRetryMs, then the file is rewritten in place.
+TEST_F(StorageFiles, ProfileHeldByAnotherProgramReadsAndSavesAsWindowsDoes) {
+    using platform::kDelete;
+    using platform::kRead;
+    using platform::kWrite;
+    struct Case {
+        unsigned access, share;
+        bool reads, saves;
+    };
+    const Case cases[] = {
+        {kRead, kRead, true, false},
+        {kRead, kWrite, false, false},
+        {kWrite, kRead, true, false},
+        {kWrite, kWrite, false, false},
+        {kRead | kWrite, kRead, true, false},
+        {kRead | kWrite, kWrite, false, false},
+        {kRead, kRead | kWrite, true, true},           // in place
+        {kWrite, kRead | kWrite, true, true},          // in place
+        {kRead | kWrite, kRead | kWrite, true, true},  // in place: an editor's handle
+        {kRead, kRead | kWrite | kDelete, true, true},  // in place
+        {kRead | kWrite, kRead | kWrite | kDelete, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("access " + std::to_string(c.access) + ", share " + std::to_string(c.share));
+        PutFile(P("held.ini"), "[S]\r\nk=1\r\n");
+        const platform::FileHandle held = platform::HoldFile(P("held.ini"), c.access, c.share);
+        ASSERT_TRUE(platform::IsSet(held));
+        EXPECT_EQ(sk::ReadIniText(P("held.ini"), "S", "k", Text("d")), c.reads ? "1" : "d");
+        sk::IniEdits edits(P("held.ini"));
+        EXPECT_EQ(edits.Write("S", Text("k"), Text("2")) && edits.Save(), c.saves);
+        EXPECT_EQ(edits.InUse(), !c.saves);  // what the program tells the user
+        platform::ReleaseHeldFile(held);
+        EXPECT_EQ(FileBytes(P("held.ini")), c.saves ? "[S]\r\nk=2\r\n" : "[S]\r\nk=1\r\n");
+        EXPECT_EQ(FileBytes(P("held.ini.new")), std::nullopt);
+        // Nothing else is left beside it (Wine's ReplaceFile, tried against such a handle,
+        // leaves an empty rf*.tmp each time).
+        EXPECT_FALSE(sk::FileExists(P("rf*.tmp")));
+    }
+}
+
+// A holder that lets go while the save is tried again: the file is replaced, not rewritten.
+TEST_F(StorageFiles, SaveLandsByReplacementWhenTheHolderLetsGoWithinTheRetry) {
+    PutFile(P("config.ini"), "[S]\r\nk=1\r\n");
+    const platform::FileHandle held =
+        platform::HoldFile(P("config.ini"), platform::kRead | platform::kWrite,
+                           platform::kRead | platform::kWrite);
+    ASSERT_TRUE(platform::IsSet(held));
+#ifdef _WIN32
+    // Another thread stands in for the other program, closing its handle after 300 ms.
+    struct Holder {
+        static DWORD WINAPI LetGo(void* file) {
+            ::Sleep(300);
+            platform::ReleaseHeldFile(*static_cast<platform::FileHandle*>(file));
+            return 0;
+        }
+    };
+    platform::FileHandle heldCopy = held;
+    const HANDLE holder = ::CreateThread(nullptr, 0, Holder::LetGo, &heldCopy, 0, nullptr);
+    ASSERT_NE(holder, nullptr);
+    const DWORD started = ::GetTickCount();
+    EXPECT_TRUE(sk::WriteIniText(P("config.ini"), "S", Text("k"), Text("2")));
+    // In place would have waited the whole retry.
+    EXPECT_LT(::GetTickCount() - started, sk::kReplaceRetryMs);
+    ::WaitForSingleObject(holder, INFINITE);
+    ::CloseHandle(holder);
+#else
+    struct stat before, after;
+    ASSERT_EQ(::stat(Native(P("config.ini")).c_str(), &before), 0);
+    platform::hooks::LetGoAfter(held, 500);
+    EXPECT_TRUE(sk::WriteIniText(P("config.ini"), "S", Text("k"), Text("2")));
+    ASSERT_EQ(::stat(Native(P("config.ini")).c_str(), &after), 0);
+    EXPECT_NE(before.st_ino, after.st_ino);  // a new file in its place
+#endif
+    EXPECT_EQ(FileBytes(P("config.ini")), "[S]\r\nk=2\r\n");
+    EXPECT_EQ(FileBytes(P("config.ini.new")), std::nullopt);
+}
+
+// A leftover config.ini.new that cannot be created over does not stop the save: a read-only or
+// (on Windows, which refuses CREATE_ALWAYS over a hidden file, as CreateFile's documentation
+// says) hidden file and an empty folder are cleared away; a folder with something in it stays,
+// and the next name is taken.
+TEST_F(StorageFiles, LeftoverTemporaryFilesDoNotBlockTheSave) {
+    PutFile(P("config.ini"), "[S]\r\nk=0\r\n");
+    int value = 0;
+    auto save = [&] {
+        const Text next = std::to_string(++value);
+        EXPECT_TRUE(sk::WriteIniText(P("config.ini"), "S", Text("k"), next));
+        EXPECT_EQ(FileBytes(P("config.ini")), "[S]\r\nk=" + next + "\r\n");
+    };
+    PutFile(P("config.ini.new"), "read-only leftover");
+#ifdef _WIN32
+    ASSERT_TRUE(::SetFileAttributesA(P("config.ini.new").c_str(), FILE_ATTRIBUTE_READONLY));
+#else
+    ASSERT_EQ(::chmod(Native(P("config.ini.new")).c_str(), 0444), 0);
+#endif
+    save();
+    EXPECT_EQ(FileBytes(P("config.ini.new")), std::nullopt);
+#ifdef _WIN32
+    PutFile(P("config.ini.new"), "hidden leftover");
+    ASSERT_TRUE(::SetFileAttributesA(P("config.ini.new").c_str(),
+                                     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    save();
+    EXPECT_EQ(FileBytes(P("config.ini.new")), std::nullopt);
+#endif
+    ASSERT_TRUE(MakeDirectory(P("config.ini.new")));
+    save();
+    EXPECT_FALSE(IsDirectory(P("config.ini.new")));
+    ASSERT_TRUE(MakeDirectory(P("config.ini.new")));
+    PutFile(P("config.ini.new\\kept.txt"), "a user's file");
+    save();
+    EXPECT_EQ(FileBytes(P("config.ini.new\\kept.txt")), "a user's file");
+    EXPECT_EQ(FileBytes(P("config.ini.new1")), std::nullopt);
+}
+
+// A config.ini that is a symbolic link is written through: the link stays, its target changes.
+TEST_F(StorageFiles, SymbolicLinkIsWrittenThroughToItsTarget) {
+    ASSERT_TRUE(MakeDirectory(P("real")));
+    PutFile(P("real\\config.ini"), "[S]\r\nk=1\r\n");
+    if (!platform::MakeSymbolicLink(P("config.ini"), P("real\\config.ini")))
+        GTEST_SKIP() << "the system made no symbolic link (Wine 8's CreateSymbolicLink makes "
+                        "none; Windows needs the right to)";
+    EXPECT_TRUE(sk::WriteIniText(P("config.ini"), "S", Text("k"), Text("2")));
+    EXPECT_EQ(FileBytes(P("real\\config.ini")), "[S]\r\nk=2\r\n");
+    EXPECT_EQ(sk::ReadIniText(P("config.ini"), "S", "k"), "2");
+    EXPECT_EQ(FileBytes(P("real\\config.ini.new")), std::nullopt);
+#ifdef _WIN32
+    EXPECT_TRUE(::GetFileAttributesA(P("config.ini").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+    ::RemoveDirectoryA(P("config.ini").c_str());
+    ::DeleteFileA(P("config.ini").c_str());
+#else
+    struct stat st;
+    ASSERT_EQ(::lstat(Native(P("config.ini")).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+#endif
+}
+
+#ifdef _WIN32
+// The saved file keeps the attributes the user gave it: they go onto the new file before it
+// takes the old one's place (a rename keeps none of the old file's; Wine's ReplaceFile neither).
+TEST_F(StorageFiles, WindowsOnly_SaveKeepsTheFileAttributes) {
+    PutFile(P("config.ini"), "[S]\r\nk=1\r\n");
+    constexpr DWORD kSet = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    ASSERT_TRUE(::SetFileAttributesA(P("config.ini").c_str(), kSet));
+    EXPECT_TRUE(sk::WriteIniText(P("config.ini"), "S", Text("k"), Text("2")));
+    EXPECT_EQ(FileBytes(P("config.ini")), "[S]\r\nk=2\r\n");
+    EXPECT_EQ(::GetFileAttributesA(P("config.ini").c_str()) & kSet, kSet);
+    ::SetFileAttributesA(P("config.ini").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+#endif
 
 TEST_F(StorageFiles, IniOfExclusivelyHeldFileReadsDefaultAndWritesNothing) {
     PutFile(P("config.ini"), "[S]\r\nk=1\r\n");

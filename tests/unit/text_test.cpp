@@ -120,6 +120,10 @@ TEST(TextFind, Forward) {
         // a lead byte as the last byte is still a candidate, then the walk ends
         {"ab\x81", "\x81", {}, {}, 3},
         {"a\x81", "b", {}, {}, -1},
+        // code page 936: 0x80 (the euro sign) and 0xFF are characters of one byte, lead nothing
+        {"\x80\\", "\\", {}, {}, 2},
+        {"\xFF" "a", "a", {}, {}, 2},
+        {"\x80\x81\x5C\\", "\\", {}, {}, 4},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.text) + " / " + std::string(c.sought) +
@@ -182,6 +186,7 @@ TEST(TextFindReverse, LastMatchInsideRegion) {
         {"A.EXE\\a.exe", ".EXE", {}, false, 2},
         {"A.EXE\\a.exe", ".EXE", {}, {}, 2},
         {"\x81\x41" "b", "a", {}, true, -1},
+        {"a\\\x80\\", "\\", {}, {}, 4},  // 0x80 stands alone: the last backslash counts
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.text) + " / " + std::string(c.sought) +
@@ -202,6 +207,8 @@ TEST(TextLower, AsciiLettersOnlyAndDoubleByteUntouched) {
         {"\x81" "AB", "\x81" "Ab"},
         {"\xC1\xC2" "D", "\xC1\xC2" "d"},
         {"A\x81", "a\x81"},                        // lone lead byte at the end is kept
+        {"\x80" "AB", "\x80" "ab"},                // 0x80 and 0xFF lead nothing in code page 936
+        {"\xFF" "A", "\xFF" "a"},
         {"\xD7\xB4\xCC\xAC" "OK", "\xD7\xB4\xCC\xAC" "ok"},
     };
     for (const auto& c : cases) {
