@@ -3,6 +3,7 @@
 // UiCallbacks; what they mean is decided above this layer.
 #include "platform/window.h"
 
+#include "platform/codepage.h"
 #include "platform/win32/ui_win32.h"
 #include "res/icon_data.h"
 
@@ -496,7 +497,7 @@ std::string CopyName(const std::string& exePath) {
     std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
     for (std::size_t i = 0; i < exePath.size(); ++i) {
         auto byte = static_cast<unsigned char>(exePath[i]);
-        if (byte >= 0x81 && byte <= 0xFE && i + 1 < exePath.size()) {
+        if (IsGbkLeadByte(byte) && i + 1 < exePath.size()) {
             hash = (hash ^ byte) * 1099511628211ull;
             byte = static_cast<unsigned char>(exePath[++i]);
         } else if (byte >= 'A' && byte <= 'Z') {
