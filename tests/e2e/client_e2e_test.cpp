@@ -389,7 +389,8 @@ TEST_F(ClientE2E, ASecondStartBringsTheRunningCopyBack) {
         ASSERT_TRUE(e2e::WaitUntil([&] {
             return away[0] == 'h' ? !app_.MainVisible() : IsIconic(app_.Main()) != 0;
         }));
-        STARTUPINFOA si{sizeof si};
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
         PROCESS_INFORMATION pi{};
         std::string line = "\"" + upper + "\"";
         ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
