@@ -447,7 +447,8 @@ TEST_F(ClientE2E, AfterAMouseClickOnTheButtonsEscStillWorks) {
         send(MOUSEEVENTF_LEFTUP);
     };
     const auto focus = [&] {
-        GUITHREADINFO info{sizeof info};
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
         GetGUIThreadInfo(GetWindowThreadProcessId(app_.Main(), nullptr), &info);
         return info.hwndFocus;
     };
