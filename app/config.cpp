@@ -51,6 +51,23 @@ sk::IniEdits& Edits() {
     if (!g_edits) g_edits = std::make_unique<sk::IniEdits>(ConfigPath());
     return *g_edits;
 }
+
+// WritePrivateProfileStringA's edit (no key: the whole section goes), now or with the scope's.
+void Write(const Text& section, sk::Opt<Text> key, sk::Opt<Text> value) {
+    if (g_writeScopes == 0) WriteNow(section, std::move(key), std::move(value));
+    else if (!Edits().Write(section, std::move(key), std::move(value))) NoteFailure(Edits());
+    g_reading.reset();
+}
+
+// Calls use with the file as it is now, the writes so far landed: the one reading of the
+// ConfigReadOnce scope while one lives, else a reading of its own.
+template <class Use>
+auto WithReading(Use&& use) {
+    LandWrites();
+    if (g_readOnceScopes == 0) return use(sk::IniSnapshot(ConfigPath()));
+    if (!g_reading) g_reading = std::make_unique<sk::IniSnapshot>(ConfigPath());
+    return use(*g_reading);
+}
 }  // namespace
 
 const char kConfigInUseMessage[] = "保存配置失败：config.ini 正被其他程序使用。";
@@ -76,23 +93,16 @@ ConfigReadOnce::~ConfigReadOnce() {
 }
 
 Text ReadConfig(const Text& section, const Text& key, sk::Opt<Text> defaultValue) {
-    LandWrites();
-    if (g_readOnceScopes == 0) return sk::ReadIniText(ConfigPath(), section, key, std::move(defaultValue));
-    if (!g_reading) g_reading = std::make_unique<sk::IniSnapshot>(ConfigPath());
-    return g_reading->Read(section, key, std::move(defaultValue));
+    return WithReading([&](const sk::IniSnapshot& file) {
+        return file.Read(section, key, std::move(defaultValue));
+    });
 }
 
 void WriteConfig(const Text& section, const Text& key, const Text& value) {
-    if (g_writeScopes == 0) WriteNow(section, key, value);
-    else if (!Edits().Write(section, key, value)) NoteFailure(Edits());
-    g_reading.reset();
+    Write(section, key, value);
 }
 
-void DeleteConfigSection(const Text& section) {
-    if (g_writeScopes == 0) WriteNow(section, {}, {});
-    else if (!Edits().Write(section)) NoteFailure(Edits());
-    g_reading.reset();
-}
+void DeleteConfigSection(const Text& section) { Write(section, {}, {}); }
 
 Text NodeSection(int position) { return sk::JoinText("Node", sk::ToText(position + 1.0)); }
 
@@ -147,14 +157,8 @@ void ForEachLine(std::string_view text, Visit&& visit) {
 
 int ListedNodeCount(int quantity) {
     if (quantity <= 0) return 0;
-    LandWrites();
-    std::vector<Text> names;
-    if (g_readOnceScopes == 0) {
-        names = sk::IniSnapshot(ConfigPath()).SectionNames();
-    } else {
-        if (!g_reading) g_reading = std::make_unique<sk::IniSnapshot>(ConfigPath());
-        names = g_reading->SectionNames();
-    }
+    const std::vector<Text> names =
+        WithReading([](const sk::IniSnapshot& file) { return file.SectionNames(); });
     std::vector<int> present;  // distinct: the names are
     for (const Text& name : names) {
         const int k = NodeNumberOf(name);
