@@ -51,7 +51,22 @@ void EnterStoppedState() {
 // The client ended by itself while the window showed it running.
 void OnClientEnded() { EnterStoppedState(); }
 
-void CheckStartedClient();
+// Two seconds after a start: the client runs and is watched, or the start failed.
+void CheckStartedClient() {
+    sk::Delay(kStartCheckMs);
+    // A stop during the wait has already put the window back: nothing to check or watch.
+    if (!ui::Disabled(Ctl::按钮_启动)) return;
+    const std::uint32_t client = FindProcessIdByName(ClientExeName);
+    if (client == 0) {
+        sk::ShowMessageBox("KCPTun 启动失败！");
+        EnterStoppedState();
+        return;
+    }
+    if (sk::WatchProcessExit(client, OnClientEnded)) return;
+    // It ended between the check and the watch; one of that name may still run.
+    const std::uint32_t again = FindProcessIdByName(ClientExeName);
+    if (again == 0 || !sk::WatchProcessExit(again, OnClientEnded)) EnterStoppedState();
+}
 
 // Everything the command line is made of, read from the window at the moment of the start.
 struct ClientFields {
@@ -169,25 +184,6 @@ bool EndClient() {
     TerminateProcessById(client);
     return true;
 }
-
-namespace {
-// Two seconds after a start: the client runs and is watched, or the start failed.
-void CheckStartedClient() {
-    sk::Delay(kStartCheckMs);
-    // A stop during the wait has already put the window back: nothing to check or watch.
-    if (!ui::Disabled(Ctl::按钮_启动)) return;
-    const std::uint32_t client = FindProcessIdByName(ClientExeName);
-    if (client == 0) {
-        sk::ShowMessageBox("KCPTun 启动失败！");
-        EnterStoppedState();
-        return;
-    }
-    if (sk::WatchProcessExit(client, OnClientEnded)) return;
-    // It ended between the check and the watch; one of that name may still run.
-    const std::uint32_t again = FindProcessIdByName(ClientExeName);
-    if (again == 0 || !sk::WatchProcessExit(again, OnClientEnded)) EnterStoppedState();
-}
-}  // namespace
 
 std::uint32_t FindProcessIdByName(const Text& name) {
     const sk::win::Handle handle = sk::win::CreateToolhelp32Snapshot(kSnapProcess, 0);

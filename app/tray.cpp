@@ -25,13 +25,9 @@ void OnTrayEvent(ui::TrayKind kind) {
 }
 
 bool OnCloseQuery() {
-    if (!ui::TrayIconShown()) {
-        // Hidden without an icon, the window could never be brought back.
-        ui::MinimizeWindow();
-        ui::SetMenuDisabled(Menu::显示, false);
-        return false;
-    }
-    ui::SetWindowVisible(false);
+    // Hidden without an icon, the window could never be brought back: then it is minimised.
+    if (ui::TrayIconShown()) ui::SetWindowVisible(false);
+    else ui::MinimizeWindow();
     ui::SetMenuDisabled(Menu::显示, false);
     return false;
 }
