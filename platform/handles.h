@@ -71,7 +71,7 @@ void RegistryCloseKey(RegistryKey key);
 void CloseLibrary(LibraryHandle library);
 void CloseThreadHandle(ThreadHandle thread);
 void DestroyIconHandle(IconHandle icon);
-namespace http {
+namespace internet {
 void CloseHandle(InternetHandle handle);
 }
 
@@ -80,6 +80,6 @@ using OwnedKey = Owned<RegistryKey, RegistryCloseKey>;
 using OwnedLibrary = Owned<LibraryHandle, CloseLibrary>;
 using OwnedThread = Owned<ThreadHandle, CloseThreadHandle>;
 using OwnedIcon = Owned<IconHandle, DestroyIconHandle>;
-using OwnedInternet = Owned<InternetHandle, http::CloseHandle>;
+using OwnedInternet = Owned<InternetHandle, internet::CloseHandle>;
 
 }  // namespace platform

@@ -7,13 +7,13 @@
 #include <mutex>  // std::lock_guard only
 
 #include "platform/lock.h"
-#include "platform/http.h"
-#include "platform/process.h"
+#include "platform/internet.h"
+#include "platform/programs.h"
 
 namespace sk {
 
 namespace {
-namespace net = platform::http;
+namespace net = platform::internet;
 
 // One internet handle per program; two threads starting downloads at once create one. A
 // download in progress holds it: the program's end closes it only once no download uses it.

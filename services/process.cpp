@@ -1,6 +1,6 @@
 #include "services/process.h"
 
-#include "platform/process.h"
+#include "platform/programs.h"
 #include "platform/window.h"
 
 namespace sk {

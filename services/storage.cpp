@@ -4,8 +4,8 @@
 #include <cstdint>
 
 #include "platform/codepage.h"
-#include "platform/process.h"
-#include "platform/storage.h"
+#include "platform/programs.h"
+#include "platform/files.h"
 
 namespace sk {
 

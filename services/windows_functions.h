@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "platform/process.h"
+#include "platform/programs.h"
 
 namespace sk {
 

@@ -11,8 +11,8 @@
 #include <time.h>
 
 #include "app/app.h"
-#include "platform/headless/process_hooks.h"
-#include "platform/headless/storage_hooks.h"
+#include "platform/headless/programs_hooks.h"
+#include "platform/headless/files_hooks.h"
 #include "platform/headless/user.h"
 #include "tests/bench/node_bench.h"
 

@@ -1,7 +1,7 @@
 // Starting, watching and stopping the client; its log, the about box and the home page.
 #include "tests/scenarios/harness.h"
 #include "version.h"
-#include "platform/storage.h"
+#include "platform/files.h"
 #include "services/process.h"
 
 #include <cstring>
@@ -405,7 +405,7 @@ TEST_F(LogAndAbout, LogOpensBesideTheClientOrBareWithoutOne) {
 
 TEST_F(LogAndAbout, AboutShowsItsTextThenOpensTheHomePage) {
     Start();
-    hooks::SetTopLevelWindow("Microsoft Internet Explorer", 0x4242);
+    hooks::SetTopLevelWindow("Microsoft Internet Explorer", platform::WindowHandle{0x4242});
     headless::WhileMessageBoxIsUp([] { EXPECT_TRUE(hooks::ShellCalls().empty()); });
     headless::ChooseFromTrayMenu(Menu::关于);
     ASSERT_EQ(headless::MessageBoxes().size(), 1u);

@@ -3,7 +3,7 @@
 #include "tests/scenarios/harness.h"
 
 #include "app/config.h"
-#include "platform/storage.h"
+#include "platform/files.h"
 #include "services/storage.h"
 
 namespace scenario {

@@ -11,7 +11,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include "platform/headless/http_hooks.h"
+#include "platform/headless/internet_hooks.h"
 #endif
 
 namespace {

@@ -27,7 +27,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/storage.h"
+#include "platform/files.h"
 #include "services/storage.h"
 #include "tests/unit/scratch_dir.h"
 

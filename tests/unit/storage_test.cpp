@@ -21,11 +21,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/storage.h"
+#include "platform/files.h"
 #include "services/storage.h"
 #include "tests/unit/scratch_dir.h"
 #ifndef _WIN32
-#include "platform/headless/storage_hooks.h"
+#include "platform/headless/files_hooks.h"
 #endif
 
 namespace {

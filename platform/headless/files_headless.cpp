@@ -15,10 +15,10 @@
 #include <optional>
 
 #include "platform/codepage.h"
-#include "platform/headless/storage_hooks.h"
+#include "platform/headless/files_hooks.h"
 #include "platform/headless/user.h"
-#include "platform/process.h"
-#include "platform/storage.h"
+#include "platform/programs.h"
+#include "platform/files.h"
 
 namespace platform {
 

@@ -1,5 +1,5 @@
 // Programs, the shell, threads, message waits, library modules and process watches on Win32.
-#include "platform/process.h"
+#include "platform/programs.h"
 
 #include "platform/win32/ui_win32.h"
 

@@ -1,12 +1,12 @@
 // The download's calls on WinINet, ANSI forms.
-#include "platform/http.h"
+#include "platform/internet.h"
 
 #include <windows.h>
 #include <wininet.h>
 
 #include <vector>
 
-namespace platform::http {
+namespace platform::internet {
 
 namespace {
 HINTERNET H(Handle h) { return NativeOf<void>(h); }
@@ -97,4 +97,4 @@ void CloseHandle(Handle handle) {
     if (IsSet(handle)) InternetCloseHandle(H(handle));
 }
 
-}  // namespace platform::http
+}  // namespace platform::internet

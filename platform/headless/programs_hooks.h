@@ -57,7 +57,7 @@ struct ShellCall {
 };
 const std::vector<ShellCall>& ShellCalls();
 // A top-level window the shell can be given as owner, by title (0: none).
-void SetTopLevelWindow(const std::string& title, std::intptr_t window);
+void SetTopLevelWindow(const std::string& title, WindowHandle window);
 
 // Libraries: the system's six of the default list, each with its exports; kernel32 exports the
 // process functions over the table above. Loads and frees in order, as "load NAME"/"free NAME".

@@ -1,4 +1,4 @@
-// The process half of the seam to the operating system: starting programs, the shell, threads,
+// The programs half of the seam to the operating system: starting programs, the shell, threads,
 // waiting for window messages, library modules for functions called by name, and watching a
 // process end. Each call is one operating-system call (or a short fixed sequence of them), or
 // on the headless layer its stand-in.

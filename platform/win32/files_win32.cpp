@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/storage.h"
+#include "platform/files.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-// The HTTP half of the seam to the operating system, call for call the Windows internet client
+// The internet half of the seam to the operating system, call for call the Windows internet client
 // (WinINet) as the download uses it. The headless layer carries out the same calls over
 // libcurl, http only.
 #pragma once
@@ -9,7 +9,7 @@
 
 #include "platform/handles.h"
 
-namespace platform::http {
+namespace platform::internet {
 
 using Handle = InternetHandle;
 
@@ -43,4 +43,4 @@ bool QueryContentLength(Handle request, std::string& text);
 bool ReadResponse(Handle request, std::uint8_t* buffer, std::size_t size, std::size_t& got);
 void CloseHandle(Handle handle);
 
-}  // namespace platform::http
+}  // namespace platform::internet

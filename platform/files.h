@@ -1,4 +1,4 @@
-// The storage half of the seam to the operating system: the module path, the profile (INI)
+// The files half of the seam to the operating system: the module path, the profile (INI)
 // functions, files and the registry. Each call is one operating-system call, or on the headless
 // layer its stand-in; services/storage.cpp puts the program's rules on top.
 // Paths are ANSI byte strings in Windows form (backslashes). Profile (INI) files are read and

@@ -9,8 +9,8 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/headless/process_hooks.h"
-#include "platform/process.h"
+#include "platform/headless/programs_hooks.h"
+#include "platform/programs.h"
 #include "platform/window.h"
 
 namespace platform {
@@ -43,7 +43,7 @@ struct State {
     std::function<void()> onWatchedEnd;
     std::function<void()> duringWait;
     std::vector<hooks::ShellCall> shellCalls;
-    std::map<std::string, std::intptr_t> topLevel;
+    std::map<std::string, WindowHandle> topLevel;
     std::vector<std::string> libraryEvents;
     std::map<std::string, std::map<std::string, void*>> exports;
 };
@@ -185,7 +185,7 @@ int ShellOpen(WindowHandle owner, const std::optional<std::string>& verb, const 
 
 WindowHandle FindTopLevelWindow(const std::string& title) {
     auto it = g.topLevel.find(title);
-    return it == g.topLevel.end() ? WindowHandle{} : WindowHandle{it->second};
+    return it == g.topLevel.end() ? WindowHandle{} : it->second;
 }
 
 std::atomic<int> g_threadsRunning{0};
@@ -298,7 +298,7 @@ void FinishThreads() {
 int ThreadsRunning() { return g_threadsRunning; }
 
 const std::vector<ShellCall>& ShellCalls() { return g.shellCalls; }
-void SetTopLevelWindow(const std::string& title, std::intptr_t window) { g.topLevel[title] = window; }
+void SetTopLevelWindow(const std::string& title, WindowHandle window) { g.topLevel[title] = window; }
 
 const std::vector<std::string>& LibraryEvents() { return g.libraryEvents; }
 void RemoveExport(const std::string& library, const std::string& function) {

@@ -7,10 +7,10 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/headless/http_hooks.h"
-#include "platform/http.h"
+#include "platform/headless/internet_hooks.h"
+#include "platform/internet.h"
 
-namespace platform::http {
+namespace platform::internet {
 
 namespace {
 
@@ -198,18 +198,18 @@ void CloseHandle(Handle handle) {
     delete o;
 }
 
-}  // namespace platform::http
+}  // namespace platform::internet
 
 namespace platform::hooks {
 
 std::vector<std::size_t> HttpReadSizes() {
-    std::lock_guard<std::mutex> lock(http::g_mutex);
-    return http::g_lastReadSizes;
+    std::lock_guard<std::mutex> lock(internet::g_mutex);
+    return internet::g_lastReadSizes;
 }
 
 int InternetHandlesOpened() {
-    std::lock_guard<std::mutex> lock(http::g_mutex);
-    return http::g_internets;
+    std::lock_guard<std::mutex> lock(internet::g_mutex);
+    return internet::g_internets;
 }
 
-}  // namespace platform::http
+}  // namespace platform::internet
