@@ -65,6 +65,11 @@ bool EndClient();
 // The first process whose file name matches, ASCII case aside, or 0.
 std::uint32_t FindProcessIdByName(const Text& name);
 bool TerminateProcessById(std::uint32_t processId);
+// Why the client ended, from its log: an explaining line where the client's line has a known
+// form, then "客户端输出：" and that line, joined with CR LF. anyLine: a line holding none of the
+// error words still counts, the last one (a failed start); otherwise there is no reason then (a
+// killed client's last line is an ordinary log line).
+Text ClientEndReason(const Text& logPath, bool anyLine);
 
 // Log, about, autostart and update check.
 void OpenLogFile();

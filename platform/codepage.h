@@ -19,4 +19,10 @@ constexpr bool IsGbkLeadByte(char c) { return IsGbkLeadByte(static_cast<unsigned
 std::u16string Utf16FromAnsi(std::string_view text);
 std::string AnsiFromUtf16(std::u16string_view units);
 
+// UTF-8 to UTF-16, as MultiByteToWideChar converts with CP_UTF8 and MB_ERR_INVALID_CHARS: false,
+// with units left empty, where the bytes are not valid UTF-8.
+bool Utf16FromUtf8(std::string_view text, std::u16string& units);
+// The OEM code page (the one cmd.exe writes its own messages in) to UTF-16, as CP_OEMCP converts.
+std::u16string Utf16FromOem(std::string_view text);
+
 }  // namespace platform

@@ -28,6 +28,7 @@ FileHandle OpenFileDenyingWriters(const std::string& path);  // read access, oth
 // open a profile: another program holding the file open for writing does not stop the read.
 FileHandle OpenFileSharingAll(const std::string& path);
 bool FileSizeOf(FileHandle file, std::uint64_t& size);
+bool SetFilePosition(FileHandle file, std::uint64_t offset);  // from the file's start
 // False on a read error; a short read is not an error (got tells how much arrived).
 bool ReadFromFile(FileHandle file, std::uint8_t* buffer, std::size_t wanted, std::size_t& got);
 FileHandle CreateFileExclusive(const std::string& path);  // create or truncate, no sharing

@@ -64,4 +64,21 @@ std::string AnsiFromUtf16(std::u16string_view units) {
                    units.size() * 2, "?", unitsOfOne);
 }
 
+bool Utf16FromUtf8(std::string_view text, std::u16string& units) {
+    units.clear();
+    bool valid = true;
+    const std::string bytes = Convert("UTF-16LE", "UTF-8", text.data(), text.size(), "",
+                                      [&valid](const char*, std::size_t left) {
+                                          valid = false;
+                                          return left;
+                                      });
+    if (!valid) return false;
+    units.assign(bytes.size() / 2, u'\0');
+    std::memcpy(units.data(), bytes.data(), units.size() * 2);
+    return true;
+}
+
+// A Chinese Windows' OEM code page is 936 as well.
+std::u16string Utf16FromOem(std::string_view text) { return Utf16FromAnsi(text); }
+
 }  // namespace platform

@@ -296,6 +296,13 @@ bool FileSizeOf(FileHandle file, std::uint64_t& size) {
     return true;
 }
 
+bool SetFilePosition(FileHandle file, std::uint64_t offset) {
+    Lock lock(S().mutex);
+    auto it = S().files.find(file);
+    return it != S().files.end() &&
+           ::lseek(it->second.fd, static_cast<off_t>(offset), SEEK_SET) != static_cast<off_t>(-1);
+}
+
 bool ReadFromFile(FileHandle file, std::uint8_t* buffer, std::size_t wanted, std::size_t& got) {
     got = 0;
     Lock lock(S().mutex);

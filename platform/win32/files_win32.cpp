@@ -121,6 +121,12 @@ bool FileSizeOf(FileHandle file, std::uint64_t& size) {
     return true;
 }
 
+bool SetFilePosition(FileHandle file, std::uint64_t offset) {
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(AsHandle(file), to, nullptr, FILE_BEGIN) != 0;
+}
+
 bool ReadFromFile(FileHandle file, std::uint8_t* buffer, std::size_t wanted, std::size_t& got) {
     got = 0;
     while (got < wanted) {
