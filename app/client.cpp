@@ -21,8 +21,10 @@ constexpr std::uint32_t kProcessTerminate = 1;  // PROCESS_TERMINATE
 constexpr int kHidden = 1;
 constexpr int kStartCheckMs = 2000;
 
-// The command line of the client started last, for its restart after the machine wakes.
+// The command line of the client started last, for its restart after the machine wakes, and
+// the log it writes to.
 Text g_commandLine;
+Text g_logPath;
 
 void SetRunningButtons(bool running) {
     // A click focuses the button, and the click disables it: the focus goes on to the button
@@ -58,7 +60,7 @@ void CheckStartedClient() {
     if (!ui::Disabled(Ctl::按钮_启动)) return;
     const std::uint32_t client = FindProcessIdByName(ClientExeName);
     if (client == 0) {
-        sk::ShowMessageBox("KCPTun 启动失败！");
+        sk::ShowMessageBox(sk::JoinText("KCPTun 启动失败！\r\n", ClientEndReason(g_logPath, true)));
         EnterStoppedState();
         return;
     }
@@ -158,6 +160,7 @@ void StartAcceleration() {
         return;
     }
     g_commandLine = ClientCommandLine(fields);
+    g_logPath = sk::JoinText(ClientDirectory, "kcptun.log");
     sk::RunProgram(g_commandLine, false, kHidden);
     EnterRunningState();
     CheckStartedClient();

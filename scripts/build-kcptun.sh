@@ -4,6 +4,7 @@
 # the full golang.org/x/sys (the -dev package lacks its Windows parts). Also installs Debian's
 # Linux kcptun, whose kcptun-server serves as the far end of a test tunnel.
 #   usage: bash scripts/build-kcptun.sh <out-dir>     ->  <out-dir>/kcptun-client.exe
+# KCPTUN_GOARCH=amd64 builds it for 64-bit Windows (default 386, as the program itself).
 set -euo pipefail
 
 if [ $# -ne 1 ]; then echo "usage: $0 <out-dir>" >&2; exit 2; fi
@@ -79,7 +80,7 @@ ln -sfn "$xsys_src" "$gopath/src/golang.org/x/sys"
 version="$(sed -n 's/^Version: *\([0-9]*\).*/\1/p' "$debsrc"/kcptun_*.dsc)"
 
 GOPATH="$gopath:/usr/share/gocode" GOCACHE="$out/gocache" GO111MODULE=off GOPROXY=off \
-GOFLAGS='' GOOS=windows GOARCH=386 CGO_ENABLED=0 \
+GOFLAGS='' GOOS=windows GOARCH="${KCPTUN_GOARCH:-386}" CGO_ENABLED=0 \
   go build -trimpath -ldflags "-s -w -X main.VERSION=$version" -o "$exe.tmp" \
     github.com/xtaci/kcptun/client
 mv -f "$exe.tmp" "$exe"

@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
 # Builds Skiplane.exe (build/win) and starts it under Wine. With $DISPLAY set it runs on that
 # display until the program ends; without one it runs on a private Xvfb, saves a screenshot,
-# prints its path and stops again.
+# prints its path and stops again. On a machine that runs no 32-bit code (some virtual machines)
+# Wine runs only 64-bit programs: there it builds and starts the 64-bit build (build/win64).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="$root/build/win"
 
 bash "$root/scripts/install-deps.sh"
+build="$root/build/win" toolchain=mingw-i686
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  build="$root/build/win64" toolchain=mingw-x86_64
+fi
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain.cmake" >/dev/null
 fi
 cmake --build "$build" --target Skiplane -j2
 

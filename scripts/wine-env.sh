@@ -18,6 +18,19 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 export LANG=zh_CN.UTF-8
 export LC_ALL=zh_CN.UTF-8
 
+# Whether this machine runs 32-bit x86 code, and so Wine's 32-bit side: some virtual machines run
+# none ("Exec format error"). There only 64-bit Windows programs run, through wine64.
+wine_runs_32bit() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
+# Where it runs no 32-bit code, `wine` here means wine64 (the plain `wine` starts the 32-bit
+# loader first, even for a 64-bit program).
+if ! wine_runs_32bit && [ -x /usr/lib/wine/wine64 ]; then
+  WINE64_BIN="$(dirname "$WINEPREFIX")/wine64-bin"
+  mkdir -p "$WINE64_BIN"
+  printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' > "$WINE64_BIN/wine"
+  chmod +x "$WINE64_BIN/wine"
+  case ":$PATH:" in *":$WINE64_BIN:"*) ;; *) export PATH="$WINE64_BIN:$PATH" ;; esac
+fi
+
 wine_prefix_setup() {
   local marker="$WINEPREFIX/.skiplane-prefix-ready"
   [ -f "$marker" ] && return 0

@@ -403,9 +403,24 @@ bool App::Click(form::Ctl button) const {
 bool App::Type(form::Ctl edit, const std::string& chars) const {
     HWND h = Hwnd(edit);
     if (!h) return false;
+#ifdef _WIN64
+    // 64-bit Wine 8 turns a double-byte character posted as two ANSI WM_CHARs into "??": such a
+    // character goes in as the edit's own replacement of the selection, after all posted before.
+    for (size_t i = 0; i < chars.size(); ++i) {
+        const unsigned char ch = static_cast<unsigned char>(chars[i]);
+        if (ch < 0x80 || i + 1 == chars.size()) {
+            if (!PostMessageA(h, WM_CHAR, ch, 1)) return false;
+            continue;
+        }
+        if (!Sync()) return false;
+        const std::string pair = chars.substr(i++, 2);
+        SendTo(h, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(pair.c_str()));
+    }
+#else
     for (unsigned char ch : chars) {
         if (!PostMessageA(h, WM_CHAR, ch, 1)) return false;
     }
+#endif
     return true;
 }
 

@@ -10,10 +10,15 @@ namespace e2e {
 
 namespace {
 
-// The offsets into the PEB and the process parameters below are those of 32-bit processes.
-static_assert(sizeof(void*) == 4, "the e2e tools are built for 32-bit Windows");
+// The offsets into the PEB and the process parameters of a process as wide as the tools (the
+// program and the cmd.exe it starts are built and run at the same width).
+#ifdef _WIN64
+constexpr DWORD kPebProcessParameters = 0x20;
+constexpr DWORD kParamsCommandLine = 0x70;
+#else
 constexpr DWORD kPebProcessParameters = 0x10;
 constexpr DWORD kParamsCommandLine = 0x40;
+#endif
 
 using NtQueryInformationProcessFn = NTSTATUS(WINAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG,
                                                       PULONG);

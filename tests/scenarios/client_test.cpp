@@ -13,6 +13,9 @@ namespace hooks = platform::hooks;
 
 const char* const kRunningStatus = "状态：正在运行！";
 const char* const kStoppedStatus = "状态：未启动！";
+// A start that failed with nothing in the log (no client wrote one here).
+const char* const kFailedStart =
+    "KCPTun 启动失败！\r\n客户端没有留下任何输出，请确认 KCPTun目录 指向 kcptun 客户端。";
 
 // The window's changes on entering each state (the menu items follow the buttons).
 const std::vector<std::string> kRunningOrder = {"tray", "status 1", "disable 按钮_启动",
@@ -225,13 +228,13 @@ TEST_F(Client, AClientThatNeverComesUpIsReportedAfterTheRunningState) {
     std::vector<std::string> order = kRunningOrder;
     order.insert(order.end(), kStoppedOrder.begin(), kStoppedOrder.end());
     EXPECT_EQ(headless::TakeJournal(), order);
-    EXPECT_EQ(Messages(), std::vector<std::string>{"KCPTun 启动失败！"});
+    EXPECT_EQ(Messages(), std::vector<std::string>{kFailedStart});
     ExpectState(false);
     EXPECT_TRUE(hooks::TerminatedProcesses().empty());
 
     hooks::FailProgramStarts(true);  // cmd itself missing: the same report
     headless::Click(Ctl::按钮_启动);
-    EXPECT_EQ(Messages().back(), "KCPTun 启动失败！");
+    EXPECT_EQ(Messages().back(), kFailedStart);
 }
 
 TEST_F(Client, StopTerminatesTheFirstMatchingProcessOnly) {
@@ -487,7 +490,7 @@ TEST_F(Client, WakingRestartsARunningClientWithTheSameCommandLine) {
 
     hooks::OnProgramStart(nullptr);
     headless::Wake();
-    EXPECT_EQ(Messages(), std::vector<std::string>{"KCPTun 启动失败！"});
+    EXPECT_EQ(Messages(), std::vector<std::string>{kFailedStart});
     ExpectState(false);
     headless::Wake();
     EXPECT_EQ(hooks::ProgramsStarted().size(), 3u);
