@@ -18,22 +18,29 @@ Text After(const Text& line, std::string_view marker, std::string_view stop = " 
 
 // The line that says in plain words what the client's own line means, "" where no form is known.
 Text Explanation(const Text& line) {
-    if (line.find("listen tcp") != Text::npos && line.find("bind:") != Text::npos) {
+    auto holds = [&line](std::string_view part) { return line.find(part) != Text::npos; };
+    Text value;  // what the explanation names: a port, a flag, a flag and its value
+    const char* before = "参数 ";
+    const char* after = " 缺少取值。";
+    if (holds("listen tcp") && holds("bind:")) {
         // "listen tcp 127.0.0.1:12948: bind: ...": the port the client tried, -l included
         const Text address = After(line, "listen tcp ", ": bind:");
-        const Text port = address.substr(address.rfind(':') + 1);
-        return sk::JoinText("本地端口 ", port, " 无法监听：已被其他程序占用，或被系统保留。");
-    }
-    if (Text flag = After(line, "flag provided but not defined: "); !flag.empty())
-        return sk::JoinText("其他参数中有客户端不认识的参数：", flag);
-    if (Text flag = After(line, "flag needs an argument: "); !flag.empty())
-        return sk::JoinText("参数 ", flag, " 缺少取值。");
-    if (line.find("invalid value \"") != Text::npos)  // invalid value "V" for flag -X: ...
-        return sk::JoinText("参数 ", After(line, "\" for flag ", ":"), " 的取值 ",
-                            After(line, "invalid value \"", "\""), " 无效。");
-    if (line.find("Cannot use two forms of the same flag") != Text::npos)
+        value = address.substr(address.rfind(':') + 1);
+        before = "本地端口 ";
+        after = " 无法监听：已被其他程序占用，或被系统保留。";
+    } else if (!(value = After(line, "flag provided but not defined: ")).empty()) {
+        before = "其他参数中有客户端不认识的参数：";
+        after = "";
+    } else if (holds("invalid value \"")) {  // invalid value "V" for flag -X: ...
+        value = sk::JoinText(After(line, "\" for flag ", ":"), " 的取值 ",
+                             After(line, "invalid value \"", "\""));
+        after = " 无效。";
+    } else if (holds("Cannot use two forms of the same flag")) {
         return Text("其他参数重复给出了同一参数。");
-    return Text();
+    } else if ((value = After(line, "flag needs an argument: ")).empty()) {
+        return Text();
+    }
+    return sk::JoinText(before, value, after);
 }
 
 }  // namespace
@@ -44,8 +51,8 @@ Text ClientEndReason(const Text& logPath, bool anyLine) {
     if (line.empty())
         return anyLine ? Text("客户端没有留下任何输出，请确认 KCPTun目录 指向 kcptun 客户端。") : Text();
     const Text explanation = Explanation(line);
-    const Text own = sk::JoinText("客户端输出：", sk::CutOnCharacter(line, kClientLineBytes));
-    return explanation.empty() ? own : sk::JoinText(explanation, "\r\n", own);
+    return sk::JoinText(explanation, explanation.empty() ? "" : "\r\n", "客户端输出：",
+                        sk::CutOnCharacter(line, kClientLineBytes));
 }
 
 }  // namespace app
