@@ -330,6 +330,7 @@ FileHandle OpenFileForRewrite(const std::string& path) {
     if (headless::Ended() || path.empty() || !Grants(native, kWrite, kShareAll) ||
         ReadOnly(native))
         return {};
+    const bool failLater = S().failWrite.Hit();
     const int fd = ::open(native.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) return {};
     struct stat st;
@@ -337,7 +338,8 @@ FileHandle OpenFileForRewrite(const std::string& path) {
         ::close(fd);
         return {};
     }
-    return Track(fd, native, Mode::Write, {kWrite, kShareAll}, SIZE_MAX);
+    return Track(fd, native, Mode::Write, {kWrite, kShareAll},
+                 failLater ? S().failWriteAfter : SIZE_MAX);
 }
 
 bool TruncateFileHere(FileHandle file) {
@@ -389,6 +391,13 @@ ReplaceResult ReplaceFileAtomically(const std::string& temporaryPath, const std:
     if (!Grants(from, kShareAll, 0) || (exists && AnyOpen(to))) return ReplaceResult::InUse;
     return std::rename(from.c_str(), to.c_str()) == 0 ? ReplaceResult::Replaced
                                                       : ReplaceResult::Refused;
+}
+
+bool RenameFileOver(const std::string& from, const std::string& to) {
+    const std::string a = Native(from), b = Native(to);
+    Lock lock(S().mutex);
+    if (headless::Ended() || !Grants(a, kShareAll, 0) || AnyOpen(b)) return false;
+    return std::rename(a.c_str(), b.c_str()) == 0;
 }
 
 std::string FinalPathOf(const std::string& path) {

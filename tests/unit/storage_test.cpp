@@ -300,6 +300,47 @@ TEST_F(StorageFiles, HeadlessOnly_InjectedFileFailures) {
     EXPECT_TRUE(sk::WriteIniText(P("p.ini"), "S", Text("k"), Text("2")));
     EXPECT_EQ(FileBytes(P("p.ini")), "[S]\r\nk=2\r\n");
 }
+
+// A save that must rewrite in place (an editor holds the file, sharing writing) and fails at the
+// Nth byte of the rewrite (a full disk, a lock) tears the file, which still parses; the complete
+// new copy stays beside it as .pending, and the next start takes it in. A failure while the
+// temporary file is written changes nothing. Neither counts as "in use".
+TEST_F(StorageFiles, HeadlessOnly_ASaveFailingAtTheNthByteLeavesAWholeCopyForTheNextStart) {
+    const std::string before = "[S]\r\nk=1\r\nrest=old tail\r\n";
+    const std::string after = "[S]\r\nk=22\r\nrest=old tail\r\n";
+    struct Case {
+        int nth;  // 1: the temporary file's write, 2: the rewrite in place
+        std::size_t bytes;
+        std::string file;
+        bool pending;
+    };
+    const Case cases[] = {
+        {1, 0, before, false},
+        {1, 8, before, false},
+        {2, 0, before, true},
+        {2, 8, "[S]\r\nk=2\r\nrest=old tail\r\n", true},
+        {2, before.size(), after.substr(0, before.size()), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("write " + std::to_string(c.nth) + " fails after " + std::to_string(c.bytes));
+        PutFile(P("config.ini"), before);
+        const platform::FileHandle held =
+            platform::HoldFile(P("config.ini"), platform::kRead | platform::kWrite,
+                               platform::kRead | platform::kWrite);
+        platform::hooks::FailFileWrite(c.bytes, c.nth);
+        sk::IniEdits edits(P("config.ini"));
+        EXPECT_FALSE(edits.Write("S", Text("k"), Text("22")) && edits.Save());
+        EXPECT_FALSE(edits.InUse());
+        platform::ReleaseHeldFile(held);
+        EXPECT_EQ(FileBytes(P("config.ini")), c.file);
+        EXPECT_EQ(FileBytes(P("config.ini.pending")),
+                  c.pending ? std::optional<std::string>(after) : std::nullopt);
+        EXPECT_EQ(FileBytes(P("config.ini.new")), std::nullopt);
+        EXPECT_TRUE(sk::RecoverFileContents(P("config.ini")));
+        EXPECT_EQ(FileBytes(P("config.ini")), c.pending ? after : before);
+        EXPECT_EQ(FileBytes(P("config.ini.pending")), std::nullopt);
+    }
+}
 #endif
 
 TEST_F(StorageFiles, IniWriteReplacesTheFileAndLeavesBigEndianAndReadOnlyFilesAlone) {
@@ -322,6 +363,30 @@ TEST_F(StorageFiles, IniWriteReplacesTheFileAndLeavesBigEndianAndReadOnlyFilesAl
     ::chmod(Native(P("config.ini")).c_str(), 0644);
     EXPECT_EQ(FileBytes(P("config.ini")), "[S]\r\nk=2\r\n");
     EXPECT_EQ(FileBytes(P("config.ini.new")), std::nullopt);
+}
+
+// Two remarks the code page cannot carry (서울, 부산) read alike, as "??" under code page 936:
+// the lines an edit does not touch keep their own code units by where they are, so deleting
+// (then renumbering) or editing the first node leaves 부산 with the second.
+TEST_F(StorageFiles, Utf16LinesOfTheSameAnsiTextKeepTheirOwnCodeUnits) {
+    auto utf16 = [](std::u16string_view text) {
+        std::string out("\xFF\xFE");
+        for (char16_t u : text) out += {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
+        return out;
+    };
+    const std::u16string start = u"[Node1]\r\nremarks=서울\r\n[Node2]\r\nremarks=부산\r\n";
+    PutFile(P("u.ini"), utf16(start));
+    {
+        sk::IniEdits edits(P("u.ini"));
+        ASSERT_TRUE(edits.Write("Node1"));
+        std::string& text = *edits.Content();
+        text.replace(text.find("[Node2]"), 7, "[Node1]");
+        ASSERT_TRUE(edits.Save());
+    }
+    EXPECT_EQ(FileBytes(P("u.ini")), utf16(u"[Node1]\r\nremarks=부산\r\n"));
+    PutFile(P("u.ini"), utf16(start));
+    EXPECT_TRUE(sk::WriteIniText(P("u.ini"), "Node1", Text("remarks"), Text("x")));
+    EXPECT_EQ(FileBytes(P("u.ini")), utf16(u"[Node1]\r\nremarks=x\r\n[Node2]\r\nremarks=부산\r\n"));
 }
 
 // --- a profile another program holds open --------------------------------------------------
@@ -478,6 +543,28 @@ TEST_F(StorageFiles, WindowsOnly_SaveKeepsTheFileAttributes) {
     EXPECT_EQ(FileBytes(P("config.ini")), "[S]\r\nk=2\r\n");
     EXPECT_EQ(::GetFileAttributesA(P("config.ini").c_str()) & kSet, kSet);
     ::SetFileAttributesA(P("config.ini").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// Every save marks the file for archiving, as any write does, so that backups that follow the
+// archive attribute (xcopy /m, robocopy /m) take it: replaced, and rewritten in place beside a
+// holder that shares writing. Windows keeps a cleared attribute until the next write; Wine
+// reports the attribute on every file, so there it cannot be seen cleared.
+TEST_F(StorageFiles, WindowsOnly_EverySavedFileCarriesTheArchiveAttribute) {
+    for (bool held : {false, true}) {
+        const std::string path = P("config.ini");
+        PutFile(path, "[S]\r\nk=1\r\n");
+        ASSERT_TRUE(::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL));
+        if (::GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_ARCHIVE)
+            GTEST_SKIP() << "the archive attribute cannot be cleared here (Wine)";
+        platform::FileHandle holder{};
+        if (held)
+            holder = platform::HoldFile(path, platform::kRead | platform::kWrite,
+                                        platform::kRead | platform::kWrite);
+        EXPECT_TRUE(sk::WriteIniText(path, "S", Text("k"), Text("2")));
+        if (held) platform::ReleaseHeldFile(holder);
+        EXPECT_EQ(FileBytes(path), "[S]\r\nk=2\r\n");
+        EXPECT_NE(::GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_ARCHIVE, 0u) << held;
+    }
 }
 #endif
 
