@@ -27,6 +27,9 @@ FileHandle OpenFileDenyingWriters(const std::string& path);  // read access, oth
 // Read access; others may read, write and delete meanwhile, as Windows' own profile functions
 // open a profile: another program holding the file open for writing does not stop the read.
 FileHandle OpenFileSharingAll(const std::string& path);
+// Whether the last open or read of a file on this thread failed for another program's handle
+// on it (a sharing or lock violation), rather than for missing rights, a missing file or the disk.
+bool LastFailureWasAnotherHandle();
 bool FileSizeOf(FileHandle file, std::uint64_t& size);
 // False on a read error; a short read is not an error (got tells how much arrived).
 bool ReadFromFile(FileHandle file, std::uint8_t* buffer, std::size_t wanted, std::size_t& got);

@@ -163,8 +163,8 @@ Saved Land(const Text& pending, const Text& target, const Bytes& data, std::uint
             // Still held: written in place, as Windows' profile functions write, wherever the
             // holder shares writing.
             platform::OwnedFile owned(platform::OpenFileForRewrite(target));
-            inUse = !owned;
-            if (inUse) break;
+            inUse = !owned && platform::LastFailureWasAnotherHandle();
+            if (!owned) break;
             if (!WriteAndClose(std::move(owned), {data}, true, true)) return Saved::No;  // torn
             RemoveFile(pending);
             return Saved::Yes;
@@ -275,7 +275,8 @@ IniEdits::IniEdits(std::string_view file) : file_(file) {
     if (FileExists(file_)) {
         Bytes bytes;
         if (!ReadWholeFile(file_, bytes, true)) {
-            inUse_ = true;  // there, but held by another program that shares no reading
+            // There, but held by another program that shares no reading (not: no rights to it).
+            inUse_ = platform::LastFailureWasAnotherHandle();
             return;
         }
         before_.emplace(bytes.begin(), bytes.end());

@@ -268,14 +268,20 @@ bool DeleteFileAt(const std::string& path) {
 }
 
 namespace {
+thread_local bool g_otherHandle = false;  // the last failed open met another handle
+
 FileHandle OpenForReading(const std::string& path, unsigned share) {
     const std::string native = Native(path);
     Lock lock(S().mutex);
-    if (path.empty() || !Grants(native, kRead, share)) return {};
+    g_otherHandle = !path.empty() && !Grants(native, kRead, share);
+    if (path.empty() || g_otherHandle) return {};
     const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return {};
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {  // Windows opens no directory here
+    // A file without its owner's read bit stands in for one whose access list grants this user
+    // no reading (tests run as root, whom the bits do not stop).
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !(st.st_mode & S_IRUSR)) {
+        // Windows opens no directory here
         ::close(fd);
         return {};
     }
@@ -284,6 +290,8 @@ FileHandle OpenForReading(const std::string& path, unsigned share) {
 }  // namespace
 
 FileHandle OpenFileDenyingWriters(const std::string& path) { return OpenForReading(path, kRead); }
+
+bool LastFailureWasAnotherHandle() { return g_otherHandle; }
 
 FileHandle OpenFileSharingAll(const std::string& path) { return OpenForReading(path, kShareAll); }
 
@@ -327,9 +335,8 @@ FileHandle CreateFileExclusive(const std::string& path) {
 FileHandle OpenFileForRewrite(const std::string& path) {
     const std::string native = Native(path);
     Lock lock(S().mutex);
-    if (headless::Ended() || path.empty() || !Grants(native, kWrite, kShareAll) ||
-        ReadOnly(native))
-        return {};
+    g_otherHandle = !path.empty() && !Grants(native, kWrite, kShareAll);
+    if (headless::Ended() || path.empty() || g_otherHandle || ReadOnly(native)) return {};
     const bool failLater = S().failWrite.Hit();
     const int fd = ::open(native.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) return {};

@@ -113,6 +113,8 @@ FileHandle OpenFileSharingAll(const std::string& path) {
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+bool LastFailureWasAnotherHandle() { return InUseError(GetLastError()); }
+
 bool FileSizeOf(FileHandle file, std::uint64_t& size) {
     DWORD high = 0;
     const DWORD low = GetFileSize(AsHandle(file), &high);
@@ -159,9 +161,8 @@ FileHandle OpenFileForRewrite(const std::string& path) {
     const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     // Windows sets the attribute on a write; Wine does not.
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (file != INVALID_HANDLE_VALUE && attributes != INVALID_FILE_ATTRIBUTES)
-        SetFileAttributesA(path.c_str(), attributes | FILE_ATTRIBUTE_ARCHIVE);
+    if (file != INVALID_HANDLE_VALUE)
+        SetFileAttributesA(path.c_str(), GetFileAttributesA(path.c_str()) | FILE_ATTRIBUTE_ARCHIVE);
     return FromHandle(file);
 }
 

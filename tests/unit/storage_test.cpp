@@ -301,6 +301,19 @@ TEST_F(StorageFiles, HeadlessOnly_InjectedFileFailures) {
     EXPECT_EQ(FileBytes(P("p.ini")), "[S]\r\nk=2\r\n");
 }
 
+// "In use" is only another program's handle in the way: a file this user may not read (missing
+// rights; Windows gives ERROR_ACCESS_DENIED, a holder ERROR_SHARING_VIOLATION) fails otherwise,
+// and the file stays as it was.
+TEST_F(StorageFiles, HeadlessOnly_AFileWithoutRightsIsNotInUse) {
+    PutFile(P("config.ini"), "[S]\r\nk=1\r\n");
+    ASSERT_EQ(::chmod(Native(P("config.ini")).c_str(), 0200), 0);
+    sk::IniEdits edits(P("config.ini"));
+    EXPECT_FALSE(edits.Write("S", Text("k"), Text("2")) && edits.Save());
+    EXPECT_FALSE(edits.InUse());
+    ::chmod(Native(P("config.ini")).c_str(), 0644);
+    EXPECT_EQ(FileBytes(P("config.ini")), "[S]\r\nk=1\r\n");
+}
+
 // A save that must rewrite in place (an editor holds the file, sharing writing) and fails at the
 // Nth byte of the rewrite (a full disk, a lock) tears the file, which still parses; the complete
 // new copy stays beside it as .pending, and the next start takes it in. A failure while the
@@ -374,7 +387,10 @@ TEST_F(StorageFiles, Utf16LinesOfTheSameAnsiTextKeepTheirOwnCodeUnits) {
         for (char16_t u : text) out += {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
         return out;
     };
+    // Outside the checks, whose text goes into narrow strings that code page 936 cannot carry.
     const std::u16string start = u"[Node1]\r\nremarks=서울\r\n[Node2]\r\nremarks=부산\r\n";
+    const std::string deleted = utf16(u"[Node1]\r\nremarks=부산\r\n");
+    const std::string edited = utf16(u"[Node1]\r\nremarks=x\r\n[Node2]\r\nremarks=부산\r\n");
     PutFile(P("u.ini"), utf16(start));
     {
         sk::IniEdits edits(P("u.ini"));
@@ -383,10 +399,10 @@ TEST_F(StorageFiles, Utf16LinesOfTheSameAnsiTextKeepTheirOwnCodeUnits) {
         text.replace(text.find("[Node2]"), 7, "[Node1]");
         ASSERT_TRUE(edits.Save());
     }
-    EXPECT_EQ(FileBytes(P("u.ini")), utf16(u"[Node1]\r\nremarks=부산\r\n"));
+    EXPECT_EQ(FileBytes(P("u.ini")), deleted);
     PutFile(P("u.ini"), utf16(start));
     EXPECT_TRUE(sk::WriteIniText(P("u.ini"), "Node1", Text("remarks"), Text("x")));
-    EXPECT_EQ(FileBytes(P("u.ini")), utf16(u"[Node1]\r\nremarks=x\r\n[Node2]\r\nremarks=부산\r\n"));
+    EXPECT_EQ(FileBytes(P("u.ini")), edited);
 }
 
 // --- a profile another program holds open --------------------------------------------------
