@@ -118,6 +118,7 @@ bool WriteAndClose(platform::OwnedFile owned, const std::vector<Bytes>& pieces, 
     if (!platform::CloseFile(owned.release())) ok = false;
     return ok;
 }
+
 bool WritePieces(std::string_view path, const std::vector<Bytes>& pieces, bool flush) {
     if (path.empty()) return false;
     platform::OwnedFile owned(platform::CreateFileExclusive(Text(path)));
@@ -145,37 +146,29 @@ Opt<Text> WriteTemporary(std::string_view target, const Bytes& data) {
     return std::nullopt;
 }
 
-enum class Saved { Yes, InUse, No };
+enum class Saved { Yes, InUse, No, Torn };  // Torn: a rewrite in place failed part way
 
 std::uint32_t g_retryMs = kReplaceRetryMs;
 
 // Puts the complete copy `pending` in place of the target, trying again while another program's
 // handle stands in the way (messages handled meanwhile) for up to retryMs, then writing it in
-// place. The pending copy goes only once the target holds its bytes, or holds its old ones whole.
+// place. The pending copy goes once the target holds its bytes, and stays after a failure.
 Saved Land(const Text& pending, const Text& target, const Bytes& data, std::uint32_t retryMs) {
     const std::uint32_t start = platform::TickCount();
-    bool inUse = false;
     for (;;) {
         const platform::ReplaceResult r = platform::ReplaceFileAtomically(pending, target);
         if (r == platform::ReplaceResult::Replaced) return Saved::Yes;
-        if (r == platform::ReplaceResult::Refused) break;
-        if (platform::TickCount() - start >= std::min(retryMs, g_retryMs)) {
-            // Still held: written in place, as Windows' profile functions write, wherever the
-            // holder shares writing.
-            platform::OwnedFile owned(platform::OpenFileForRewrite(target));
-            inUse = !owned && platform::LastFailureWasAnotherHandle();
-            if (!owned) break;
-            if (!WriteAndClose(std::move(owned), {data}, true, true)) return Saved::No;  // torn
-            RemoveFile(pending);
-            return Saved::Yes;
-        }
+        if (r == platform::ReplaceResult::Refused) return Saved::No;
+        if (platform::TickCount() - start >= std::min(retryMs, g_retryMs)) break;
         Delay(50);
     }
-    // A ReplaceFile that took the target away before it failed leaves the pending copy the only
-    // one: it stays for the next start.
-    if (!FileExists(target)) return Saved::No;
+    // Still held: written in place, as Windows' profile functions write, wherever the holder
+    // shares writing.
+    platform::OwnedFile owned(platform::OpenFileForRewrite(target));
+    if (!owned) return platform::LastFailureWasAnotherHandle() ? Saved::InUse : Saved::No;
+    if (!WriteAndClose(std::move(owned), {data}, true, true)) return Saved::Torn;
     RemoveFile(pending);
-    return inUse ? Saved::InUse : Saved::No;
+    return Saved::Yes;
 }
 
 Text PendingPath(const Text& target) { return JoinText(target, ".pending"); }
@@ -191,16 +184,20 @@ Saved ReplaceContents(std::string_view path, const Bytes& data) {
         RemoveFile(*temporary);
         return Saved::No;
     }
-    return Land(pending, target, data, kReplaceRetryMs);
+    const Saved saved = Land(pending, target, data, kReplaceRetryMs);
+    // The pending copy stays where it is the only whole one: after a torn rewrite, or where a
+    // ReplaceFile took the target away before it failed.
+    if (saved != Saved::Yes && saved != Saved::Torn && FileExists(target)) RemoveFile(pending);
+    return saved;
 }
 
-// A complete copy a save left behind goes into place first; false when it could not.
-bool LandPending(std::string_view path) {
+// A complete copy a save left behind goes into place first.
+Saved LandPending(std::string_view path) {
     const Text target = platform::FinalPathOf(Text(path));
     const Text pending = PendingPath(target);
-    if (!FileExists(pending)) return true;
+    if (!FileExists(pending)) return Saved::Yes;
     Bytes data;
-    return ReadWholeFile(pending, data) && Land(pending, target, data, 0) == Saved::Yes;
+    return ReadWholeFile(pending, data) ? Land(pending, target, data, 0) : Saved::No;
 }
 
 }  // namespace
@@ -271,7 +268,11 @@ bool WriteIniText(std::string_view file, std::string_view section, Opt<Text> key
 }
 
 IniEdits::IniEdits(std::string_view file) : file_(file) {
-    if (file_.empty() || !LandPending(file_)) return;
+    if (file_.empty()) return;
+    if (const Saved landed = LandPending(file_); landed != Saved::Yes) {
+        inUse_ = landed == Saved::InUse;
+        return;
+    }
     if (FileExists(file_)) {
         Bytes bytes;
         if (!ReadWholeFile(file_, bytes, true)) {
@@ -331,7 +332,7 @@ bool ReplaceFileContents(std::string_view path, const Bytes& data) {
 
 bool RecoverFileContents(std::string_view path) {
     platform::RemoveLeftover(JoinText(platform::FinalPathOf(Text(path)), ".new"));
-    return LandPending(path);
+    return LandPending(path) == Saved::Yes;
 }
 
 void ShortenReplaceRetries(bool shorten) {
