@@ -441,26 +441,33 @@ TEST_F(Nodes, WritesAskedWhileASaveWaitsLandAfterItAndNoneIsLost) {
     EXPECT_TRUE(Shown().empty());
 }
 
-// 退出 while a save waits: the wait is cut short and everything, the waiting save's writes and
-// the quit's, lands at once.
-TEST_F(Nodes, QuitWhileASaveWaitsCutsTheWaitShortAndLandsEverything) {
-    GivenConfig(NodesFile(2));
-    Start();
-    const platform::FileHandle held =
-        platform::HoldFile(ConfigFile(), platform::kRead | platform::kWrite,
-                           platform::kRead | platform::kWrite);
-    headless::SelectItem(Ctl::列表框_列表, 1);
-    Retype(Ctl::编辑框_加速IP, "9.9.9.9");
-    const std::uint32_t before = platform::hooks::Now();
-    platform::hooks::DuringNextWait([] { headless::ChooseFromTrayMenu(Menu::退出); });
-    headless::Click(Ctl::按钮_保存);
-    EXPECT_TRUE(headless::Ended());
-    EXPECT_LT(platform::hooks::Now() - before, sk::kReplaceRetryMs);
-    platform::ReleaseHeldFile(held);
-    EXPECT_EQ(Config(), "[NodeList]\r\nQuantity=2\r\nCurrent node=1\r\n" + Node(1, "10.0.0.1") +
-                            Node(2, "9.9.9.9") + kBroadband + "[BasisConfig]\r\nEnable=false\r\n");
-    EXPECT_FALSE(std::filesystem::exists(ConfigFile() + ".pending"));
-    EXPECT_TRUE(Shown().empty());
+// 退出, or the session's end, while a save waits: the wait is cut short and everything, the
+// waiting save's writes and the quit's, lands at once, within the short bound of the end.
+TEST_F(Nodes, QuitOrSessionEndWhileASaveWaitsCutsTheWaitShortAndLandsEverything) {
+    for (bool sessionEnd : {false, true}) {
+        SCOPED_TRACE(sessionEnd ? "session end" : "退出");
+        GivenConfig(NodesFile(2));
+        Start();
+        const platform::FileHandle held =
+            platform::HoldFile(ConfigFile(), platform::kRead | platform::kWrite,
+                               platform::kRead | platform::kWrite);
+        headless::SelectItem(Ctl::列表框_列表, 1);
+        Retype(Ctl::编辑框_加速IP, "9.9.9.9");
+        const std::uint32_t before = platform::hooks::Now();
+        platform::hooks::DuringNextWait([sessionEnd] {
+            if (sessionEnd) headless::EndSession(true);
+            else headless::ChooseFromTrayMenu(Menu::退出);
+        });
+        headless::Click(Ctl::按钮_保存);
+        EXPECT_TRUE(headless::Ended());
+        EXPECT_LE(platform::hooks::Now() - before, sk::kShortReplaceRetryMs + 50);
+        platform::ReleaseHeldFile(held);
+        EXPECT_EQ(Config(), "[NodeList]\r\nQuantity=2\r\nCurrent node=1\r\n" +
+                                Node(1, "10.0.0.1") + Node(2, "9.9.9.9") + kBroadband +
+                                "[BasisConfig]\r\nEnable=false\r\n");
+        EXPECT_FALSE(std::filesystem::exists(ConfigFile() + ".pending"));
+        EXPECT_TRUE(Shown().empty());
+    }
 }
 
 // A save killed during its rewrite in place leaves config.ini torn (it still parses) and the

@@ -8,6 +8,7 @@
 #ifdef _WIN32
 #include <direct.h>
 #include <windows.h>
+#include <sddl.h>
 #undef ReplaceFile  // the program's own sk::ReplaceFile, not the macro for ReplaceFileA
 #else
 #include <unistd.h>
@@ -581,6 +582,38 @@ TEST_F(StorageFiles, WindowsOnly_EverySavedFileCarriesTheArchiveAttribute) {
         EXPECT_EQ(FileBytes(path), "[S]\r\nk=2\r\n");
         EXPECT_NE(::GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_ARCHIVE, 0u) << held;
     }
+}
+
+// Missing rights are no file in use: where config.ini's access list denies this user deleting
+// it, CreateFile gives ERROR_ACCESS_DENIED (a holder gives ERROR_SHARING_VIOLATION), and the save
+// fails at once, without 2 s of retries, without "in use", and the file stays as it was. Wine
+// keeps access lists but does not enforce them, so there the case cannot arise.
+TEST_F(StorageFiles, WindowsOnly_MissingRightsAreNoFileInUse) {
+    const std::string path = P("config.ini");
+    PutFile(path, "[S]\r\nk=1\r\n");
+    auto setAccess = [&](const char* sddl) {
+        PSECURITY_DESCRIPTOR sd = nullptr;
+        const bool ok =
+            ::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd,
+                                                                   nullptr) &&
+            ::SetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, sd);
+        ::LocalFree(sd);
+        return ok;
+    };
+    ASSERT_TRUE(setAccess("D:P(D;;SD;;;WD)(A;;FA;;;WD)"));  // everyone: all but deleting
+    const HANDLE probe = ::CreateFileA(path.c_str(), DELETE, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(probe);
+        GTEST_SKIP() << "access lists are not enforced here (Wine)";
+    }
+    const DWORD started = ::GetTickCount();
+    sk::IniEdits edits(path);
+    EXPECT_FALSE(edits.Write("S", Text("k"), Text("2")) && edits.Save());
+    EXPECT_FALSE(edits.InUse());
+    EXPECT_LT(::GetTickCount() - started, 1000u);
+    EXPECT_TRUE(setAccess("D:P(A;;FA;;;WD)"));
+    EXPECT_EQ(FileBytes(path), "[S]\r\nk=1\r\n");
+    EXPECT_EQ(FileBytes(path + ".pending"), std::nullopt);
 }
 #endif
 
