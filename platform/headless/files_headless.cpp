@@ -73,6 +73,7 @@ struct State {
     std::map<FileHandle, OpenFile> files;
     std::intptr_t nextHandle = 1;
     Countdown failCreate, failWrite, failReplace;
+    bool takeTargetAway = false;
     std::size_t failWriteAfter = 0;
     std::string moduleOverride;
 
@@ -387,8 +388,11 @@ bool CloseFile(FileHandle file) {
 ReplaceResult ReplaceFileAtomically(const std::string& temporaryPath, const std::string& targetPath) {
     const std::string from = Native(temporaryPath), to = Native(targetPath);
     Lock lock(S().mutex);
-    if (headless::Ended() || temporaryPath.empty() || targetPath.empty() || S().failReplace.Hit())
+    if (headless::Ended() || temporaryPath.empty() || targetPath.empty()) return ReplaceResult::Refused;
+    if (S().failReplace.Hit()) {
+        if (S().takeTargetAway) std::rename(to.c_str(), (to + "~").c_str());
         return ReplaceResult::Refused;
+    }
     struct stat st;
     const bool exists = ::stat(to.c_str(), &st) == 0;
     if (exists && (!S_ISREG(st.st_mode) || !(st.st_mode & S_IWUSR)))  // read-only, a folder
@@ -574,9 +578,10 @@ void FailFileWrite(std::size_t bytesWritten, int nth) {
     S().failWriteAfter = bytesWritten;
 }
 
-void FailReplace(int nth) {
+void FailReplace(int nth, bool takeTargetAway) {
     Lock lock(S().mutex);
     S().failReplace.left = nth;
+    S().takeTargetAway = takeTargetAway;
 }
 
 void LetGoAfter(FileHandle held, std::uint32_t ms) {

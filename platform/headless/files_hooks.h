@@ -25,8 +25,9 @@ void FailFileCreate(int nth = 1);
 // CreateFileExclusive or OpenFileForRewrite succeeds (truncating, or keeping the bytes), then
 // writing fails once bytesWritten are out; the opens of both kinds count.
 void FailFileWrite(std::size_t bytesWritten, int nth = 1);
-// ReplaceFileAtomically fails and moves nothing.
-void FailReplace(int nth = 1);
+// ReplaceFileAtomically fails and moves nothing, or with takeTargetAway, only the target away
+// (to its name + "~"), as a ReplaceFile that failed half way.
+void FailReplace(int nth = 1, bool takeTargetAway = false);
 void ClearFailures();
 
 // A file held with platform::HoldFile lets go once the program's clock (the process layer's)

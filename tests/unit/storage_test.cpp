@@ -315,6 +315,18 @@ TEST_F(StorageFiles, HeadlessOnly_AFileWithoutRightsIsNotInUse) {
     EXPECT_EQ(FileBytes(P("config.ini")), "[S]\r\nk=1\r\n");
 }
 
+// A replacement that took the target away before it failed (a ReplaceFile can; Wine's makes two
+// renames): the pending copy is then the only whole one, and it stays for the next start.
+TEST_F(StorageFiles, HeadlessOnly_AReplaceThatTookTheTargetAwayKeepsTheNewCopy) {
+    PutFile(P("config.ini"), "[S]\r\nk=1\r\n");
+    platform::hooks::FailReplace(1, true);
+    EXPECT_FALSE(sk::WriteIniText(P("config.ini"), "S", Text("k"), Text("2")));
+    EXPECT_EQ(FileBytes(P("config.ini")), std::nullopt);
+    EXPECT_EQ(FileBytes(P("config.ini.pending")), "[S]\r\nk=2\r\n");
+    EXPECT_TRUE(sk::RecoverFileContents(P("config.ini")));
+    EXPECT_EQ(FileBytes(P("config.ini")), "[S]\r\nk=2\r\n");
+}
+
 // A save that must rewrite in place (an editor holds the file, sharing writing) and fails at the
 // Nth byte of the rewrite (a full disk, a lock) tears the file, which still parses; the complete
 // new copy stays beside it as .pending, and the next start takes it in. A failure while the
