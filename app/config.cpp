@@ -1,6 +1,7 @@
 #include "app/config.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "services/profile.h"
@@ -25,10 +26,26 @@ void NoteFailure(const sk::IniEdits& edits) {
     g_inUse = g_inUse || edits.InUse();
 }
 
-// Puts the writes made so far in the file; the scope goes on with the file as it now is.
+bool g_saving = false;  // a save runs: while it waits for the file, messages are handled
+bool g_ending = false;  // the program or the session ends: nothing waits for a save below
+
+// Puts the writes made so far in the file; the scope goes on with the file as it now is. Writes
+// asked by messages handled while the save waits join the same edits and land after it, in
+// the same loop: never a second save beside it, unless the end cannot wait for it.
 void LandWrites() {
-    if (!g_edits) return;
-    if (!g_edits->Save()) NoteFailure(*g_edits);
+    if (!g_edits || (g_saving && !g_ending)) return;
+    const bool outer = !g_saving;
+    const int scopes = std::exchange(g_writeScopes, 0);  // those of the handlers meanwhile
+    g_saving = true;
+    while (g_edits->Changed()) {
+        if (!g_edits->Save()) {
+            NoteFailure(*g_edits);
+            break;
+        }
+    }
+    g_writeScopes = scopes;
+    g_saving = !outer;
+    if (!outer) return;
     g_edits.reset();
     g_reading.reset();
 }
@@ -39,17 +56,16 @@ void ReportFailure() {
     g_failed = g_inUse = false;
 }
 
-// One write outside any scope: through IniEdits, which tells a file in use from other failures.
-void WriteNow(const Text& section, sk::Opt<Text> key, sk::Opt<Text> value) {
-    sk::IniEdits edits(ConfigPath());
-    if (!edits.Write(section, std::move(key), std::move(value)) || !edits.Save())
-        NoteFailure(edits);
-    ReportFailure();
-}
-
 sk::IniEdits& Edits() {
     if (!g_edits) g_edits = std::make_unique<sk::IniEdits>(ConfigPath());
     return *g_edits;
+}
+
+// One write outside any scope: through IniEdits, which tells a file in use from other failures.
+void WriteNow(const Text& section, sk::Opt<Text> key, sk::Opt<Text> value) {
+    if (!Edits().Write(section, std::move(key), std::move(value))) NoteFailure(Edits());
+    LandWrites();
+    ReportFailure();
 }
 
 // WritePrivateProfileStringA's edit (no key: the whole section goes), now or with the scope's.
@@ -82,6 +98,15 @@ ConfigWritesTogether::~ConfigWritesTogether() {
 bool ConfigWritesTogether::Land() {
     if (g_writeScopes == 1) LandWrites();
     return !g_failed;
+}
+
+ConfigEnding::ConfigEnding() {
+    g_ending = true;
+    sk::ShortenReplaceRetries();
+}
+ConfigEnding::~ConfigEnding() {
+    g_ending = false;
+    sk::ShortenReplaceRetries(false);
 }
 
 ConfigFailuresUnshown::ConfigFailuresUnshown() { ++g_unshownScopes; }
@@ -157,6 +182,7 @@ void ForEachLine(std::string_view text, Visit&& visit) {
 
 int ListedNodeCount(int quantity) {
     if (quantity <= 0) return 0;
+    if (quantity <= kPlausibleNodeCount) return quantity;
     const std::vector<Text> names =
         WithReading([](const sk::IniSnapshot& file) { return file.SectionNames(); });
     std::vector<int> present;  // distinct: the names are

@@ -24,17 +24,21 @@ public:
     ConfigReadOnce& operator=(const ConfigReadOnce&) = delete;
 };
 // A write that cannot reach the file because another program holds config.ini (after the
-// retries and the rewrite in place of sk::ReplaceFileContents) shows kConfigInUseMessage, once
-// for the writes of one ConfigWritesTogether, or for a write outside any. Other failures (a
-// read-only file, a full disk) show nothing, as before.
+// retries and the rewrite in place of sk::ReplaceFileContents), with nothing changed, shows
+// kConfigInUseMessage, once for the writes of one ConfigWritesTogether, or for a write outside
+// any. Other failures (a read-only file, missing rights, a full disk) show nothing, as before.
 void WriteConfig(const Text& section, const Text& key, const Text& value);
 void DeleteConfigSection(const Text& section);
 extern const char kConfigInUseMessage[];
 
 // While one lives, the writes to config.ini (the renumbering among them) are made in memory,
-// in their order, and land in one replace of the file when the outermost scope ends: a kill
-// or a power cut leaves the file as it was before them all or after them all. A read in
-// between lands the writes so far first. For handlers whose writes belong together.
+// in their order, and land in one replace of the file when the outermost scope ends: after a
+// kill or a power cut, the file (or the complete copy that the next start takes in, see
+// sk::RecoverFileContents) holds them all or none. A read in between lands the writes so far
+// first. For handlers whose writes belong together.
+// While a save waits for another program's handle, window messages are handled: the writes of
+// the handlers run meanwhile join the running save's and land right after it, in the same
+// loop; until then they count as done, and reads meanwhile see the file as it was.
 class ConfigWritesTogether {
 public:
     ConfigWritesTogether();
@@ -45,6 +49,17 @@ public:
     // outer). False when a write of the outermost scope has failed: what the handler shows must
     // then stay as the file has it.
     bool Land();
+};
+
+// While one lives (the end of the program or the session): a save waiting below is cut short,
+// retries are bounded by sk::kShortReplaceRetryMs, and the writes land at once, with those of
+// the waiting save, in one replace.
+class ConfigEnding {
+public:
+    ConfigEnding();
+    ~ConfigEnding();
+    ConfigEnding(const ConfigEnding&) = delete;
+    ConfigEnding& operator=(const ConfigEnding&) = delete;
 };
 
 // While one lives, a failed write shows no message: for the end of a Windows session, where
@@ -62,12 +77,13 @@ Text NodeSection(int position);
 // remarks(server:port), or server:port without a remark.
 Text NodeListText(const Text& remarks, const Text& server, const Text& serverPort);
 
-// How many nodes the list shows for the stored Quantity: positions 1 to K, where K is the
-// last node section ("[NodeK]") of the file, at most Quantity, up to which positions without
-// a section are no more than the sections (K is at most twice the sections up to it). A gap
-// as in Node1, Node3 is shown as a blank node; a corrupt Quantity, or a stray header far
-// beyond the others, no longer turns into hundreds of blank nodes that the next save would
-// make permanent, and the list never outgrows the file.
+// How many nodes the list shows for the stored Quantity: a plausible one (up to
+// kPlausibleNodeCount) as it is, sections missing or not. A larger one is corrupt and is cut by
+// the sections: positions 1 to K, where K is the last node section ("[NodeK]") of the file, at
+// most Quantity, up to which positions without a section are no more than the sections (K is at
+// most twice the sections up to it), so that it never turns into blank nodes by the thousand
+// that the next save would make permanent.
+constexpr int kPlausibleNodeCount = 10000;
 int ListedNodeCount(int quantity);
 
 // Renames the sections Node(d+2)..Node(n) to Node(d+1)..Node(n-1) after the node at position d

@@ -41,6 +41,8 @@ int Main() {
 }
 
 void OnWindowCreated() {
+    // What a killed save left complete beside config.ini goes in first.
+    sk::RecoverFileContents(ConfigPath());
     const ConfigReadOnce readOnce;  // a thousand nodes are three thousand values
     VersionText = Text(SKIPLANE_VERSION);
     VersionNumber = Text(SKIPLANE_VERSION_NUMBER);
@@ -68,8 +70,8 @@ void OnWindowCreated() {
     ui::SetContent(Ctl::编辑框_sndwnd, ReadConfig("BroadbandConfig", "Sndwnd"));
     ui::SetContent(Ctl::编辑框_rcvwnd, ReadConfig("BroadbandConfig", "Rcvwnd"));
 
-    // Quantity is believed only as far as the node sections in the file bear it out: a corrupt
-    // count would otherwise list blank nodes by the thousand, or the billion.
+    // A corrupt Quantity is cut by the node sections in the file: it would otherwise list blank
+    // nodes by the thousand, or the billion.
     const int count = ListedNodeCount(sk::ToInteger(ReadConfig("NodeList", "Quantity")));
     if (count > 0) {
         for (int p = 0; p < count; ++p) {
@@ -102,6 +104,7 @@ void Quit(bool atSessionEnd) {
     {
         std::optional<ConfigFailuresUnshown> quiet;  // nobody is left at the session's end
         if (atSessionEnd) quiet.emplace();
+        const ConfigEnding ending;  // a save waiting below lands with these, at once
         const ConfigWritesTogether together;  // what a quit records lands in one replace
         WriteConfig("BasisConfig", "Enable", running ? "true" : "false");
         WriteConfig("NodeList", "Current node", sk::ToText(ui::Selection(Ctl::列表框_列表)));

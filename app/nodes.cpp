@@ -71,11 +71,12 @@ bool SaveNode() {
     WriteConfig("BroadbandConfig", "Mtu", ui::Content(Ctl::编辑框_mtu));
     WriteConfig("BroadbandConfig", "Sndwnd", ui::Content(Ctl::编辑框_sndwnd));
     WriteConfig("BroadbandConfig", "Rcvwnd", ui::Content(Ctl::编辑框_rcvwnd));
+    // Taken now: a click handled while the save waits for the file may show another node.
+    const Text listText = NodeListText(ui::Content(Ctl::编辑框_备注说明),
+                                       ui::Content(Ctl::编辑框_加速IP),
+                                       ui::Content(Ctl::编辑框_加速端口));
     if (!together.Land()) return false;
-    ui::ListSetItemText(Ctl::列表框_列表, s,
-                        NodeListText(ui::Content(Ctl::编辑框_备注说明),
-                                     ui::Content(Ctl::编辑框_加速IP),
-                                     ui::Content(Ctl::编辑框_加速端口)));
+    ui::ListSetItemText(Ctl::列表框_列表, s, listText);
     return true;
 }
 }  // namespace

@@ -27,17 +27,22 @@ FileHandle OpenFileDenyingWriters(const std::string& path);  // read access, oth
 // Read access; others may read, write and delete meanwhile, as Windows' own profile functions
 // open a profile: another program holding the file open for writing does not stop the read.
 FileHandle OpenFileSharingAll(const std::string& path);
+// Whether the last open or read of a file on this thread failed for another program's handle
+// on it (a sharing or lock violation), rather than for missing rights, a missing file or the disk.
+bool LastFailureWasAnotherHandle();
 bool FileSizeOf(FileHandle file, std::uint64_t& size);
 bool SetFilePosition(FileHandle file, std::uint64_t offset);  // from the file's start
 // False on a read error; a short read is not an error (got tells how much arrived).
 bool ReadFromFile(FileHandle file, std::uint8_t* buffer, std::size_t wanted, std::size_t& got);
-FileHandle CreateFileExclusive(const std::string& path);  // create or truncate, no sharing
+// Create or truncate, no sharing; the file carries the archive attribute.
+FileHandle CreateFileExclusive(const std::string& path);
 bool WriteToFile(FileHandle file, const std::uint8_t* data, std::size_t size);
 bool FlushFile(FileHandle file);  // what was written is on the disk, not only in the cache
 bool CloseFile(FileHandle file);
 
 // Write access to an existing file, which keeps its bytes until written over; others may read,
-// write and delete meanwhile (how Windows' profile functions rewrite a profile in place).
+// write and delete meanwhile (how Windows' profile functions rewrite a profile in place). The
+// file is marked for archiving.
 FileHandle OpenFileForRewrite(const std::string& path);
 bool TruncateFileHere(FileHandle file);  // the file ends at the current position
 
@@ -46,13 +51,17 @@ bool TruncateFileHere(FileHandle file);  // the file ends at the current positio
 // one step by a rename (MoveFileEx); ReplaceFile, which merges security and streams, only where
 // the target has an access list or streams of its own that a rename would lose. On failure both
 // stay as they were. A read-only target is refused, as Windows refuses it.
+// Every file written here carries the archive attribute, as any write sets it.
 enum class ReplaceResult {
     Replaced,
-    InUse,    // another handle on either file stands in the way: a sharing or access error
-    Refused,  // anything else: read-only, gone, no such folder
+    InUse,    // another handle on either file stands in the way: a sharing or lock violation
+    Refused,  // anything else: read-only, missing rights, gone, no such folder
 };
 ReplaceResult ReplaceFileAtomically(const std::string& temporaryPath,
                                     const std::string& targetPath);
+// MoveFileEx with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH: the file takes the new
+// name, over a file of that name that nothing holds open.
+bool RenameFileOver(const std::string& from, const std::string& to);
 // The file a path finally names: the target of a symbolic link (followed to its end), the path
 // itself for anything else or when it cannot be told.
 std::string FinalPathOf(const std::string& path);

@@ -287,31 +287,60 @@ Utf16File::Utf16File(std::string_view bytes) {
         const std::u16string_view line(units.data() + i, end - i);
         std::string ansi = platform::AnsiFromUtf16(line);
         text_ += ansi;
-        lines_[std::move(ansi)].emplace_back(line);
+        lines_.push_back({std::move(ansi), std::u16string(line)});
         i = end;
     }
 }
 
-std::string Utf16File::Encode(std::string_view text) const {
-    std::u16string units;
-    units.reserve(text.size() + 1);
-    units += u'\xFEFF';
-    std::map<std::string_view, std::size_t> used;  // of each text's original lines, in order
+namespace {
+// The text's lines: the runs between line-end characters.
+template <class Visit>
+void ForEachRun(std::string_view text, Visit&& visit) {
     for (std::size_t i = 0; i < text.size();) {
         if (text[i] == '\r' || text[i] == '\n') {
-            units += static_cast<char16_t>(text[i++]);
+            visit(text.substr(i++, 1), true);
             continue;
         }
         const std::size_t end = std::min(text.find_first_of("\r\n", i), text.size());
-        const std::string_view line = text.substr(i, end - i);
-        const auto kept = lines_.find(line);
-        std::size_t& n = used[line];
-        if (kept != lines_.end() && n < kept->second.size())
-            units += kept->second[n++];  // the line's own code units
-        else
-            units += platform::Utf16FromAnsi(line);  // a line the edit wrote
+        visit(text.substr(i, end - i), false);
         i = end;
     }
+}
+}  // namespace
+
+void Utf16File::Follow(std::string_view text) {
+    std::vector<Line> now;
+    ForEachRun(text, [&](std::string_view run, bool lineEnd) {
+        if (!lineEnd) now.push_back({std::string(run), std::nullopt});
+    });
+    // One edit changes one stretch of lines, or (a renaming) lines in their places: the lines
+    // around it are the file's own, counted from the end first, where a deletion of the first
+    // of two equal lines leaves the second.
+    const std::size_t n = lines_.size(), m = now.size(), least = std::min(n, m);
+    std::size_t tail = 0, head = 0;
+    if (n == m) {
+        for (std::size_t i = 0; i < n; ++i)
+            if (lines_[i].text == now[i].text) now[i].units = std::move(lines_[i].units);
+    } else {
+        while (tail < least && lines_[n - 1 - tail].text == now[m - 1 - tail].text) ++tail;
+        while (head < least - tail && lines_[head].text == now[head].text) ++head;
+        for (std::size_t i = 0; i < head; ++i) now[i].units = std::move(lines_[i].units);
+        for (std::size_t i = 1; i <= tail; ++i) now[m - i].units = std::move(lines_[n - i].units);
+    }
+    lines_ = std::move(now);
+}
+
+std::string Utf16File::Encode(std::string_view text) {
+    Follow(text);
+    std::u16string units;
+    units.reserve(text.size() + 1);
+    units += u'\xFEFF';
+    std::size_t line = 0;
+    ForEachRun(text, [&](std::string_view run, bool lineEnd) {
+        if (lineEnd) units += static_cast<char16_t>(run[0]);
+        else if (const auto& kept = lines_[line++].units) units += *kept;  // the line's own units
+        else units += platform::Utf16FromAnsi(run);  // a line the edit wrote
+    });
     std::string out;
     out.reserve(units.size() * 2 + oddByte_.size());
     for (char16_t u : units) {

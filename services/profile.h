@@ -59,21 +59,28 @@ std::string Write(const std::optional<std::string>& content, const std::string& 
 // A profile in UTF-16 (little-endian after its byte-order mark FF FE, Notepad's "Unicode"), as
 // Windows' ANSI profile functions see it: its text with every line converted through the system
 // code page, and written back in UTF-16 (Microsoft documents WritePrivateProfileString: a file
-// created with Unicode characters gets Unicode characters). Lines that come back unchanged
-// keep their very code units, also those the code page cannot carry whole: a file nothing
-// changed is given back byte for byte.
+// created with Unicode characters gets Unicode characters). Lines that no edit touched keep
+// their very code units, also those the code page cannot carry whole, by the line they are:
+// two lines of the same converted text stay apart. A file nothing changed is given back byte
+// for byte.
 class Utf16File {
 public:
     static bool Is(std::string_view bytes);  // begins with the mark FF FE
     explicit Utf16File(std::string_view bytes);
     const std::string& Text() const { return text_; }
-    // The file's bytes for this text: the mark, then the lines in UTF-16.
-    std::string Encode(std::string_view text) const;
+    // Follows one edit of the text (the changed lines in one stretch, or in their places).
+    void Follow(std::string_view text);
+    // The file's bytes for this text, one edit on from the last followed: the mark, then the
+    // lines in UTF-16.
+    std::string Encode(std::string_view text);
 
 private:
+    struct Line {
+        std::string text;  // converted
+        std::optional<std::u16string> units;  // the file's own, for a line no edit wrote
+    };
     std::string text_;
-    // Each line's code units under its converted text, in file order.
-    std::map<std::string, std::vector<std::u16string>, std::less<>> lines_;
+    std::vector<Line> lines_;  // of the text last followed
     std::string oddByte_;  // a last byte that makes no code unit
 };
 

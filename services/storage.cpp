@@ -6,6 +6,7 @@
 #include "platform/codepage.h"
 #include "platform/programs.h"
 #include "platform/files.h"
+#include "services/process.h"
 
 namespace sk {
 
@@ -95,19 +96,23 @@ bool ReadWholeFile(std::string_view path, Bytes& data, bool sharingAll = false) 
 }
 
 // Writes the pieces to an open file; flush: the bytes reach the disk before it is closed, for
-// a file about to replace another. The file is closed either way.
+// a file about to replace another. truncate: the file ends after them, and its length is
+// checked. The file is closed either way.
 bool WriteAndClose(platform::OwnedFile owned, const std::vector<Bytes>& pieces, bool flush,
                    bool truncate = false) {
     const platform::FileHandle file = owned.get();
     bool ok = true;
+    std::uint64_t total = 0, size = 0;
     for (const Bytes& piece : pieces) {
+        total += piece.size();
         if (piece.empty()) continue;
         if (!platform::WriteToFile(file, piece.data(), piece.size())) {
             ok = false;  // what went out before the error stays in the file
             break;
         }
     }
-    if (ok && truncate) ok = platform::TruncateFileHere(file);
+    if (ok && truncate)
+        ok = platform::TruncateFileHere(file) && platform::FileSizeOf(file, size) && size == total;
     if (ok && flush) ok = platform::FlushFile(file);
     // A close can still fail to write what the cache held.
     if (!platform::CloseFile(owned.release())) ok = false;
@@ -141,7 +146,32 @@ Opt<Text> WriteTemporary(std::string_view target, const Bytes& data) {
     return std::nullopt;
 }
 
-enum class Saved { Yes, InUse, No };
+enum class Saved { Yes, InUse, No, Torn };  // Torn: a rewrite in place failed part way
+
+std::uint32_t g_retryMs = kReplaceRetryMs;
+
+// Puts the complete copy `pending` in place of the target, trying again while another program's
+// handle stands in the way (messages handled meanwhile) for up to retryMs, then writing it in
+// place. The pending copy goes once the target holds its bytes, and stays after a failure.
+Saved Land(const Text& pending, const Text& target, const Bytes& data, std::uint32_t retryMs) {
+    const std::uint32_t start = platform::TickCount();
+    for (;;) {
+        const platform::ReplaceResult r = platform::ReplaceFileAtomically(pending, target);
+        if (r == platform::ReplaceResult::Replaced) return Saved::Yes;
+        if (r == platform::ReplaceResult::Refused) return Saved::No;
+        if (platform::TickCount() - start >= std::min(retryMs, g_retryMs)) break;
+        Delay(50);
+    }
+    // Still held: written in place, as Windows' profile functions write, wherever the holder
+    // shares writing.
+    platform::OwnedFile owned(platform::OpenFileForRewrite(target));
+    if (!owned) return platform::LastFailureWasAnotherHandle() ? Saved::InUse : Saved::No;
+    if (!WriteAndClose(std::move(owned), {data}, true, true)) return Saved::Torn;
+    RemoveFile(pending);
+    return Saved::Yes;
+}
+
+Text PendingPath(const Text& target) { return JoinText(target, ".pending"); }
 
 // ReplaceFileContents, telling a file kept by another program's handle from other failures.
 Saved ReplaceContents(std::string_view path, const Bytes& data) {
@@ -149,23 +179,25 @@ Saved ReplaceContents(std::string_view path, const Bytes& data) {
     const Text target = platform::FinalPathOf(Text(path));
     const Opt<Text> temporary = WriteTemporary(target, data);
     if (!temporary) return Saved::No;
-    const std::uint32_t start = platform::TickCount();
-    for (;;) {
-        const platform::ReplaceResult r = platform::ReplaceFileAtomically(*temporary, target);
-        if (r == platform::ReplaceResult::Replaced) return Saved::Yes;
-        if (r == platform::ReplaceResult::Refused) {
-            RemoveFile(*temporary);
-            return Saved::No;
-        }
-        if (platform::TickCount() - start >= kReplaceRetryMs) break;
-        platform::PauseThread(50);
+    const Text pending = PendingPath(target);
+    if (!platform::RenameFileOver(*temporary, pending)) {
+        RemoveFile(*temporary);
+        return Saved::No;
     }
-    RemoveFile(*temporary);
-    // Still held: written in place, as Windows' profile functions write, wherever the holder
-    // shares writing.
-    platform::OwnedFile owned(platform::OpenFileForRewrite(target));
-    if (!owned) return Saved::InUse;
-    return WriteAndClose(std::move(owned), {data}, true, true) ? Saved::Yes : Saved::InUse;
+    const Saved saved = Land(pending, target, data, kReplaceRetryMs);
+    // The pending copy stays where it is the only whole one: after a torn rewrite, or where a
+    // ReplaceFile took the target away before it failed.
+    if (saved != Saved::Yes && saved != Saved::Torn && FileExists(target)) RemoveFile(pending);
+    return saved;
+}
+
+// A complete copy a save left behind goes into place first.
+Saved LandPending(std::string_view path) {
+    const Text target = platform::FinalPathOf(Text(path));
+    const Text pending = PendingPath(target);
+    if (!FileExists(pending)) return Saved::Yes;
+    Bytes data;
+    return ReadWholeFile(pending, data) ? Land(pending, target, data, 0) : Saved::No;
 }
 
 }  // namespace
@@ -237,10 +269,15 @@ bool WriteIniText(std::string_view file, std::string_view section, Opt<Text> key
 
 IniEdits::IniEdits(std::string_view file) : file_(file) {
     if (file_.empty()) return;
+    if (const Saved landed = LandPending(file_); landed != Saved::Yes) {
+        inUse_ = landed == Saved::InUse;
+        return;
+    }
     if (FileExists(file_)) {
         Bytes bytes;
         if (!ReadWholeFile(file_, bytes, true)) {
-            inUse_ = true;  // there, but held by another program that shares no reading
+            // There, but held by another program that shares no reading (not: no rights to it).
+            inUse_ = platform::LastFailureWasAnotherHandle();
             return;
         }
         before_.emplace(bytes.begin(), bytes.end());
@@ -257,18 +294,22 @@ IniEdits::IniEdits(std::string_view file) : file_(file) {
 
 bool IniEdits::Write(std::string_view section, Opt<Text> key, Opt<Text> value) {
     if (!editable_) return false;
+    if (utf16_ && content_) utf16_->Follow(*content_);  // a change made through Content()
     content_ = sk::profile::Write(content_, Text(section), std::move(key), std::move(value));
+    if (utf16_ && content_) utf16_->Follow(*content_);
     return true;
 }
 
 bool IniEdits::Save() {
     if (!editable_ || content_ == before_) return editable_;
     if (!content_) return false;
-    const std::string bytes = utf16_ ? utf16_->Encode(*content_) : *content_;
+    // Edits made while the save waits (messages are handled then) stay for the next save.
+    const Opt<std::string> saving = content_;
+    const std::string bytes = utf16_ ? utf16_->Encode(*saving) : *saving;
     const Saved saved = ReplaceContents(file_, Bytes(bytes.begin(), bytes.end()));
     inUse_ = saved == Saved::InUse;
     if (saved != Saved::Yes) return false;
-    before_ = content_;
+    before_ = saving;
     return true;
 }
 
@@ -287,6 +328,15 @@ bool WriteFileBytes(std::string_view path, const std::vector<Bytes>& pieces) {
 
 bool ReplaceFileContents(std::string_view path, const Bytes& data) {
     return ReplaceContents(path, data) == Saved::Yes;
+}
+
+bool RecoverFileContents(std::string_view path) {
+    platform::RemoveLeftover(JoinText(platform::FinalPathOf(Text(path)), ".new"));
+    return LandPending(path) == Saved::Yes;
+}
+
+void ShortenReplaceRetries(bool shorten) {
+    g_retryMs = shorten ? kShortReplaceRetryMs : kReplaceRetryMs;
 }
 
 bool ReplaceFile(std::string_view temporaryPath, std::string_view targetPath) {

@@ -49,12 +49,14 @@ private:
 // (profile::Utf16File).
 
 // WritePrivateProfileStringA's edit (no key: delete the section; no value: delete the key),
-// made through ReplaceFileContents: a kill or a power cut never leaves a half-written file.
+// made through ReplaceFileContents: after a kill or a power cut, the file or the complete copy
+// beside it that RecoverFileContents takes in holds the old contents or the new ones.
 bool WriteIniText(std::string_view file, std::string_view section, Opt<Text> key = {},
                   Opt<Text> value = {});
 
 // Edits of one INI file that belong together: made in memory, in order, each as WriteIniText
-// would, and saved in one ReplaceFileContents, so the file shows all of them or none.
+// would, and saved in one ReplaceFileContents, so the file shows all of them or none. A complete
+// copy an earlier save left beside the file goes in first; where it cannot, nothing is edited.
 class IniEdits {
 public:
     explicit IniEdits(std::string_view file);  // reads the file as it is now
@@ -62,10 +64,14 @@ public:
     // The text with the edits so far (a UTF-16 file's as its ANSI text); none while there is no
     // file. Changes count as edits.
     Opt<std::string>& Content() { return content_; }
-    // True when nothing changed, or the new bytes are in the file.
+    // Edits not yet in the file.
+    bool Changed() const { return editable_ && content_ != before_; }
+    // True when nothing changed, or the new bytes are in the file. Edits made while it waits for
+    // another program's handle (window messages are handled meanwhile) are left for the next.
     bool Save();
     // The last read or save failed because another program holds the file open (sharing no
-    // reading, or no writing either way), rather than for a read-only file or a broken disk.
+    // reading, or no writing either way) and nothing was changed, rather than for a read-only
+    // file, missing rights or a full disk.
     bool InUse() const { return inUse_; }
 
 private:
@@ -87,14 +93,25 @@ inline bool WriteFileBytes(std::string_view path, const Bytes& data) {
 // target as it was.
 bool ReplaceFile(std::string_view temporaryPath, std::string_view targetPath);
 // The file's whole new contents: written to a temporary file beside it (path + ".new", or where
-// a leftover of that name cannot be cleared away, ".new1" to ".new3"), flushed to the disk,
-// then put in place by ReplaceFile. At any moment the file holds either its old bytes or the
-// new ones. A symbolic link is written through: its target gets the new contents.
+// a leftover of that name cannot be cleared away, ".new1" to ".new3") and flushed to the disk,
+// then renamed path + ".pending", complete by its name, and put in place by ReplaceFile. At
+// any moment the file or the pending copy holds the old bytes or the new ones whole; the pending
+// copy goes once the file has them. A symbolic link is written through: its target gets them.
 // While another program's handle stands in the way, the replacement is tried again for up to
-// kReplaceRetryMs; then the file is rewritten in place, as Windows' own profile functions write
-// it, which works wherever that handle shares writing. A read-only file is refused.
+// kReplaceRetryMs, window messages handled meanwhile; then the file is rewritten in place, as
+// Windows' own profile functions write it, which works wherever that handle shares writing, and
+// its length is checked. A rewrite that fails part way leaves the pending copy. A read-only file
+// is refused.
 bool ReplaceFileContents(std::string_view path, const Bytes& data);
 constexpr std::uint32_t kReplaceRetryMs = 2000;
+// Until called again with false, the retries, also those of a replacement waiting now, end
+// after kShortReplaceRetryMs: for the end of the program or of the session, which must not
+// wait long.
+void ShortenReplaceRetries(bool shorten = true);
+constexpr std::uint32_t kShortReplaceRetryMs = 200;
+// At start-up: a partial ".new" leftover goes, and a pending copy that a killed save left is
+// put in place of the file. False when one is there and could not be.
+bool RecoverFileContents(std::string_view path);
 
 // Registry root codes; anything else is HKEY_CURRENT_USER.
 enum RegistryRootCode : int { kClassesRoot = 1, kCurrentConfig, kCurrentUser, kLocalMachine,

@@ -73,6 +73,7 @@ struct State {
     std::map<FileHandle, OpenFile> files;
     std::intptr_t nextHandle = 1;
     Countdown failCreate, failWrite, failReplace;
+    bool takeTargetAway = false;
     std::size_t failWriteAfter = 0;
     std::string moduleOverride;
 
@@ -268,14 +269,20 @@ bool DeleteFileAt(const std::string& path) {
 }
 
 namespace {
+thread_local bool g_otherHandle = false;  // the last failed open met another handle
+
 FileHandle OpenForReading(const std::string& path, unsigned share) {
     const std::string native = Native(path);
     Lock lock(S().mutex);
-    if (path.empty() || !Grants(native, kRead, share)) return {};
+    g_otherHandle = !path.empty() && !Grants(native, kRead, share);
+    if (path.empty() || g_otherHandle) return {};
     const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return {};
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {  // Windows opens no directory here
+    // A file without its owner's read bit stands in for one whose access list grants this user
+    // no reading (tests run as root, whom the bits do not stop).
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !(st.st_mode & S_IRUSR)) {
+        // Windows opens no directory here
         ::close(fd);
         return {};
     }
@@ -284,6 +291,8 @@ FileHandle OpenForReading(const std::string& path, unsigned share) {
 }  // namespace
 
 FileHandle OpenFileDenyingWriters(const std::string& path) { return OpenForReading(path, kRead); }
+
+bool LastFailureWasAnotherHandle() { return g_otherHandle; }
 
 FileHandle OpenFileSharingAll(const std::string& path) { return OpenForReading(path, kShareAll); }
 
@@ -334,9 +343,9 @@ FileHandle CreateFileExclusive(const std::string& path) {
 FileHandle OpenFileForRewrite(const std::string& path) {
     const std::string native = Native(path);
     Lock lock(S().mutex);
-    if (headless::Ended() || path.empty() || !Grants(native, kWrite, kShareAll) ||
-        ReadOnly(native))
-        return {};
+    g_otherHandle = !path.empty() && !Grants(native, kWrite, kShareAll);
+    if (headless::Ended() || path.empty() || g_otherHandle || ReadOnly(native)) return {};
+    const bool failLater = S().failWrite.Hit();
     const int fd = ::open(native.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) return {};
     struct stat st;
@@ -344,7 +353,8 @@ FileHandle OpenFileForRewrite(const std::string& path) {
         ::close(fd);
         return {};
     }
-    return Track(fd, native, Mode::Write, {kWrite, kShareAll}, SIZE_MAX);
+    return Track(fd, native, Mode::Write, {kWrite, kShareAll},
+                 failLater ? S().failWriteAfter : SIZE_MAX);
 }
 
 bool TruncateFileHere(FileHandle file) {
@@ -385,8 +395,11 @@ bool CloseFile(FileHandle file) {
 ReplaceResult ReplaceFileAtomically(const std::string& temporaryPath, const std::string& targetPath) {
     const std::string from = Native(temporaryPath), to = Native(targetPath);
     Lock lock(S().mutex);
-    if (headless::Ended() || temporaryPath.empty() || targetPath.empty() || S().failReplace.Hit())
+    if (headless::Ended() || temporaryPath.empty() || targetPath.empty()) return ReplaceResult::Refused;
+    if (S().failReplace.Hit()) {
+        if (S().takeTargetAway) std::rename(to.c_str(), (to + "~").c_str());
         return ReplaceResult::Refused;
+    }
     struct stat st;
     const bool exists = ::stat(to.c_str(), &st) == 0;
     if (exists && (!S_ISREG(st.st_mode) || !(st.st_mode & S_IWUSR)))  // read-only, a folder
@@ -396,6 +409,13 @@ ReplaceResult ReplaceFileAtomically(const std::string& temporaryPath, const std:
     if (!Grants(from, kShareAll, 0) || (exists && AnyOpen(to))) return ReplaceResult::InUse;
     return std::rename(from.c_str(), to.c_str()) == 0 ? ReplaceResult::Replaced
                                                       : ReplaceResult::Refused;
+}
+
+bool RenameFileOver(const std::string& from, const std::string& to) {
+    const std::string a = Native(from), b = Native(to);
+    Lock lock(S().mutex);
+    if (headless::Ended() || !Grants(a, kShareAll, 0) || AnyOpen(b)) return false;
+    return std::rename(a.c_str(), b.c_str()) == 0;
 }
 
 std::string FinalPathOf(const std::string& path) {
@@ -565,9 +585,10 @@ void FailFileWrite(std::size_t bytesWritten, int nth) {
     S().failWriteAfter = bytesWritten;
 }
 
-void FailReplace(int nth) {
+void FailReplace(int nth, bool takeTargetAway) {
     Lock lock(S().mutex);
     S().failReplace.left = nth;
+    S().takeTargetAway = takeTargetAway;
 }
 
 void LetGoAfter(FileHandle held, std::uint32_t ms) {

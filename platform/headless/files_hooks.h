@@ -22,10 +22,12 @@ void SetMachineRegistryWritable(bool writable);
 // Failures of coming calls; nth = 1 is the next call of that kind.
 // CreateFileExclusive fails: nothing is created or truncated.
 void FailFileCreate(int nth = 1);
-// CreateFileExclusive succeeds (truncating), then writing fails once bytesWritten are out.
+// CreateFileExclusive or OpenFileForRewrite succeeds (truncating, or keeping the bytes), then
+// writing fails once bytesWritten are out; the opens of both kinds count.
 void FailFileWrite(std::size_t bytesWritten, int nth = 1);
-// ReplaceFileAtomically fails and moves nothing.
-void FailReplace(int nth = 1);
+// ReplaceFileAtomically fails and moves nothing, or with takeTargetAway, only the target away
+// (to its name + "~"), as a ReplaceFile that failed half way.
+void FailReplace(int nth = 1, bool takeTargetAway = false);
 void ClearFailures();
 
 // A file held with platform::HoldFile lets go once the program's clock (the process layer's)

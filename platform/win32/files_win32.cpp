@@ -31,11 +31,11 @@ HKEY AsKey(RegistryKey key) { return NativeOf<HKEY__>(key); }
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// A sharing or access error: another handle on the file stands in the way (MoveFileEx gives
-// ERROR_ACCESS_DENIED for any other handle on the target, ReplaceFile a sharing violation).
+// Another handle on the file stands in the way. ERROR_ACCESS_DENIED also means missing rights,
+// so it counts only where the file could be opened for deleting a moment before (MoveFileEx
+// gives it for any other handle on the target).
 bool InUseError(DWORD error) {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
-           error == ERROR_LOCK_VIOLATION;
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
 // The file's discretionary access list as GetFileSecurity gives it; empty when it cannot.
@@ -113,6 +113,8 @@ FileHandle OpenFileSharingAll(const std::string& path) {
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+bool LastFailureWasAnotherHandle() { return InUseError(GetLastError()); }
+
 bool FileSizeOf(FileHandle file, std::uint64_t& size) {
     DWORD high = 0;
     const DWORD low = GetFileSize(AsHandle(file), &high);
@@ -142,7 +144,7 @@ bool ReadFromFile(FileHandle file, std::uint8_t* buffer, std::size_t wanted, std
 
 FileHandle CreateFileExclusive(const std::string& path) {
     return FromHandle(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+                                  FILE_ATTRIBUTE_ARCHIVE, nullptr));
 }
 
 bool WriteToFile(FileHandle file, const std::uint8_t* data, std::size_t size) {
@@ -162,8 +164,12 @@ bool FlushFile(FileHandle file) { return FlushFileBuffers(AsHandle(file)) != 0; 
 bool CloseFile(FileHandle file) { return CloseHandle(AsHandle(file)) != 0; }
 
 FileHandle OpenFileForRewrite(const std::string& path) {
-    return FromHandle(CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Windows sets the attribute on a write; Wine does not.
+    if (file != INVALID_HANDLE_VALUE)
+        SetFileAttributesA(path.c_str(), GetFileAttributesA(path.c_str()) | FILE_ATTRIBUTE_ARCHIVE);
+    return FromHandle(file);
 }
 
 bool TruncateFileHere(FileHandle file) { return SetEndOfFile(AsHandle(file)) != 0; }
@@ -185,12 +191,12 @@ ReplaceResult ReplaceFileAtomically(const std::string& temporaryPath, const std:
         if (probe == INVALID_HANDLE_VALUE)
             return InUseError(GetLastError()) ? ReplaceResult::InUse : ReplaceResult::Refused;
         CloseHandle(probe);
-        // The new file carries the target's attributes before it takes the target's place:
+        // The new file carries the target's attributes, and the archive attribute of a changed
+        // file, before it takes the target's place:
         // ReplaceFile keeps them on Windows, Wine's does not, and the rename below keeps none.
         constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                 FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-        SetFileAttributesA(temporary, (attributes & kKept) ? (attributes & kKept)
-                                                           : FILE_ATTRIBUTE_NORMAL);
+        SetFileAttributesA(temporary, (attributes & kKept) | FILE_ATTRIBUTE_ARCHIVE);
         // Security and alternate streams a rename would lose go over with ReplaceFile; where the
         // rights to merge them are missing, the replacement goes ahead without. Only then: the
         // rename is one step, while ReplaceFile may take the target away before it puts the new
@@ -202,9 +208,15 @@ ReplaceResult ReplaceFileAtomically(const std::string& temporaryPath, const std:
     }
     // No target yet, nothing a rename would lose, or ReplaceFile could not (it may have moved
     // the target away already).
-    if (MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return ReplaceResult::Replaced;
-    return InUseError(GetLastError()) ? ReplaceResult::InUse : ReplaceResult::Refused;
+    if (RenameFileOver(temporaryPath, targetPath)) return ReplaceResult::Replaced;
+    const DWORD error = GetLastError();
+    return InUseError(error) || (exists && error == ERROR_ACCESS_DENIED) ? ReplaceResult::InUse
+                                                                       : ReplaceResult::Refused;
+}
+
+bool RenameFileOver(const std::string& from, const std::string& to) {
+    return MoveFileExA(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 std::string FinalPathOf(const std::string& path) {

@@ -395,8 +395,8 @@ TEST_F(SkiplaneE2E, ConfigEdgeValuesAreClampedAndFlagsAreExact) {
     second.Kill();
 }
 
-// Every other section is missing; those present hold no server either. (A count of 30 with no
-// node section at all lists nothing: the count is believed as far as the sections bear it out.)
+// Every other section is missing; those present hold no server either. A plausible count is
+// believed as it is: 30 rows.
 TEST_F(SkiplaneE2E, MissingNodeSectionsListAsColonsAndOverflowScrolls) {
     std::vector<std::string> cfg = {"[NodeList]", "Quantity=30"};
     for (int k = 2; k <= 30; k += 2) cfg.push_back("[Node" + std::to_string(k) + "]");

@@ -174,8 +174,8 @@ TEST_F(NodesE2E, ClickRetypeAndSaveRewriteTheNodeItsItemAndTheBandwidth) {
 
 // Another program (the driver here) has config.ini open for reading and writing and shares
 // both, as an editor does. Start-up reads every node; a save lands without a word: the
-// replacement is tried for two seconds, then the file is written in place, as Windows' own
-// profile functions write it.
+// replacement is tried for two seconds, the window answering meanwhile, then the file is
+// written in place, as Windows' own profile functions write it.
 TEST_F(NodesE2E, StartUpAndASaveWhileAnotherProgramHoldsTheFileOpen) {
     const std::string original = ConfigFile(Shared{}, {kFirst, kSecond, kThird});
     ASSERT_TRUE(e2e::WriteFileBytes(ConfigPath(), original));
@@ -191,6 +191,12 @@ TEST_F(NodesE2E, StartUpAndASaveWhileAnotherProgramHoldsTheFileOpen) {
     ASSERT_TRUE(app_.Retype(Ctl::编辑框_备注说明, "东京"));
     const DWORD clicked = GetTickCount();
     ASSERT_TRUE(app_.Click(Ctl::按钮_保存));
+    // Meanwhile the window goes on answering; the complete new copy waits beside the file.
+    Settle();
+    EXPECT_LT(GetTickCount() - clicked, 1000u) << "the window answers while the save waits";
+    EXPECT_TRUE(e2e::FileExists(ConfigPath() + ".pending"));
+    while (e2e::FileExists(ConfigPath() + ".pending") && GetTickCount() - clicked < 5000)
+        Sleep(10);
     Settle();
     const DWORD tookMs = GetTickCount() - clicked;
     NodeValues edited = kSecond;

@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string before = content.value_or("");
 
     const std::string utf16 = "\xFF\xFE" + before;
-    const profile::Utf16File unicode(utf16);
+    profile::Utf16File unicode(utf16);
     FUZZ_CHECK(unicode.Encode(unicode.Text()) == utf16);
     std::size_t lineEnds = 0;
     for (std::size_t i = 2; i + 1 < utf16.size(); i += 2)

@@ -113,11 +113,12 @@ TEST_F(StartUp, MissingSectionsGiveBareColonItems) {
     EXPECT_EQ(Field(Ctl::组合框_加速模式), "fast2");
 }
 
-// Quantity is believed as far as the node sections bear it out: the list runs to the last
-// node section (at most Quantity) up to which positions without a section are no more than the
-// sections. A corrupt count neither lists blank nodes by the hundred, which the next save
-// would make permanent, nor makes start-up walk a billion positions.
-TEST_F(StartUp, QuantityCountsOnlyAsFarAsTheNodeSectionsBearItOut) {
+// A plausible Quantity (up to 10,000) is believed as it is: sections that are missing list as
+// blank nodes. Only a larger, corrupt one is cut by the sections: the list runs to the last node
+// section up to which positions without a section are no more than the sections, so it neither
+// lists blank nodes by the thousand, which the next save would make permanent, nor makes
+// start-up walk a billion positions.
+TEST_F(StartUp, APlausibleQuantityIsBelievedAndOnlyACorruptOneIsCutByTheSections) {
     struct Case {
         const char* quantity;
         std::vector<int> sections;
@@ -125,14 +126,15 @@ TEST_F(StartUp, QuantityCountsOnlyAsFarAsTheNodeSectionsBearItOut) {
     };
     const Case cases[] = {
         {"3", {1, 2, 3}, 3},
-        {"3", {1, 3}, 3},             // one gap among two sections: a blank node between
-        {"4", {1, 3}, 3},             // nothing after the last section
-        {"1200", {1, 2, 1200}, 2},    // a stray header far beyond the others
-        {"500", {1, 2, 3}, 3},        // not 497 blank nodes
-        {"6", {1, 2, 4, 5, 6}, 6},
-        {"5", {2}, 2},
-        {"5", {3}, 0},                // more blanks than sections before it
+        {"3", {1, 3}, 3},             // a gap: a blank node between
+        {"10", {1, 8, 9, 10}, 10},    // none of the real nodes hidden
+        {"4", {1, 3}, 4},
         {"2", {1, 2, 3}, 2},          // never beyond Quantity
+        {"10000", {1}, 10000},
+        {"10001", {1, 2, 3}, 3},      // corrupt: not 9,998 blank nodes
+        {"20000", {1, 2, 4, 5, 6}, 6},
+        {"20000", {2}, 2},
+        {"20000", {3}, 0},            // more blanks than sections before it
         {"2000000000", {1, 999999999}, 1},
         {"2147483647", {}, 0},
         {"-5", {1}, 0},
@@ -152,14 +154,15 @@ TEST_F(StartUp, QuantityCountsOnlyAsFarAsTheNodeSectionsBearItOut) {
     }
 }
 
-// The node sections are found by the names the reads take: any letter case, blanks inside the
-// brackets, also in a UTF-16 file; a name with a leading zero is no node's.
+// Where a corrupt Quantity is cut, the node sections are found by the names the reads take: any
+// letter case, blanks inside the brackets, also in a UTF-16 file; a name with a leading zero is
+// no node's.
 TEST_F(StartUp, NodeSectionsAreCountedAsTheReadsFindThem) {
-    GivenConfig("[NodeList]\r\nQuantity=4\r\n[node1]\r\nserver=a\r\n[ NODE2 ]\r\nserver=b\r\n"
+    GivenConfig("[NodeList]\r\nQuantity=40000\r\n[node1]\r\nserver=a\r\n[ NODE2 ]\r\nserver=b\r\n"
                 "[Node03]\r\nserver=c\r\n");
     Start();
     EXPECT_EQ(Items(), 2);
-    std::u16string text = u"[NodeList]\r\nQuantity=9\r\n[Node1]\r\nserver=东\r\n";
+    std::u16string text = u"[NodeList]\r\nQuantity=90000\r\n[Node1]\r\nserver=东\r\n";
     std::string utf16 = "\xFF\xFE";
     for (char16_t u : text) utf16 += {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
     GivenConfig(utf16);

@@ -412,5 +412,78 @@ TEST_F(Nodes, FailuresUnshownWhileTheSessionEnds) {
     platform::ReleaseHeldFile(held);
 }
 
+// What a save of the node writes of the bandwidth group, fields as a start without it shows them.
+const std::string kBroadband =
+    "[BroadbandConfig]\r\nUP=\r\nDOWN=\r\nMtu=1400\r\nSndwnd=\r\nRcvwnd=\r\n";
+
+// A save waits for an editor's handle (shared writing: after the retries the file is rewritten
+// in place), handling window messages meanwhile. A 新建 clicked then starts no second save from
+// the file as it was, which the waiting one would overwrite: its writes join and land right
+// after, and the file has both. The list shows each node as saved.
+TEST_F(Nodes, WritesAskedWhileASaveWaitsLandAfterItAndNoneIsLost) {
+    GivenConfig(NodesFile(2));
+    Start();
+    const platform::FileHandle held =
+        platform::HoldFile(ConfigFile(), platform::kRead | platform::kWrite,
+                           platform::kRead | platform::kWrite);
+    headless::SelectItem(Ctl::列表框_列表, 1);
+    Retype(Ctl::编辑框_加速IP, "9.9.9.9");
+    platform::hooks::DuringNextWait([] { headless::Click(Ctl::按钮_新建); });
+    headless::Click(Ctl::按钮_保存);
+    platform::ReleaseHeldFile(held);
+    EXPECT_EQ(Config(), "[NodeList]\r\nQuantity=3\r\n" + Node(1, "10.0.0.1") + Node(2, "9.9.9.9") +
+                            kBroadband +
+                            "[Node3]\r\nremarks=\r\nlocal_port=\r\nserver_port=2333\r\n"
+                            "server=127.0.0.1\r\nkey=\r\nmode=3\r\ndscp=\r\nother=\r\n");
+    EXPECT_EQ(Items(), 3);
+    EXPECT_EQ(Item(1), "9.9.9.9:2333");
+    EXPECT_EQ(Item(2), "127.0.0.1:2333");
+    EXPECT_TRUE(Shown().empty());
+}
+
+// 退出, or the session's end, while a save waits: the wait is cut short and everything, the
+// waiting save's writes and the quit's, lands at once, within the short bound of the end.
+TEST_F(Nodes, QuitOrSessionEndWhileASaveWaitsCutsTheWaitShortAndLandsEverything) {
+    for (bool sessionEnd : {false, true}) {
+        SCOPED_TRACE(sessionEnd ? "session end" : "退出");
+        GivenConfig(NodesFile(2));
+        Start();
+        const platform::FileHandle held =
+            platform::HoldFile(ConfigFile(), platform::kRead | platform::kWrite,
+                               platform::kRead | platform::kWrite);
+        headless::SelectItem(Ctl::列表框_列表, 1);
+        Retype(Ctl::编辑框_加速IP, "9.9.9.9");
+        const std::uint32_t before = platform::hooks::Now();
+        platform::hooks::DuringNextWait([sessionEnd] {
+            if (sessionEnd) headless::EndSession(true);
+            else headless::ChooseFromTrayMenu(Menu::退出);
+        });
+        headless::Click(Ctl::按钮_保存);
+        EXPECT_TRUE(headless::Ended());
+        EXPECT_LE(platform::hooks::Now() - before, sk::kShortReplaceRetryMs + 50);
+        platform::ReleaseHeldFile(held);
+        EXPECT_EQ(Config(), "[NodeList]\r\nQuantity=2\r\nCurrent node=1\r\n" +
+                                Node(1, "10.0.0.1") + Node(2, "9.9.9.9") + kBroadband +
+                                "[BasisConfig]\r\nEnable=false\r\n");
+        EXPECT_FALSE(std::filesystem::exists(ConfigFile() + ".pending"));
+        EXPECT_TRUE(Shown().empty());
+    }
+}
+
+// A save killed during its rewrite in place leaves config.ini torn (it still parses) and the
+// complete copy beside it as config.ini.pending; one killed while writing the temporary file
+// leaves a partial config.ini.new. The next start lists the complete copy and clears both.
+TEST_F(Nodes, StartTakesInTheCompleteCopyAKilledSaveLeft) {
+    GivenConfig(AfterDeleting(3, 0).substr(0, 60) + NodesFile(3).substr(60));
+    std::ofstream(ConfigFile() + ".pending", std::ios::binary) << AfterDeleting(3, 0);
+    std::ofstream(ConfigFile() + ".new", std::ios::binary) << "[NodeList]\r\nQuan";
+    Start();
+    EXPECT_EQ(Config(), AfterDeleting(3, 0));
+    EXPECT_EQ(Items(), 2);
+    EXPECT_EQ(Item(0), "10.0.0.2:2333");
+    EXPECT_FALSE(std::filesystem::exists(ConfigFile() + ".pending"));
+    EXPECT_FALSE(std::filesystem::exists(ConfigFile() + ".new"));
+}
+
 }  // namespace
 }  // namespace scenario

@@ -8,6 +8,7 @@
 #ifdef _WIN32
 #include <direct.h>
 #include <windows.h>
+#include <sddl.h>
 #undef ReplaceFile  // the program's own sk::ReplaceFile, not the macro for ReplaceFileA
 #else
 #include <unistd.h>
@@ -300,6 +301,72 @@ TEST_F(StorageFiles, HeadlessOnly_InjectedFileFailures) {
     EXPECT_TRUE(sk::WriteIniText(P("p.ini"), "S", Text("k"), Text("2")));
     EXPECT_EQ(FileBytes(P("p.ini")), "[S]\r\nk=2\r\n");
 }
+
+// "In use" is only another program's handle in the way: a file this user may not read (missing
+// rights; Windows gives ERROR_ACCESS_DENIED, a holder ERROR_SHARING_VIOLATION) fails otherwise,
+// and the file stays as it was.
+TEST_F(StorageFiles, HeadlessOnly_AFileWithoutRightsIsNotInUse) {
+    PutFile(P("config.ini"), "[S]\r\nk=1\r\n");
+    ASSERT_EQ(::chmod(Native(P("config.ini")).c_str(), 0200), 0);
+    sk::IniEdits edits(P("config.ini"));
+    EXPECT_FALSE(edits.Write("S", Text("k"), Text("2")) && edits.Save());
+    EXPECT_FALSE(edits.InUse());
+    ::chmod(Native(P("config.ini")).c_str(), 0644);
+    EXPECT_EQ(FileBytes(P("config.ini")), "[S]\r\nk=1\r\n");
+}
+
+// A replacement that took the target away before it failed (a ReplaceFile can; Wine's makes two
+// renames): the pending copy is then the only whole one, and it stays for the next start.
+TEST_F(StorageFiles, HeadlessOnly_AReplaceThatTookTheTargetAwayKeepsTheNewCopy) {
+    PutFile(P("config.ini"), "[S]\r\nk=1\r\n");
+    platform::hooks::FailReplace(1, true);
+    EXPECT_FALSE(sk::WriteIniText(P("config.ini"), "S", Text("k"), Text("2")));
+    EXPECT_EQ(FileBytes(P("config.ini")), std::nullopt);
+    EXPECT_EQ(FileBytes(P("config.ini.pending")), "[S]\r\nk=2\r\n");
+    EXPECT_TRUE(sk::RecoverFileContents(P("config.ini")));
+    EXPECT_EQ(FileBytes(P("config.ini")), "[S]\r\nk=2\r\n");
+}
+
+// A save that must rewrite in place (an editor holds the file, sharing writing) and fails at the
+// Nth byte of the rewrite (a full disk, a lock) tears the file, which still parses; the complete
+// new copy stays beside it as .pending, and the next start takes it in. A failure while the
+// temporary file is written changes nothing. Neither counts as "in use".
+TEST_F(StorageFiles, HeadlessOnly_ASaveFailingAtTheNthByteLeavesAWholeCopyForTheNextStart) {
+    const std::string before = "[S]\r\nk=1\r\nrest=old tail\r\n";
+    const std::string after = "[S]\r\nk=22\r\nrest=old tail\r\n";
+    struct Case {
+        int nth;  // 1: the temporary file's write, 2: the rewrite in place
+        std::size_t bytes;
+        std::string file;
+        bool pending;
+    };
+    const Case cases[] = {
+        {1, 0, before, false},
+        {1, 8, before, false},
+        {2, 0, before, true},
+        {2, 8, "[S]\r\nk=2\r\nrest=old tail\r\n", true},
+        {2, before.size(), after.substr(0, before.size()), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("write " + std::to_string(c.nth) + " fails after " + std::to_string(c.bytes));
+        PutFile(P("config.ini"), before);
+        const platform::FileHandle held =
+            platform::HoldFile(P("config.ini"), platform::kRead | platform::kWrite,
+                               platform::kRead | platform::kWrite);
+        platform::hooks::FailFileWrite(c.bytes, c.nth);
+        sk::IniEdits edits(P("config.ini"));
+        EXPECT_FALSE(edits.Write("S", Text("k"), Text("22")) && edits.Save());
+        EXPECT_FALSE(edits.InUse());
+        platform::ReleaseHeldFile(held);
+        EXPECT_EQ(FileBytes(P("config.ini")), c.file);
+        EXPECT_EQ(FileBytes(P("config.ini.pending")),
+                  c.pending ? std::optional<std::string>(after) : std::nullopt);
+        EXPECT_EQ(FileBytes(P("config.ini.new")), std::nullopt);
+        EXPECT_TRUE(sk::RecoverFileContents(P("config.ini")));
+        EXPECT_EQ(FileBytes(P("config.ini")), c.pending ? after : before);
+        EXPECT_EQ(FileBytes(P("config.ini.pending")), std::nullopt);
+    }
+}
 #endif
 
 TEST_F(StorageFiles, IniWriteReplacesTheFileAndLeavesBigEndianAndReadOnlyFilesAlone) {
@@ -322,6 +389,33 @@ TEST_F(StorageFiles, IniWriteReplacesTheFileAndLeavesBigEndianAndReadOnlyFilesAl
     ::chmod(Native(P("config.ini")).c_str(), 0644);
     EXPECT_EQ(FileBytes(P("config.ini")), "[S]\r\nk=2\r\n");
     EXPECT_EQ(FileBytes(P("config.ini.new")), std::nullopt);
+}
+
+// Two remarks the code page cannot carry (서울, 부산) read alike, as "??" under code page 936:
+// the lines an edit does not touch keep their own code units by where they are, so deleting
+// (then renumbering) or editing the first node leaves 부산 with the second.
+TEST_F(StorageFiles, Utf16LinesOfTheSameAnsiTextKeepTheirOwnCodeUnits) {
+    auto utf16 = [](std::u16string_view text) {
+        std::string out("\xFF\xFE");
+        for (char16_t u : text) out += {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
+        return out;
+    };
+    // Outside the checks, whose text goes into narrow strings that code page 936 cannot carry.
+    const std::u16string start = u"[Node1]\r\nremarks=서울\r\n[Node2]\r\nremarks=부산\r\n";
+    const std::string deleted = utf16(u"[Node1]\r\nremarks=부산\r\n");
+    const std::string edited = utf16(u"[Node1]\r\nremarks=x\r\n[Node2]\r\nremarks=부산\r\n");
+    PutFile(P("u.ini"), utf16(start));
+    {
+        sk::IniEdits edits(P("u.ini"));
+        ASSERT_TRUE(edits.Write("Node1"));
+        std::string& text = *edits.Content();
+        text.replace(text.find("[Node2]"), 7, "[Node1]");
+        ASSERT_TRUE(edits.Save());
+    }
+    EXPECT_EQ(FileBytes(P("u.ini")), deleted);
+    PutFile(P("u.ini"), utf16(start));
+    EXPECT_TRUE(sk::WriteIniText(P("u.ini"), "Node1", Text("remarks"), Text("x")));
+    EXPECT_EQ(FileBytes(P("u.ini")), edited);
 }
 
 // --- a profile another program holds open --------------------------------------------------
@@ -478,6 +572,60 @@ TEST_F(StorageFiles, WindowsOnly_SaveKeepsTheFileAttributes) {
     EXPECT_EQ(FileBytes(P("config.ini")), "[S]\r\nk=2\r\n");
     EXPECT_EQ(::GetFileAttributesA(P("config.ini").c_str()) & kSet, kSet);
     ::SetFileAttributesA(P("config.ini").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// Every save marks the file for archiving, as any write does, so that backups that follow the
+// archive attribute (xcopy /m, robocopy /m) take it: replaced, and rewritten in place beside a
+// holder that shares writing. Windows keeps a cleared attribute until the next write; Wine
+// reports the attribute on every file, so there it cannot be seen cleared.
+TEST_F(StorageFiles, WindowsOnly_EverySavedFileCarriesTheArchiveAttribute) {
+    for (bool held : {false, true}) {
+        const std::string path = P("config.ini");
+        PutFile(path, "[S]\r\nk=1\r\n");
+        ASSERT_TRUE(::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL));
+        if (::GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_ARCHIVE)
+            GTEST_SKIP() << "the archive attribute cannot be cleared here (Wine)";
+        platform::FileHandle holder{};
+        if (held)
+            holder = platform::HoldFile(path, platform::kRead | platform::kWrite,
+                                        platform::kRead | platform::kWrite);
+        EXPECT_TRUE(sk::WriteIniText(path, "S", Text("k"), Text("2")));
+        if (held) platform::ReleaseHeldFile(holder);
+        EXPECT_EQ(FileBytes(path), "[S]\r\nk=2\r\n");
+        EXPECT_NE(::GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_ARCHIVE, 0u) << held;
+    }
+}
+
+// Missing rights are no file in use: where config.ini's access list denies this user deleting
+// it, CreateFile gives ERROR_ACCESS_DENIED (a holder gives ERROR_SHARING_VIOLATION), and the save
+// fails at once, without 2 s of retries, without "in use", and the file stays as it was. Wine
+// keeps access lists but does not enforce them, so there the case cannot arise.
+TEST_F(StorageFiles, WindowsOnly_MissingRightsAreNoFileInUse) {
+    const std::string path = P("config.ini");
+    PutFile(path, "[S]\r\nk=1\r\n");
+    auto setAccess = [&](const char* sddl) {
+        PSECURITY_DESCRIPTOR sd = nullptr;
+        const bool ok =
+            ::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd,
+                                                                   nullptr) &&
+            ::SetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, sd);
+        ::LocalFree(sd);
+        return ok;
+    };
+    ASSERT_TRUE(setAccess("D:P(D;;SD;;;WD)(A;;FA;;;WD)"));  // everyone: all but deleting
+    const HANDLE probe = ::CreateFileA(path.c_str(), DELETE, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(probe);
+        GTEST_SKIP() << "access lists are not enforced here (Wine)";
+    }
+    const DWORD started = ::GetTickCount();
+    sk::IniEdits edits(path);
+    EXPECT_FALSE(edits.Write("S", Text("k"), Text("2")) && edits.Save());
+    EXPECT_FALSE(edits.InUse());
+    EXPECT_LT(::GetTickCount() - started, 1000u);
+    EXPECT_TRUE(setAccess("D:P(A;;FA;;;WD)"));
+    EXPECT_EQ(FileBytes(path), "[S]\r\nk=1\r\n");
+    EXPECT_EQ(FileBytes(path + ".pending"), std::nullopt);
 }
 #endif
 
