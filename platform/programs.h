@@ -64,8 +64,10 @@ bool StartThread(void (*routine)(int), int parameter, ThreadHandle* handle);
 void CloseThreadHandle(ThreadHandle thread);
 
 // Runs work(context) on a thread of its own and waits for it at most ms. True when it ended in
-// time; otherwise it goes on alone, and whatever it uses must stay valid until it ends.
-bool RunWithDeadline(void (*work)(void*), void* context, unsigned long ms);
+// time; otherwise it goes on alone, and whatever it uses must stay valid until it ends. With
+// started, whether the thread began at all (if not, work is never called).
+bool RunWithDeadline(void (*work)(void*), void* context, unsigned long ms,
+                     bool* started = nullptr);
 
 // --- libraries ---------------------------------------------------------------------------
 LibraryHandle OpenLibrary(const std::string& name);  // LoadLibraryA

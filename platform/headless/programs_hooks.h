@@ -26,6 +26,8 @@ const std::vector<ProgramStart>& ProgramsStarted();
 void OnProgramStart(std::function<void(const std::string& commandLine)> effect);
 // Command lines that fail to start.
 void FailProgramStarts(bool fail);
+// Threads of RunWithDeadline that fail to start.
+void FailThreadStarts(bool fail);
 
 // The process table, in snapshot order.
 std::uint32_t AddProcess(const std::string& exeName);  // a running process; its new id

@@ -60,7 +60,9 @@ void SetNoProxy(Handle internet, Handle connection) {
 Handle OpenRequest(Handle connection, const std::string& object, bool secure,
                    unsigned long timeoutMs) {
     const char* acceptTypes[] = {"Accept: */* \r\n", nullptr};
-    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+    // Redirects are followed by the caller, each within its one deadline: WinINet's own
+    // following runs on inside HttpSendRequest.
+    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT;
     if (secure) flags |= INTERNET_FLAG_SECURE;
     HINTERNET request = HttpOpenRequestA(H(connection), "GET", object.c_str(), "HTTP/1.0", nullptr,
                                          acceptTypes, flags, 0);
@@ -75,6 +77,21 @@ Handle OpenRequest(Handle connection, const std::string& object, bool secure,
 bool SendRequest(Handle request, const std::string& headers) {
     return HttpSendRequestA(H(request), headers.c_str(), static_cast<DWORD>(headers.size()),
                             nullptr, 0) != FALSE;
+}
+
+bool QueryRedirect(Handle request, const std::string& url, std::string& target) {
+    DWORD status = 0, size = sizeof status;
+    if (!HttpQueryInfoA(H(request), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                        &size, nullptr) ||
+        (status != 301 && status != 302 && status != 303 && status != 307 && status != 308))
+        return false;
+    char location[2048] = {}, combined[2048 + 300] = {};
+    size = sizeof location;
+    if (!HttpQueryInfoA(H(request), HTTP_QUERY_LOCATION, location, &size, nullptr)) return false;
+    size = sizeof combined;
+    if (!InternetCombineUrlA(url.c_str(), location, combined, &size, ICU_NO_ENCODE)) return false;
+    target = combined;
+    return true;
 }
 
 bool QueryContentLength(Handle request, std::string& text) {

@@ -109,12 +109,13 @@ DWORD WINAPI RunMain(LPVOID p) {
 }
 }  // namespace
 
-bool RunWithDeadline(void (*work)(void*), void* context, unsigned long ms) {
+bool RunWithDeadline(void (*work)(void*), void* context, unsigned long ms, bool* started) {
     HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (!done) return false;
-    auto* run = new Run{work, context, done, 2};
-    HANDLE thread = CreateThread(nullptr, 0, RunMain, run, 0, nullptr);
+    auto* run = done ? new Run{work, context, done, 2} : nullptr;
+    HANDLE thread = run ? CreateThread(nullptr, 0, RunMain, run, 0, nullptr) : nullptr;
+    if (started) *started = thread != nullptr;
     if (!thread) {
+        if (!done) return false;
         CloseHandle(done);
         delete run;
         return false;
