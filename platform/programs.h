@@ -56,6 +56,9 @@ int ShellOpen(WindowHandle owner, const std::optional<std::string>& verb,
                  const std::optional<std::string>& directory, int showState);
 // A top-level window with exactly this title, none when there is none.
 WindowHandle FindTopLevelWindow(const std::string& title);
+// ShellOpen's "open" of file for a worker thread: ShellExecuteExA with SEE_MASK_NOASYNC, since
+// the thread may end right after (Microsoft's ShellExecute notes). True when it opened.
+bool ShellOpenFromWorker(WindowHandle owner, const std::string& file, int showState);
 
 // --- threads -------------------------------------------------------------------------------
 // Runs routine(parameter) on a new thread with the default stack size. With handle, the

@@ -183,6 +183,12 @@ int ShellOpen(WindowHandle owner, const std::optional<std::string>& verb, const 
     return 42;  // above 32: success
 }
 
+bool ShellOpenFromWorker(WindowHandle owner, const std::string& file, int showState) {
+    std::lock_guard<std::mutex> lock(g_shellMutex);
+    g.shellCalls.push_back({owner, std::string("open"), file, {}, {}, showState, true});
+    return true;
+}
+
 WindowHandle FindTopLevelWindow(const std::string& title) {
     auto it = g.topLevel.find(title);
     return it == g.topLevel.end() ? WindowHandle{} : it->second;

@@ -56,6 +56,7 @@ struct ShellCall {
     std::string file;
     std::optional<std::string> parameters, directory;
     int showState;
+    bool fromWorker = false;  // ShellOpenFromWorker
 };
 const std::vector<ShellCall>& ShellCalls();
 // A top-level window the shell can be given as owner, by title (0: none).
