@@ -103,7 +103,10 @@ bool QueryContentLength(Handle request, std::string& text) {
 }
 
 bool ReadResponse(Handle request, std::uint8_t* buffer, std::size_t size, std::size_t& got) {
-    DWORD read = 0;
+    // A read waits until its whole size came or the body ended: asked for what is there (after
+    // a wait for some), it returns as soon as anything came.
+    DWORD there = 0, read = 0;
+    if (InternetQueryDataAvailable(H(request), &there, 0, 0) && there < size) size = there;
     const bool ok = InternetReadFile(H(request), buffer, static_cast<DWORD>(size), &read) != FALSE;
     // A read that fails part way (Wine reports a reset so) still tells what it stored.
     got = read <= size ? read : 0;

@@ -170,8 +170,9 @@ std::string Figures() {
     for (BOOL ok = Thread32First(snap, &te); ok; ok = Thread32Next(snap, &te))
         threads += te.th32OwnerProcessID == GetCurrentProcessId();
     CloseHandle(snap);
-    std::snprintf(line, sizeof line, "threads %d, handles %lu, private %lu KB", threads, handles,
-                  static_cast<unsigned long>(m.PrivateUsage / 1024));
+    std::snprintf(line, sizeof line, "threads %d, handles %lu, private %lu KB, working set %lu KB",
+                  threads, handles, static_cast<unsigned long>(m.PrivateUsage / 1024),
+                  static_cast<unsigned long>(m.WorkingSetSize / 1024));
 #else
     std::ifstream status("/proc/self/status");
     std::string threads, rss;
