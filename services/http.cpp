@@ -24,8 +24,8 @@ bool g_closeWanted = false;
 
 // A server that accepts and never answers would otherwise hold the download for good (Wine's
 // WinINet waits without end), and with it the one update check that may run at a time. 30 s is
-// what Windows' own WinINet waits for a response by default. An abandoned transfer lives at
-// most this long past its deadline.
+// what Windows' own WinINet waits for a response by default. An abandoned transfer whose server
+// falls silent ends at most this long after its deadline.
 constexpr unsigned long kTimeoutMs = 30000;
 
 // The internet handle for one download, held until the download ends.
@@ -138,11 +138,11 @@ void RunTransfer(void* context) {
 
 }  // namespace
 
-// A server that trickles its answer, or redirects without end, can keep a WinINet call waiting
-// up to its receive time-out (a call waiting on a request is cancelled by closing it on
+// A server that trickles its answer keeps a WinINet call waiting for as long as each byte comes
+// within the receive time-out (a call waiting on a request is cancelled by closing it on
 // Windows, but not under Wine, and a closed handle's number may be given to the next request).
 // So the transfer runs on a thread of its own: past the deadline the download gives up and the
-// transfer ends by itself after its current wait, holding nothing of the caller's.
+// transfer ends by itself once its current call returns, holding nothing of the caller's.
 Bytes HttpReadFile(const Text& url, unsigned long deadlineMs) {
     if (url.empty()) return {};
     ++g_transfers;
