@@ -32,9 +32,9 @@ void ReleaseState() {
 
 int Main() {
     sk::InitRunDirectory();
-    // A second start of this same file brings the running copy back; two copies would
+    // A second start in this same folder brings the running copy back; two copies would
     // overwrite each other's node list.
-    if (!ui::ClaimOnlyCopy(sk::JoinText(sk::GetRunDirectory(), "\\", sk::GetExeFileName())))
+    if (!ui::ClaimOnlyCopy(sk::GetRunDirectory()))
         return 0;
     sk::RegisterExitRoutine(ReleaseState);
     return ui::Run(EventTable());

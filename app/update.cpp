@@ -53,7 +53,7 @@ void CheckForUpdate(int) {
                 sk::ShowMessageBox(sk::JoinText("Skiplane 检测到最新版本 Ver", latest,
                                                 " ，请访问项目主页更新。"),
                                    sk::kMbOk, Text("Skiplane 检测版本"));
-                sk::OpenWebPage(r.homePageUrl);
+                sk::OpenWebPageFromWorker(r.homePageUrl);
                 ui::SetMenuCaption(Menu::检测版本, kFoundCaption);
             } else {
                 if (r.kind == kCheckByHand)

@@ -31,11 +31,14 @@ Handle Connect(Handle internet, const UrlParts& url);
 // internet handle, empty proxy user name and password on the connection.
 void SetNoProxy(Handle internet, Handle connection);
 // GET object HTTP/1.0, no referrer, the accept type "Accept: */* \r\n", always from the server
-// and never into the cache; secure adds TLS. The time-out bounds connecting, sending and each
-// wait for the server's next bytes.
+// and never into the cache, redirects not followed; secure adds TLS. The time-out bounds
+// connecting, sending and each wait for the server's next bytes.
 Handle OpenRequest(Handle connection, const std::string& object, bool secure,
                    unsigned long timeoutMs);
 bool SendRequest(Handle request, const std::string& headers);
+// True when the response redirects (301, 302, 303, 307, 308) with a Location: target is that
+// location resolved against url, the request's own.
+bool QueryRedirect(Handle request, const std::string& url, std::string& target);
 // The response's Content-Length header as text, read into a buffer of 32 bytes.
 bool QueryContentLength(Handle request, std::string& text);
 // Reads up to size bytes of the body; got 0 with true: the body is complete. A failed read may

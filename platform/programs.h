@@ -56,6 +56,9 @@ int ShellOpen(WindowHandle owner, const std::optional<std::string>& verb,
                  const std::optional<std::string>& directory, int showState);
 // A top-level window with exactly this title, none when there is none.
 WindowHandle FindTopLevelWindow(const std::string& title);
+// ShellOpen's "open" of file for a worker thread: ShellExecuteExA with SEE_MASK_NOASYNC, since
+// the thread may end right after (Microsoft's ShellExecute notes). True when it opened.
+bool ShellOpenFromWorker(WindowHandle owner, const std::string& file, int showState);
 
 // --- threads -------------------------------------------------------------------------------
 // Runs routine(parameter) on a new thread with the default stack size. With handle, the
@@ -64,8 +67,10 @@ bool StartThread(void (*routine)(int), int parameter, ThreadHandle* handle);
 void CloseThreadHandle(ThreadHandle thread);
 
 // Runs work(context) on a thread of its own and waits for it at most ms. True when it ended in
-// time; otherwise it goes on alone, and whatever it uses must stay valid until it ends.
-bool RunWithDeadline(void (*work)(void*), void* context, unsigned long ms);
+// time; otherwise it goes on alone, and whatever it uses must stay valid until it ends. With
+// started, whether the thread began at all (if not, work is never called).
+bool RunWithDeadline(void (*work)(void*), void* context, unsigned long ms,
+                     bool* started = nullptr);
 
 // --- libraries ---------------------------------------------------------------------------
 LibraryHandle OpenLibrary(const std::string& name);  // LoadLibraryA

@@ -34,10 +34,10 @@ struct UiCallbacks {
     std::function<void()> anotherCopyStarted;      // this executable was started again
 };
 
-// One copy per executable: false when a copy of this same file (its full path, ASCII case
-// aside) already runs; that copy is then asked to bring its window back, and may take the
-// foreground for it.
-bool ClaimOnlyCopy(const std::string& exePath);
+// One copy per folder, since config.ini belongs to it: false when a copy from this same folder
+// (by its final path, ASCII case aside: under any exe name, an 8.3 path or a subst drive)
+// already runs; that copy is then asked to bring its window back, and may take the foreground.
+bool ClaimOnlyCopy(const std::string& folder);
 
 // Builds the window from the table, centred on the screen, visible; then calls created().
 // False when the window cannot be made.
@@ -108,6 +108,7 @@ constexpr std::uint32_t kTrayHasMessage = 1, kTrayHasIcon = 2, kTrayHasTip = 4;
 // for 2 minutes, with the latest record; TrayIconShown tells whether the shell has it.
 void NotifyIcon(TrayOp op, const TrayRecord& record);
 bool TrayIconShown();
+void StopTrayRetries();  // no more tries to add an icon the shell refused
 IconHandle CreateIconFromBytes(const ByteVector& iconFile);  // none when undecodable
 void DestroyIconHandle(IconHandle icon);
 

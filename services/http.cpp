@@ -24,7 +24,8 @@ bool g_closeWanted = false;
 
 // A server that accepts and never answers would otherwise hold the download for good (Wine's
 // WinINet waits without end), and with it the one update check that may run at a time. 30 s is
-// what Windows' own WinINet waits for a response by default.
+// what Windows' own WinINet waits for a response by default. An abandoned transfer whose server
+// falls silent ends at most this long after its deadline.
 constexpr unsigned long kTimeoutMs = 30000;
 
 // The internet handle for one download, held until the download ends.
@@ -65,21 +66,42 @@ std::size_t HttpReadSize(const char* contentLength) {
 
 namespace {
 
-// The GET itself, blocking, at most kHttpMaxBody bytes kept.
-Bytes Download(const Text& url) {
+// One download, shared by the caller and the thread that carries it out: whoever lets go last
+// frees it.
+struct Transfer {
+    Text url;
     Bytes result;
-    net::UrlParts parts;
-    if (!net::SplitUrl(BeforeFragment(url), parts)) return result;
+    std::atomic<int> holders{2};
+    std::atomic<bool> abandoned{false};  // the caller's deadline passed
+};
+std::atomic<int> g_transfers{0};
+
+// At most one transfer on the network: a later one waits on its own thread for the earlier,
+// abandoned one to end.
+platform::Mutex g_networkMutex;
+
+constexpr int kMaxRedirects = 10;
+
+// The GET itself, blocking, at most kHttpMaxBody bytes kept. Redirects are followed here, at
+// most kMaxRedirects; one more is a failure. After each wait on the server the transfer ends at
+// once when its caller has given up on it: the handles close, and the thread ends.
+Bytes Download(Transfer& t) {
+    Bytes result;
+    std::string url = BeforeFragment(t.url);
     const InternetUse use;
     const net::Handle internet = use.get();
     if (!platform::IsSet(internet)) return result;
-    const platform::OwnedInternet connection(net::Connect(internet, parts));
-    if (!connection) return result;
-    net::SetNoProxy(internet, connection.get());
-    const platform::OwnedInternet request(net::OpenRequest(
-        connection.get(), BeforeFragment(parts.object), parts.secure, kTimeoutMs));
-    if (!request) return result;
-    if (net::SendRequest(request.get(), "Accept: */*\r\n\r\n")) {
+    for (int redirects = 0; redirects <= kMaxRedirects && !t.abandoned; ++redirects) {
+        net::UrlParts parts;
+        if (!net::SplitUrl(url, parts)) return result;
+        const platform::OwnedInternet connection(net::Connect(internet, parts));
+        if (!connection) return result;
+        net::SetNoProxy(internet, connection.get());
+        platform::OwnedInternet request(net::OpenRequest(
+            connection.get(), BeforeFragment(parts.object), parts.secure, kTimeoutMs));
+        if (!request || !net::SendRequest(request.get(), "Accept: */*\r\n\r\n") || t.abandoned)
+            return result;
+        if (net::QueryRedirect(request.get(), url, url)) continue;
         std::string length;
         const std::size_t size = HttpReadSize(
             net::QueryContentLength(request.get(), length) ? length.c_str() : nullptr);
@@ -92,43 +114,52 @@ Bytes Download(const Text& url) {
             const std::size_t keep = std::min(got, kHttpMaxBody - result.size());
             result.insert(result.end(), buffer.begin(),
                           buffer.begin() + static_cast<std::ptrdiff_t>(keep));
-            if (!ok || got == 0 || result.size() >= kHttpMaxBody) break;
+            if (!ok || got == 0 || result.size() >= kHttpMaxBody || t.abandoned) break;
         }
+        request.reset();  // at once, also at the cap: nothing more is read
+        return result;
     }
-    return result;  // the request is closed before its connection
+    return {};  // abandoned, or redirected once too often
 }
 
-// One download, shared by the caller and the thread that carries it out: whoever lets go last
-// frees it.
-struct Transfer {
-    Text url;
-    Bytes result;
-    std::atomic<int> holders{2};
-};
 void LetGo(Transfer* t) {
-    if (--t->holders == 0) delete t;
+    if (--t->holders > 0) return;
+    delete t;
+    --g_transfers;
 }
 void RunTransfer(void* context) {
     auto* t = static_cast<Transfer*>(context);
-    t->result = Download(t->url);
+    {
+        std::lock_guard<platform::Mutex> lock(g_networkMutex);
+        if (!t->abandoned) t->result = Download(*t);
+    }
     LetGo(t);
 }
 
 }  // namespace
 
-// A server that trickles its answer, or redirects without end, can keep a WinINet call waiting
-// far beyond any time-out (a call waiting on a request is cancelled by closing it on Windows,
-// but not under Wine, and a closed handle's number may be given to the next request). So the
-// transfer runs on a thread of its own: past the deadline the download gives up and leaves it
-// to end with the server, holding nothing of the caller's.
+// A server that trickles its answer keeps a WinINet call waiting for as long as each byte comes
+// within the receive time-out (a call waiting on a request is cancelled by closing it on
+// Windows, but not under Wine, and a closed handle's number may be given to the next request).
+// So the transfer runs on a thread of its own: past the deadline the download gives up and the
+// transfer ends by itself once its current call returns, holding nothing of the caller's.
 Bytes HttpReadFile(const Text& url, unsigned long deadlineMs) {
     if (url.empty()) return {};
+    ++g_transfers;
     auto* t = new Transfer{url, {}};
     Bytes result;
-    if (platform::RunWithDeadline(RunTransfer, t, deadlineMs)) result = std::move(t->result);
+    bool started = true;
+    if (platform::RunWithDeadline(RunTransfer, t, deadlineMs, &started)) {
+        result = std::move(t->result);
+    } else {
+        t->abandoned = true;
+        if (!started) LetGo(t);  // the thread's share
+    }
     LetGo(t);
     return result;
 }
+
+int HttpTransfersAlive() { return g_transfers; }
 
 void CloseInternetHandle() {
     std::lock_guard<platform::Mutex> lock(g_internetMutex);

@@ -38,6 +38,11 @@ void OpenWebPage(Opt<Text> address) {
                            kSwShowNormal);
 }
 
+void OpenWebPageFromWorker(const Text& address) {
+    const platform::WindowHandle owner = platform::FindTopLevelWindow("Microsoft Internet Explorer");
+    platform::ShellOpenFromWorker(owner, address, kSwShowNormal);
+}
+
 bool StartThread(void (*routine)(int), Opt<int> parameter, platform::OwnedThread* handle) {
     platform::ThreadHandle thread{};
     if (!platform::StartThread(routine, parameter.value_or(0), handle ? &thread : nullptr))

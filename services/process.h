@@ -26,6 +26,8 @@ int ShellExecuteFile(Opt<int> operation, const Text& file, Opt<Text> parameters 
                      Opt<Text> directory = {}, Opt<int> showMode = {});
 // Opens an address with the shell's "open", as a browser would be asked to.
 void OpenWebPage(Opt<Text> address = {});
+// The same from a worker thread, which may end as soon as this returns.
+void OpenWebPageFromWorker(const Text& address);
 
 // The thread's handle stays open in handle when one is given.
 bool StartThread(void (*routine)(int), Opt<int> parameter = {},

@@ -138,7 +138,7 @@ int Run(const std::vector<Binding>& eventTable) {
     return platform::RunMessageLoop();
 }
 
-bool ClaimOnlyCopy(const Text& exePath) { return platform::ClaimOnlyCopy(exePath); }
+bool ClaimOnlyCopy(const Text& folder) { return platform::ClaimOnlyCopy(folder); }
 
 [[noreturn]] void EndProgram(int exitCode) {
     SetTrayIcon({});  // the icon goes with the window
@@ -283,6 +283,7 @@ void SetTrayIcon(const sk::Bytes& icon, sk::Opt<Text> tip) {
 }
 
 bool TrayIconShown() { return platform::TrayIconShown(); }
+void StopTrayRetries() { platform::StopTrayRetries(); }
 
 void PopupMenu() {
     std::vector<platform::PopupEntry> entries;

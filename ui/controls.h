@@ -56,9 +56,9 @@ bool Open(const std::vector<Binding>& eventTable);
 // Open, then the message loop until the program ends; a window that cannot be made ends the
 // program through the runtime error report.
 int Run(const std::vector<Binding>& eventTable);
-// One copy per executable: false when a copy of this same file already runs (it is asked to
+// One copy per folder: false when a copy from this same folder already runs (it is asked to
 // bring its window back).
-bool ClaimOnlyCopy(const Text& exePath);
+bool ClaimOnlyCopy(const Text& folder);
 // The window (and with it the notification icon), then the process.
 [[noreturn]] void EndProgram(int exitCode);
 
@@ -104,6 +104,7 @@ Text StatusBarText(int panel);
 void SetTrayIcon(const sk::Bytes& icon, sk::Opt<Text> tip = {});
 // Whether the shell shows the icon (it may refuse one before it is ready; it is tried again).
 bool TrayIconShown();
+void StopTrayRetries();  // an icon not yet added is tried no more (the session ends)
 // Pops up 托盘菜单 at the cursor, built afresh from the items' current properties.
 void PopupMenu();
 bool RegisterDropTarget(Ctl dropTarget, platform::WindowHandle window);

@@ -1,11 +1,13 @@
-// The download's calls over libcurl, http only. Sending carries out the whole transfer into
-// memory; the reads then hand the body out in the sizes asked for, and a transfer that broke
-// off reports its read error after the bytes that came.
+// The download's calls over libcurl, http only. Sending runs the transfer until the response's
+// head is in; each read then runs it on until bytes are there, the body ends, or nothing came
+// for the time-out, and hands out at most the size asked for. A transfer that broke off reports
+// its read error after the bytes that came.
 #include <curl/curl.h>
 
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <thread>  // std::chrono (<chrono> itself has a character GBK lacks)
 
 #include "platform/headless/internet_hooks.h"
 #include "platform/internet.h"
@@ -18,50 +20,98 @@ namespace {
 struct Object {
     enum Kind { kInternet, kConnection, kRequest } kind;
     explicit Object(Kind k) : kind(k) {}
+    ~Object() {
+        if (multi) curl_multi_remove_handle(multi, curl);
+        if (curl) curl_easy_cleanup(curl);
+        if (multi) curl_multi_cleanup(multi);
+        curl_slist_free_all(headers);
+    }
     std::string userAgent;  // internet handle
     UrlParts url;           // connection
     const Object* parent = nullptr;
     // request
-    std::string object, contentLength, body;
-    long timeoutMs = 0;
-    bool hasContentLength = false;
-    std::size_t next = 0;
-    bool failed = false;  // the transfer broke off
+    std::string object, contentLength, location, body, target;
+    long timeoutMs = 0, status = 0;
+    bool hasContentLength = false, headDone = false;
+    std::size_t next = 0, received = 0;  // bytes handed out; bytes that came, head and body
+    bool running = false, failed = false;  // the transfer is on; it broke off
     std::vector<std::size_t> readSizes;
+    CURL* curl = nullptr;
+    CURLM* multi = nullptr;
+    curl_slist* headers = nullptr;
 };
 Object* O(Handle h) { return NativeOf<Object>(h); }
 Handle Of(Object* o) { return HandleOf<Handle>(o); }
 
 std::mutex g_mutex;  // the hooks' records; handles belong to one thread each
 std::vector<std::size_t> g_lastReadSizes;
-int g_internets = 0;
+int g_internets = 0, g_requests = 0;
 
-// The whole body arrives before the first read here, so the stand-in keeps at most this much
-// of it (far more than a reader takes) and then drops the connection: a server that never
-// stops sending cannot fill the memory.
+// Bytes not yet read are kept; past this the stand-in drops the connection, so that a server
+// that never stops sending cannot fill the memory.
 constexpr std::size_t kMaxBufferedBody = 16 * 1024 * 1024;
 
 std::size_t OnBody(char* data, std::size_t size, std::size_t n, void* request) {
-    std::string& body = static_cast<Object*>(request)->body;
-    if (body.size() + size * n > kMaxBufferedBody) return 0;  // ends the transfer as failed
-    body.append(data, size * n);
+    auto* r = static_cast<Object*>(request);
+    if (r->body.size() + size * n > kMaxBufferedBody) return 0;  // ends the transfer as failed
+    r->body.append(data, size * n);
+    r->received += size * n;
     return size * n;
+}
+
+// The value of a header line with this lower-case name and colon, without surrounding blanks.
+bool HeaderValue(const std::string& line, const char* name, std::string& value) {
+    const std::size_t n = std::strlen(name);
+    if (line.size() <= n || strncasecmp(line.c_str(), name, n) != 0) return false;
+    value = line.substr(n);
+    value.erase(0, value.find_first_not_of(" \t"));
+    value.erase(value.find_last_not_of("\r\n \t") + 1);
+    return true;
 }
 
 std::size_t OnHeader(char* data, std::size_t size, std::size_t n, void* request) {
     auto* r = static_cast<Object*>(request);
     const std::string line(data, size * n);
-    if (line.rfind("HTTP/", 0) == 0) r->hasContentLength = false;  // a new response (redirect)
-    const char kName[] = "content-length:";
-    if (line.size() > sizeof kName - 1 &&
-        strncasecmp(line.c_str(), kName, sizeof kName - 1) == 0) {
-        std::string value = line.substr(sizeof kName - 1);
-        value.erase(0, value.find_first_not_of(" \t"));
-        value.erase(value.find_last_not_of("\r\n \t") + 1);
+    r->received += line.size();
+    std::string value;
+    if (line.rfind("HTTP/", 0) == 0) {
+        const std::size_t blank = line.find(' ');
+        r->status = blank == std::string::npos ? 0 : std::atol(line.c_str() + blank);
+    } else if (line == "\r\n" || line == "\n") {
+        r->headDone = true;
+    } else if (HeaderValue(line, "content-length:", value)) {
         r->contentLength = value.substr(0, 31);
         r->hasContentLength = true;
+    } else if (HeaderValue(line, "location:", value)) {
+        r->location = value;
     }
     return size * n;
+}
+
+// Runs the transfer until done() or its end; false when nothing came for the time-out.
+template <class Done>
+bool RunUntil(Object* r, Done done) {
+    using Clock = std::chrono::steady_clock;
+    auto last = Clock::now();
+    std::size_t had = r->received;
+    while (r->running && !done()) {
+        int running = 0;
+        curl_multi_poll(r->multi, nullptr, 0, 50, nullptr);
+        curl_multi_perform(r->multi, &running);
+        if (!running) {
+            int left = 0;
+            CURLMsg* m = curl_multi_info_read(r->multi, &left);
+            r->failed = !m || m->data.result != CURLE_OK;
+            r->running = false;
+        }
+        if (r->received != had) last = Clock::now(), had = r->received;
+        if (Clock::now() - last > std::chrono::milliseconds(r->timeoutMs)) {
+            r->running = false;
+            r->failed = true;
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -119,6 +169,10 @@ Handle OpenRequest(Handle connection, const std::string& object, bool secure,
                    unsigned long timeoutMs) {
     if (!IsSet(connection) || secure) return {};  // no TLS here
     auto* r = new Object(Object::kRequest);
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        ++g_requests;
+    }
     r->parent = O(connection);
     r->object = object;
     r->timeoutMs = static_cast<long>(timeoutMs);
@@ -131,28 +185,23 @@ bool SendRequest(Handle request, const std::string& headers) {
     const UrlParts& url = r->parent->url;
     CURL* curl = initialised ? curl_easy_init() : nullptr;
     if (!curl) return false;
-    const std::string target =
-        "http://" + url.host + ":" + std::to_string(url.port) + r->object;
-    curl_slist* list = nullptr;
+    r->curl = curl;
+    r->target = "http://" + url.host + ":" + std::to_string(url.port) + r->object;
     // The additional headers, one line each (the blank line ending them is the request's own).
     for (std::size_t at = 0; at < headers.size();) {
         const std::size_t end = headers.find("\r\n", at);
         const std::string line = headers.substr(at, end == std::string::npos ? end : end - at);
-        if (!line.empty()) list = curl_slist_append(list, line.c_str());
+        if (!line.empty()) r->headers = curl_slist_append(r->headers, line.c_str());
         if (end == std::string::npos) break;
         at = end + 2;
     }
-    curl_easy_setopt(curl, CURLOPT_URL, target.c_str());
+    curl_easy_setopt(curl, CURLOPT_URL, r->target.c_str());
     curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_0);
     const Object* internet = r->parent->parent;
     curl_easy_setopt(curl, CURLOPT_USERAGENT, internet->userAgent.c_str());
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, r->timeoutMs);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);  // a wait that brings nothing
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, (r->timeoutMs + 999) / 1000);
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, r->headers);
     curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);  // as WinINet does by default
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);  // WinINet's own limit is its own affair
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     // The body runs to the connection's end, whatever the header claims (as WinINet reads an
     // HTTP/1.0 response); the header itself still sizes the reads.
@@ -163,13 +212,27 @@ bool SendRequest(Handle request, const std::string& headers) {
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, r);
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, r);
-    const CURLcode code = curl_easy_perform(curl);
-    long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    curl_easy_cleanup(curl);
-    curl_slist_free_all(list);
-    r->failed = code != CURLE_OK;
-    return status != 0;  // a response arrived, however it ended
+    r->multi = curl_multi_init();
+    if (!r->multi || curl_multi_add_handle(r->multi, curl) != CURLM_OK) return false;
+    r->running = true;
+    RunUntil(r, [r] { return r->headDone; });
+    return r->status != 0;  // a response arrived, however it ended
+}
+
+bool QueryRedirect(Handle request, const std::string& url, std::string& target) {
+    const Object* r = O(request);
+    const long s = r->status;
+    if ((s != 301 && s != 302 && s != 303 && s != 307 && s != 308) || r->location.empty())
+        return false;
+    CURLU* u = curl_url();
+    char* out = nullptr;
+    const bool ok = curl_url_set(u, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
+                    curl_url_set(u, CURLUPART_URL, r->location.c_str(), 0) == CURLUE_OK &&
+                    curl_url_get(u, CURLUPART_URL, &out, 0) == CURLUE_OK;
+    if (ok) target = out;
+    curl_free(out);
+    curl_url_cleanup(u);
+    return ok;
 }
 
 bool QueryContentLength(Handle request, std::string& text) {
@@ -182,9 +245,11 @@ bool QueryContentLength(Handle request, std::string& text) {
 bool ReadResponse(Handle request, std::uint8_t* buffer, std::size_t size, std::size_t& got) {
     Object* r = O(request);
     r->readSizes.push_back(size);
+    RunUntil(r, [r] { return r->next < r->body.size(); });
     got = std::min(size, r->body.size() - r->next);
     std::memcpy(buffer, r->body.data() + r->next, got);
     r->next += got;
+    if (r->next == r->body.size()) r->body.clear(), r->next = 0;  // read: not kept
     return got > 0 || !r->failed;
 }
 
@@ -194,6 +259,7 @@ void CloseHandle(Handle handle) {
     if (o->kind == Object::kRequest) {
         std::lock_guard<std::mutex> lock(g_mutex);
         g_lastReadSizes = o->readSizes;
+        --g_requests;
     }
     delete o;
 }
@@ -210,6 +276,11 @@ std::vector<std::size_t> HttpReadSizes() {
 int InternetHandlesOpened() {
     std::lock_guard<std::mutex> lock(internet::g_mutex);
     return internet::g_internets;
+}
+
+int RequestsOpen() {
+    std::lock_guard<std::mutex> lock(internet::g_mutex);
+    return internet::g_requests;
 }
 
 }  // namespace platform::internet

@@ -183,12 +183,19 @@ int ShellOpen(WindowHandle owner, const std::optional<std::string>& verb, const 
     return 42;  // above 32: success
 }
 
+bool ShellOpenFromWorker(WindowHandle owner, const std::string& file, int showState) {
+    std::lock_guard<std::mutex> lock(g_shellMutex);
+    g.shellCalls.push_back({owner, std::string("open"), file, {}, {}, showState, true});
+    return true;
+}
+
 WindowHandle FindTopLevelWindow(const std::string& title) {
     auto it = g.topLevel.find(title);
     return it == g.topLevel.end() ? WindowHandle{} : it->second;
 }
 
 std::atomic<int> g_threadsRunning{0};
+bool g_failThreadStarts = false;
 
 void CloseThreadHandle(ThreadHandle) {}
 
@@ -204,7 +211,9 @@ bool StartThread(void (*routine)(int), int parameter, ThreadHandle* handle) {
 }
 
 // The run's thread counts among the program's threads, so FinishThreads waits for it as well.
-bool RunWithDeadline(void (*work)(void*), void* context, unsigned long ms) {
+bool RunWithDeadline(void (*work)(void*), void* context, unsigned long ms, bool* started) {
+    if (started) *started = !g_failThreadStarts;
+    if (g_failThreadStarts) return false;
     struct Run {
         std::mutex mutex;
         std::condition_variable ended;
@@ -270,6 +279,7 @@ void ResetProcesses() { Reset(); }
 const std::vector<ProgramStart>& ProgramsStarted() { return g.started; }
 void OnProgramStart(std::function<void(const std::string&)> effect) { g.onStart = std::move(effect); }
 void FailProgramStarts(bool fail) { g.failStarts = fail; }
+void FailThreadStarts(bool fail) { platform::g_failThreadStarts = fail; }
 
 std::uint32_t AddProcess(const std::string& exeName) {
     g.processes.push_back({++g.nextProcessId, exeName});

@@ -26,6 +26,8 @@ const std::vector<ProgramStart>& ProgramsStarted();
 void OnProgramStart(std::function<void(const std::string& commandLine)> effect);
 // Command lines that fail to start.
 void FailProgramStarts(bool fail);
+// Threads of RunWithDeadline that fail to start.
+void FailThreadStarts(bool fail);
 
 // The process table, in snapshot order.
 std::uint32_t AddProcess(const std::string& exeName);  // a running process; its new id
@@ -54,6 +56,7 @@ struct ShellCall {
     std::string file;
     std::optional<std::string> parameters, directory;
     int showState;
+    bool fromWorker = false;  // ShellOpenFromWorker
 };
 const std::vector<ShellCall>& ShellCalls();
 // A top-level window the shell can be given as owner, by title (0: none).

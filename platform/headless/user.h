@@ -38,9 +38,9 @@ void Minimize();            // the title bar's minimise box
 void EndSession(bool ending);  // WM_ENDSESSION after the session's end was asked
 void Wake();                // the machine woke from sleep
 void StartAnotherCopy();    // the user starts this executable again while it runs
-// Another copy of the program at this path (any ASCII case) already runs: a start of it asks
+// Another copy of the program in this folder (any ASCII case) already runs: a start there asks
 // that copy to come back and ends. "": none (the starting state).
-void OtherCopyRunsAt(const std::string& exePath);
+void OtherCopyRunsAt(const std::string& folder);
 int CopiesAskedToComeBack();  // how many starts asked the other copy
 // The next n attempts to add the notification icon fail, as before the shell is ready (also
 // across Launch).
@@ -80,7 +80,7 @@ struct FileDialogShown {
 };
 const std::vector<FileDialogShown>& FileDialogs();
 // The window changes since the last call, in order: "enable NAME", "disable NAME", "status N"
-// (a status-bar panel's text), "tray" (a notification-icon call).
+// (a status-bar panel's text), "tray" (a notification-icon call), "tray retries stopped".
 std::vector<std::string> TakeJournal();
 bool TopMost();
 bool Minimized();

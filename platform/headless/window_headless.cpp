@@ -61,7 +61,7 @@ struct State {
 State g;
 
 // Another copy of the program, outside this process: it outlives the program's own starts.
-std::string g_otherCopy;  // its path, ASCII letters folded
+std::string g_otherCopy;  // its folder, ASCII letters folded
 int g_copiesAsked = 0;
 int g_failTrayAdds = 0;  // the shell's state, not the program's
 std::string Folded(std::string s) {
@@ -229,7 +229,7 @@ void Wake() {
 void StartAnotherCopy() {
     AsUser([&] { g.callbacks.anotherCopyStarted(); });
 }
-void OtherCopyRunsAt(const std::string& exePath) { g_otherCopy = Folded(exePath); }
+void OtherCopyRunsAt(const std::string& folder) { g_otherCopy = Folded(folder); }
 int CopiesAskedToComeBack() { return g_copiesAsked; }
 void FailTrayAdds(int n) { g_failTrayAdds = n; }
 bool Minimized() { return g.minimized; }
@@ -341,8 +341,8 @@ void GiveKeyboardFocus(Ctl c) {
     if (C(c).enabled) g.focus = c;
 }
 
-bool ClaimOnlyCopy(const std::string& exePath) {
-    if (headless::g_otherCopy.empty() || headless::g_otherCopy != headless::Folded(exePath))
+bool ClaimOnlyCopy(const std::string& folder) {
+    if (headless::g_otherCopy.empty() || headless::g_otherCopy != headless::Folded(folder))
         return true;
     ++headless::g_copiesAsked;
     return false;
@@ -430,6 +430,7 @@ void NotifyIcon(TrayOp op, const TrayRecord& record) {
     }
 }
 bool TrayIconShown() { return g.trayShown; }
+void StopTrayRetries() { g.journal.push_back("tray retries stopped"); }
 IconHandle CreateIconFromBytes(const ByteVector& iconFile) {
     // Accept what a real loader would: an icon directory with at least one image.
     if (iconFile.size() < 22 || iconFile[0] != 0 || iconFile[1] != 0 || iconFile[2] != 1 ||

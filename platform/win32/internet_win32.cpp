@@ -60,7 +60,9 @@ void SetNoProxy(Handle internet, Handle connection) {
 Handle OpenRequest(Handle connection, const std::string& object, bool secure,
                    unsigned long timeoutMs) {
     const char* acceptTypes[] = {"Accept: */* \r\n", nullptr};
-    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+    // Redirects are followed by the caller, each within its one deadline: WinINet's own
+    // following runs on inside HttpSendRequest.
+    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT;
     if (secure) flags |= INTERNET_FLAG_SECURE;
     HINTERNET request = HttpOpenRequestA(H(connection), "GET", object.c_str(), "HTTP/1.0", nullptr,
                                          acceptTypes, flags, 0);
@@ -77,6 +79,21 @@ bool SendRequest(Handle request, const std::string& headers) {
                             nullptr, 0) != FALSE;
 }
 
+bool QueryRedirect(Handle request, const std::string& url, std::string& target) {
+    DWORD status = 0, size = sizeof status;
+    if (!HttpQueryInfoA(H(request), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                        &size, nullptr) ||
+        (status != 301 && status != 302 && status != 303 && status != 307 && status != 308))
+        return false;
+    char location[2048] = {}, combined[2048 + 300] = {};
+    size = sizeof location;
+    if (!HttpQueryInfoA(H(request), HTTP_QUERY_LOCATION, location, &size, nullptr)) return false;
+    size = sizeof combined;
+    if (!InternetCombineUrlA(url.c_str(), location, combined, &size, ICU_NO_ENCODE)) return false;
+    target = combined;
+    return true;
+}
+
 bool QueryContentLength(Handle request, std::string& text) {
     char buffer[32] = {};
     DWORD size = sizeof buffer;
@@ -86,7 +103,10 @@ bool QueryContentLength(Handle request, std::string& text) {
 }
 
 bool ReadResponse(Handle request, std::uint8_t* buffer, std::size_t size, std::size_t& got) {
-    DWORD read = 0;
+    // A read waits until its whole size came or the body ended: asked for what is there (after
+    // a wait for some), it returns as soon as anything came.
+    DWORD there = 0, read = 0;
+    if (InternetQueryDataAvailable(H(request), &there, 0, 0) && there < size) size = there;
     const bool ok = InternetReadFile(H(request), buffer, static_cast<DWORD>(size), &read) != FALSE;
     // A read that fails part way (Wine reports a reset so) still tells what it stored.
     got = read <= size ? read : 0;

@@ -45,18 +45,30 @@ int ShellOpen(WindowHandle owner, const std::optional<std::string>& verb,
                  const std::string& file, const std::optional<std::string>& parameters,
                  const std::optional<std::string>& directory, int showState) {
     // ShellExecute may hand the work to shell extensions over COM, so COM comes first on the
-    // calling thread (Microsoft's ShellExecute documentation); the update check calls this from
-    // its worker. A thread that has COM already (the window thread, for drag and drop) keeps it.
-    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    // calling thread (Microsoft's ShellExecute documentation). Only the window thread calls
+    // this: COM is initialised there on the first call and kept for the thread's life.
+    static const HRESULT com =
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    (void)com;
     HINSTANCE r = ShellExecuteA(NativeOf<HWND__>(owner), verb ? verb->c_str() : nullptr,
                                 file.c_str(), parameters ? parameters->c_str() : nullptr,
                                 directory ? directory->c_str() : nullptr, showState);
-    if (SUCCEEDED(com)) CoUninitialize();  // S_OK and S_FALSE each count once
     return static_cast<int>(reinterpret_cast<INT_PTR>(r));
 }
 
 WindowHandle FindTopLevelWindow(const std::string& title) {
     return HandleOf<WindowHandle>(FindWindowA(nullptr, title.c_str()));
+}
+
+bool ShellOpenFromWorker(WindowHandle owner, const std::string& file, int showState) {
+    SHELLEXECUTEINFOA info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOASYNC;
+    info.hwnd = NativeOf<HWND__>(owner);
+    info.lpVerb = "open";
+    info.lpFile = file.c_str();
+    info.nShow = showState;
+    return ShellExecuteExA(&info) != FALSE;
 }
 
 namespace {
@@ -67,7 +79,10 @@ struct ThreadStart {
 DWORD WINAPI ThreadMain(LPVOID p) {
     ThreadStart start = *static_cast<ThreadStart*>(p);
     delete static_cast<ThreadStart*>(p);
+    // COM once for the thread's life, for the shell calls it may make.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     start.routine(start.parameter);
+    if (SUCCEEDED(com)) CoUninitialize();
     return 0;
 }
 }  // namespace
@@ -109,12 +124,13 @@ DWORD WINAPI RunMain(LPVOID p) {
 }
 }  // namespace
 
-bool RunWithDeadline(void (*work)(void*), void* context, unsigned long ms) {
+bool RunWithDeadline(void (*work)(void*), void* context, unsigned long ms, bool* started) {
     HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (!done) return false;
-    auto* run = new Run{work, context, done, 2};
-    HANDLE thread = CreateThread(nullptr, 0, RunMain, run, 0, nullptr);
+    auto* run = done ? new Run{work, context, done, 2} : nullptr;
+    HANDLE thread = run ? CreateThread(nullptr, 0, RunMain, run, 0, nullptr) : nullptr;
+    if (started) *started = thread != nullptr;
     if (!thread) {
+        if (!done) return false;
         CloseHandle(done);
         delete run;
         return false;

@@ -34,6 +34,9 @@ BOOL Send(TrayOp op, const TrayRecord& record) {
     std::memcpy(d.szTip, record.tip, sizeof record.tip);
     DWORD message = op == TrayOp::Add ? NIM_ADD : op == TrayOp::Modify ? NIM_MODIFY : NIM_DELETE;
     BOOL done = Shell_NotifyIconA(message, &d);
+    // An add that timed out may still have landed, and then every later add fails: where the
+    // icon takes a change, it is there.
+    if (op == TrayOp::Add && !done) done = Shell_NotifyIconA(NIM_MODIFY, &d);
     if (op == TrayOp::Add && done) {
         g_trayWindow = d.hWnd;
         g_trayId = d.uID;
@@ -106,6 +109,8 @@ void NotifyIcon(TrayOp op, const TrayRecord& record) {
 }
 
 bool TrayIconShown() { return g_trayWindow != nullptr; }
+
+void StopTrayRetries() { StopRetrying(); }
 
 IconHandle CreateIconFromBytes(const ByteVector& iconFile) {
     return HandleOf<IconHandle>(

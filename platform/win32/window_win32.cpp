@@ -490,16 +490,16 @@ void LetThroughTheFilter() {
         if (m) allow(g_main, m, 1 /* MSGFLT_ALLOW */, nullptr);
 }
 
-// The name both copies of one executable derive from its path: ASCII letters folded (second
-// bytes of double-byte characters kept as they are), then hashed, since a kernel object's name
-// takes no backslash.
-std::string CopyName(const std::string& exePath) {
+// The name both copies in one folder derive from its path: ASCII letters folded (second bytes
+// of double-byte characters kept as they are), then hashed, since a kernel object's name takes
+// no backslash.
+std::string CopyName(const std::string& path) {
     std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
-    for (std::size_t i = 0; i < exePath.size(); ++i) {
-        auto byte = static_cast<unsigned char>(exePath[i]);
-        if (IsGbkLeadByte(byte) && i + 1 < exePath.size()) {
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        auto byte = static_cast<unsigned char>(path[i]);
+        if (IsGbkLeadByte(byte) && i + 1 < path.size()) {
             hash = (hash ^ byte) * 1099511628211ull;
-            byte = static_cast<unsigned char>(exePath[++i]);
+            byte = static_cast<unsigned char>(path[++i]);
         } else if (byte >= 'A' && byte <= 'Z') {
             byte = static_cast<unsigned char>(byte - 'A' + 'a');
         }
@@ -511,14 +511,34 @@ std::string CopyName(const std::string& exePath) {
     return name;
 }
 
+// The folder's final path, which an 8.3 name or a subst drive leads to as well; the path as
+// given where it cannot be had (GetFinalPathNameByHandleA came with Vista: looked up by name).
+std::string FinalPath(const std::string& folder) {
+    using Final = DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD);
+    static const auto final = reinterpret_cast<Final>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA")));
+    HANDLE h = final ? CreateFileA(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                   FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr)
+                     : INVALID_HANDLE_VALUE;
+    if (h == INVALID_HANDLE_VALUE) return folder;
+    char path[MAX_PATH * 2];
+    const DWORD n = final(h, path, sizeof path, 0);
+    CloseHandle(h);
+    return n > 0 && n < sizeof path ? std::string(path, n) : folder;
+}
+
 }  // namespace
 
-bool ClaimOnlyCopy(const std::string& exePath) {
-    const std::string name = CopyName(exePath);
+bool ClaimOnlyCopy(const std::string& folder) {
+    const std::string name = CopyName(FinalPath(folder));
     g_anotherCopyMessage = RegisterWindowMessageA(name.c_str());
-    // Held until the process ends; the system closes it then.
-    CreateMutexA(nullptr, FALSE, ("Local\\" + name).c_str());
-    if (GetLastError() != ERROR_ALREADY_EXISTS) return true;
+    // Held until the process ends; the system closes it then. A copy running elevated made a
+    // mutex this one may not open: refused, it runs all the same.
+    const HANDLE mutex = CreateMutexA(nullptr, FALSE, ("Local\\" + name).c_str());
+    const DWORD error = GetLastError();
+    if (mutex && error != ERROR_ALREADY_EXISTS) return true;
+    if (!mutex && error != ERROR_ACCESS_DENIED) return true;
     // The running copy may take the foreground from this one, which the user just started.
     AllowSetForegroundWindow(ASFW_ANY);
     PostMessageA(HWND_BROADCAST, g_anotherCopyMessage, 0, 0);

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/e2e/driver.h"
@@ -607,6 +609,122 @@ TEST_F(SkiplaneE2E, ExitWhileHiddenEndsTheProcess) {
     GetPrivateProfileStringA("BasisConfig", "Enable", "", enable, sizeof enable,
                              ConfigPath().c_str());
     EXPECT_STREQ(enable, "false");
+}
+
+// --- one copy per folder, and an icon that landed although its add failed ------------------
+
+// Starts exe and gives its exit code (STILL_ACTIVE when it ran on for 10 s).
+DWORD RunToEnd(const std::string& exe, const std::string& dir) {
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    std::string line = "\"" + exe + "\"";
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(),
+                        &si, &pi))
+        return ~0u;
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 9);
+    else GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    return code;
+}
+
+// config.ini belongs to the folder: a renamed copy beside the running one, and its 8.3 path,
+// bring the hidden window back and end with 0. (A subst drive is left out here: Wine names a
+// file by the drive whose folder is nearest, so the drive would rename the running copy's folder
+// too; Windows gives the path on the volume, C:\\..., for either.)
+TEST_F(SkiplaneE2E, AStartFromTheSameFolderUnderAnyNameOrPathBringsTheRunningCopyBack) {
+    Launch();
+    const std::string renamed = Dir() + "\\Skiplane (1).exe";
+    ASSERT_TRUE(CopyFileA(Exe().c_str(), renamed.c_str(), FALSE));
+    char shortPath[MAX_PATH] = {};
+    ASSERT_NE(GetShortPathNameA(renamed.c_str(), shortPath, MAX_PATH), 0u);
+    for (const std::string& exe : {renamed, std::string(shortPath)}) {
+        SCOPED_TRACE(exe);
+        ASSERT_TRUE(app_.Close());
+        ASSERT_TRUE(e2e::WaitUntil([&] { return !app_.MainVisible(); }));
+        EXPECT_EQ(RunToEnd(exe, Dir()), 0u);
+        EXPECT_TRUE(e2e::WaitUntil([&] { return app_.MainVisible(); }));
+    }
+    EXPECT_TRUE(app_.Running());
+}
+
+// A copy running elevated holds a mutex that a normal start may not open (CreateMutex fails
+// with ERROR_ACCESS_DENIED): that start ends as the second. Here the test holds the folder's
+// mutex with a DACL that grants nothing, named as the program names it.
+TEST_F(SkiplaneE2E, AMutexThatCannotBeOpenedMeansACopyRuns) {
+    HANDLE folder = CreateFileA(Dir().c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(folder, INVALID_HANDLE_VALUE);
+    char path[MAX_PATH * 2] = {};
+    using Final = DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD);  // Vista's, beyond this SDK level
+    const auto final = reinterpret_cast<Final>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA")));
+    ASSERT_NE(final, nullptr);
+    const DWORD n = final(folder, path, sizeof path, 0);
+    CloseHandle(folder);
+    ASSERT_GT(n, 0u);
+    unsigned long long hash = 14695981039346656037ull;  // FNV-1a of the path, ASCII folded
+    for (DWORD i = 0; i < n; ++i) {
+        auto byte = static_cast<unsigned char>(path[i]);
+        if (byte >= 0x81 && byte <= 0xFE && i + 1 < n) {
+            hash = (hash ^ byte) * 1099511628211ull;
+            byte = static_cast<unsigned char>(path[++i]);
+        } else if (byte >= 'A' && byte <= 'Z') {
+            byte = static_cast<unsigned char>(byte - 'A' + 'a');
+        }
+        hash = (hash ^ byte) * 1099511628211ull;
+    }
+    char name[64];
+    std::snprintf(name, sizeof name, "Local\\Skiplane-%08lx%08lx",
+                  static_cast<unsigned long>(hash >> 32), static_cast<unsigned long>(hash));
+    SECURITY_DESCRIPTOR sd;
+    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+    ACL acl;
+    InitializeAcl(&acl, sizeof acl, ACL_REVISION);
+    SetSecurityDescriptorDacl(&sd, TRUE, &acl, FALSE);  // present and empty: nobody may open it
+    SECURITY_ATTRIBUTES sa{sizeof sa, &sd, FALSE};
+    HANDLE held = CreateMutexA(&sa, FALSE, name);
+    ASSERT_NE(held, nullptr);
+    ASSERT_EQ(OpenMutexA(SYNCHRONIZE, FALSE, name), nullptr) << "the DACL is not enforced here";
+    EXPECT_EQ(RunToEnd(Exe(), Dir()), 0u);
+    CloseHandle(held);
+    EXPECT_FALSE(e2e::FileExists(ConfigPath()));
+}
+
+// An add can time out and land all the same; every later add then fails. Here the icon is put
+// up first, under the program's window and id (100), while a thousand nodes hold the creation
+// handler: the program's own add fails, the change that follows succeeds, and the close box
+// hides the window to the icon instead of minimising it.
+TEST_F(SkiplaneE2E, AnIconThatLandedAlthoughItsAddFailedCountsAsShown) {
+    std::string config = "[NodeList]\r\nQuantity=3000\r\n";
+    for (int i = 1; i <= 3000; ++i)
+        config += "[Node" + std::to_string(i) + "]\r\nRemark=n" + std::to_string(i) + "\r\n";
+    ASSERT_TRUE(e2e::WriteFileBytes(ConfigPath(), config));
+    NOTIFYICONDATAA d{};
+    d.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    d.uID = 100;
+    d.uFlags = NIF_ICON | NIF_TIP;
+    d.hIcon = LoadIconA(nullptr, MAKEINTRESOURCEA(32512));  // IDI_APPLICATION
+    std::strcpy(d.szTip, "first");
+    bool added = false;
+    std::thread first([&] {  // as soon as the window exists, before its handler is through
+        for (int i = 0; i < 20000 && !d.hWnd; ++i) {
+            d.hWnd = FindWindowA("SkiplaneMainWindow", nullptr);
+            if (!d.hWnd) Sleep(1);
+        }
+        added = d.hWnd && Shell_NotifyIconA(NIM_ADD, &d);
+    });
+    const bool started = app_.Start(Exe(), Dir(), 30000);
+    first.join();
+    ASSERT_TRUE(started);
+    ASSERT_TRUE(added);
+    ASSERT_TRUE(app_.Sync(20000));
+    ASSERT_TRUE(app_.Close());
+    EXPECT_TRUE(e2e::WaitUntil([&] { return !app_.MainVisible(); }));
+    EXPECT_FALSE(IsIconic(app_.Main()));
+    Shell_NotifyIconA(NIM_DELETE, &d);
 }
 
 }  // namespace

@@ -375,12 +375,12 @@ TEST_F(Exit, AnEndInsideWritesThatBelongTogetherLandsNoneOfThem) {
     EXPECT_EQ(Config(), "[NodeList]\r\nQuantity=1\r\n");
 }
 
-// A second start of the same file (any ASCII case) asks the running copy back and ends with 0,
+// A second start in the same folder (any ASCII case) asks the running copy back and ends with 0,
 // reading and writing nothing; the running copy comes back shown, restored and in front.
-TEST_F(StartUp, ASecondCopyOfTheSameFileOnlyCallsTheFirstBack) {
-    std::string exe = WinDir() + "Skiplane.exe";
-    for (char& c : exe) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    headless::OtherCopyRunsAt(exe);
+TEST_F(StartUp, ASecondCopyInTheSameFolderOnlyCallsTheFirstBack) {
+    std::string folder = WinDir().substr(0, WinDir().size() - 1);  // without its backslash
+    for (char& c : folder) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    headless::OtherCopyRunsAt(folder);
     EXPECT_EQ(headless::Launch(app::Main), 0);
     headless::OtherCopyRunsAt("");
     EXPECT_EQ(headless::CopiesAskedToComeBack(), 1);

@@ -62,6 +62,7 @@ TEST_F(Update, ANewerVersionAtStartUpShowsCaptionMessageHomePageAndMenuInThatOrd
     EXPECT_EQ(headless::MessageBoxes()[0].owner, platform::WindowHandle{});
     ASSERT_EQ(hooks::ShellCalls().size(), 1u);
     EXPECT_EQ(hooks::ShellCalls()[0].file, "http://home.example/");
+    EXPECT_TRUE(hooks::ShellCalls()[0].fromWorker);  // the worker ends right after
     EXPECT_EQ(ui::MenuCaption(Menu::检测版本), "发现新版本，点击下载！");
     EXPECT_EQ(ui::WindowCaption(), kFoundCaption);
     EXPECT_FALSE(VersionFileLeft());
@@ -69,7 +70,8 @@ TEST_F(Update, ANewerVersionAtStartUpShowsCaptionMessageHomePageAndMenuInThatOrd
     // Now the menu item opens the home page and asks the server nothing.
     const std::size_t requests = server_->Requests().size();
     CheckByHand();
-    EXPECT_EQ(hooks::ShellCalls().size(), 2u);
+    ASSERT_EQ(hooks::ShellCalls().size(), 2u);
+    EXPECT_FALSE(hooks::ShellCalls()[1].fromWorker);
     EXPECT_EQ(server_->Requests().size(), requests);
     EXPECT_EQ(Texts().size(), 1u);
 }

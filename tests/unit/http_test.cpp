@@ -10,8 +10,13 @@
 #include "tests/support/http_server.h"
 #ifdef _WIN32
 #include <windows.h>
+#include <psapi.h>
+#include <tlhelp32.h>
 #else
+#include <dirent.h>
+#include <fstream>
 #include "platform/headless/internet_hooks.h"
+#include "platform/headless/programs_hooks.h"
 #endif
 
 namespace {
@@ -123,6 +128,110 @@ TEST(HttpReadFile, EndsByItsDeadlineWhateverTheServerDoes) {
     EXPECT_LE(server.Connections(), 1 + 1 + 10);  // the trickle, the first request, 10 redirects
 #endif
 }
+
+// Ten redirects, relative or absolute, are followed; the eleventh, or a loop, is a failure that
+// comes well before the deadline.
+TEST(HttpReadFile, RedirectsAreFollowedTenTimesAtMost) {
+    testhttp::Server server;
+    const auto to = [](const std::string& where) {
+        return "HTTP/1.0 302 Found\r\nLocation: " + where + "\r\nContent-Length: 0\r\n\r\n";
+    };
+    for (int i = 0; i < 11; ++i)
+        server.Serve("/r" + std::to_string(i),
+                     to(i % 2 ? server.Url("/r" + std::to_string(i + 1)) : "r" + std::to_string(i + 1)));
+    server.Serve("/r11", testhttp::Ok("end"));
+    server.Serve("/loop", to("/loop"));
+    const struct {
+        const char* target;
+        const char* body;
+    } cases[] = {{"/r1", "end"}, {"/r0", ""}, {"/loop", ""}};
+    for (const auto& c : cases) {
+        const auto start = std::chrono::steady_clock::now();
+        const sk::Bytes got = sk::HttpReadFile(server.Url(c.target), 20000);
+        EXPECT_EQ(std::string(got.begin(), got.end()), c.body) << c.target;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << c.target;
+    }
+    EXPECT_EQ(server.Requests().size(), 11u + 11u + 11u);
+}
+
+// The process's threads, handles (or open files) and private bytes. Wine reports neither the
+// handle count nor the private bytes (0 both): its working set is printed as well.
+std::string Figures() {
+    char line[128];
+#ifdef _WIN32
+    DWORD handles = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &handles);
+    PROCESS_MEMORY_COUNTERS_EX m{};
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&m),
+                         sizeof m);
+    int threads = 0;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 te{};
+    te.dwSize = sizeof te;
+    for (BOOL ok = Thread32First(snap, &te); ok; ok = Thread32Next(snap, &te))
+        threads += te.th32OwnerProcessID == GetCurrentProcessId();
+    CloseHandle(snap);
+    std::snprintf(line, sizeof line, "threads %d, handles %lu, private %lu KB, working set %lu KB",
+                  threads, handles, static_cast<unsigned long>(m.PrivateUsage / 1024),
+                  static_cast<unsigned long>(m.WorkingSetSize / 1024));
+#else
+    std::ifstream status("/proc/self/status");
+    std::string threads, rss;
+    for (std::string l; std::getline(status, l);) {
+        if (l.rfind("Threads:", 0) == 0) threads = l.substr(9);
+        if (l.rfind("VmRSS:", 0) == 0) rss = l.substr(7);
+    }
+    int files = 0;
+    if (DIR* d = opendir("/proc/self/fd")) {
+        while (readdir(d)) ++files;
+        closedir(d);
+    }
+    std::snprintf(line, sizeof line, "threads %s, files %d, resident %s", threads.c_str(), files,
+                  rss.c_str());
+#endif
+    return line;
+}
+
+// Fifty checks against a server that sends its head, then trickles the body (19 bytes each
+// 200 ms), each given up at 300 ms:
+// every abandoned transfer ends after its current read, and never more than one waits for
+// another. Once the server answers properly the next download gets through.
+TEST(HttpReadFile, AbandonedTransfersEndAfterTheirCurrentRead) {
+    testhttp::Server server;
+    const std::string head = "HTTP/1.0 200 OK\r\n\r\n";
+    server.ServeSlowly("/Ver.ini", head + Pattern(400), static_cast<int>(head.size()), 200);
+    std::printf("[ http     ] before: %s\n", Figures().c_str());
+    int most = 0;
+    for (int i = 0; i < 50; ++i) {
+        const sk::Bytes got = sk::HttpReadFile(server.Url("/Ver.ini"), 300);
+        EXPECT_EQ(std::string(got.begin(), got.end()), "") << i;
+        most = std::max(most, sk::HttpTransfersAlive());
+    }
+    std::printf("[ http     ] after 50 checks: %s; at most %d transfers alive\n",
+                Figures().c_str(), most);
+    EXPECT_LE(most, 2);  // the one given up, and the next, waiting for it
+    server.Serve("/Ver.ini", testhttp::Ok("[Skiplane]"));
+    EXPECT_EQ(Read(server.Url("/Ver.ini")), "[Skiplane]");
+    const auto start = std::chrono::steady_clock::now();
+    while (sk::HttpTransfersAlive() > 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(2))
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(sk::HttpTransfersAlive(), 0);
+#ifndef _WIN32
+    EXPECT_EQ(platform::hooks::RequestsOpen(), 0);
+#endif
+}
+
+#ifndef _WIN32
+TEST(HttpReadFile, ATransferWhoseThreadCouldNotStartIsFreed) {
+    testhttp::Server server;
+    server.Serve("/a", testhttp::Ok("a"));
+    platform::hooks::FailThreadStarts(true);
+    EXPECT_EQ(Read(server.Url("/a")), "");
+    platform::hooks::FailThreadStarts(false);
+    EXPECT_EQ(sk::HttpTransfersAlive(), 0);
+    EXPECT_EQ(server.Connections(), 0);
+}
+#endif
 
 // The tests' own server (tests/support) as the fuzz targets use it: an answer given once, and
 // one connection at a time with no request heads kept.
