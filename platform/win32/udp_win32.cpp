@@ -50,7 +50,6 @@ const Winsock* Ws() {
     return &g_ws;
 }
 
-SOCKET Native(UdpSocket s) { return static_cast<SOCKET>(static_cast<std::intptr_t>(s) - 1); }
 std::uint16_t Swap(std::uint16_t v) { return static_cast<std::uint16_t>(v >> 8 | v << 8); }
 
 int ToSockaddr(const UdpAddress& a, sockaddr_storage& out) {
