@@ -21,7 +21,8 @@ using EncryptFunction = LONG(WINAPI*)(BCRYPT_KEY_HANDLE, PUCHAR, ULONG, void*, P
 using DestroyKey = LONG(WINAPI*)(BCRYPT_KEY_HANDLE);
 using GenRandom = LONG(WINAPI*)(BCRYPT_ALG_HANDLE, PUCHAR, ULONG, ULONG);
 
-// The library stays loaded once it is: the key objects and the AES provider live in it.
+// The library stays loaded once it is: the key objects and the AES provider live in it. The
+// first calls (which bind) come from one thread at a time: the server probe's.
 HMODULE g_bcrypt = nullptr;
 
 template <class Function>
