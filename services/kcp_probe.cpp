@@ -132,24 +132,26 @@ void KcpProbe::Stop() {
 KcpProbeResult KcpProbe::Run(const KcpProbeTarget& target) {
     sent = 0;
     KcpProbeResult result;
-    KcpFraming framings[2];
-    int count = 1;
+    // For null the unencrypted framing goes first: a server without a crypt takes any datagram
+    // for a segment, and the first one from an address opens its session.
     const bool fec = target.dataShards > 0 && target.parityShards > 0;
-    framings[0] = {KcpFraming::Aes, 32, fec};
+    KcpFraming framings[2] = {{KcpFraming::Aes, 32, fec}, {KcpFraming::Aes, 32, fec}};
+    int count = 1;
     switch (target.crypt) {
         case KcpCrypt::Aes128: framings[0].keySize = 16; break;
         case KcpCrypt::Aes192: framings[0].keySize = 24; break;
         case KcpCrypt::None: framings[0].wrap = KcpFraming::Plain; break;
-        case KcpCrypt::Null: framings[count++] = {KcpFraming::Bare, 0, fec}; break;
+        case KcpCrypt::Null: framings[0].wrap = KcpFraming::Bare, count = 2; break;
         case KcpCrypt::CannotFrame: return result;
         case KcpCrypt::Aes: break;
     }
+    const int keySize = framings[count - 1].keySize;
     std::uint8_t key[32];
     platform::AesBlock aes;
     platform::UdpAddress server;
     std::uint32_t conv = 0;
     if (stopped_ || !DeriveKcpKey(target.key.empty() ? kKcpDefaultKey : target.key, key) ||
-        !aes.SetKey(key, static_cast<std::size_t>(framings[0].keySize)) ||
+        !aes.SetKey(key, static_cast<std::size_t>(keySize)) ||
         !platform::RandomBytes(reinterpret_cast<std::uint8_t*>(&conv), sizeof conv) ||
         !platform::ResolveUdpAddress(target.host, target.port, server))
         return result;
@@ -157,7 +159,7 @@ KcpProbeResult KcpProbe::Run(const KcpProbeTarget& target) {
     if (socket == platform::UdpSocket{}) return result;
     std::uint8_t buffer[1500];
     for (int round = 0; round < tries && !stopped_; ++round) {
-        for (int i = 0; i < count; ++i) {
+        for (int i = 0; i < count && !stopped_; ++i) {
             std::uint8_t nonce[16];
             platform::RandomBytes(nonce, sizeof nonce);
             const Bytes datagram = FrameKcpProbe(framings[i], &aes, conv, nonce,

@@ -126,6 +126,8 @@ TEST(KcpProbeAnswer, OnlyASegmentOfTheConversationThatPassesTheCrcCounts) {
     const KcpFraming withFec{KcpFraming::Aes, 32, true}, without{KcpFraming::Aes, 32, false};
     const Bytes fec = FrameKcpProbe(withFec, &aes, 77, nonce, 5);
     const Bytes plain = FrameKcpProbe(without, &aes, 77, nonce, 0);
+    const KcpFraming bare{KcpFraming::Bare, 0, true};
+    const Bytes unwrapped = FrameKcpProbe(bare, &aes, 77, nonce, 0);
     Bytes flipped = fec, parity = FrameKcpProbe({KcpFraming::Plain, 0, true}, &aes, 77, nonce, 0);
     flipped[30] ^= 1;
     parity[24] = 0xF2;  // the FEC header's type: a parity shard is no answer of its own
@@ -137,7 +139,8 @@ TEST(KcpProbeAnswer, OnlyASegmentOfTheConversationThatPassesTheCrcCounts) {
     } cases[] = {{withFec, fec, 77, true},     {withFec, plain, 77, true},
                  {without, fec, 77, true},     {withFec, fec, 78, false},
                  {withFec, flipped, 77, false}, {{KcpFraming::Plain, 0, true}, parity, 77, false},
-                 {withFec, Bytes(fec.begin(), fec.begin() + 40), 77, false}};
+                 {withFec, Bytes(fec.begin(), fec.begin() + 40), 77, false},
+                 {bare, unwrapped, 77, true},   {bare, fec, 77, false}};
     int i = 0;
     for (auto c : cases) EXPECT_EQ(IsKcpAnswer(c.framing, &aes, c.conv, c.datagram), c.answer) << i++;
 }
@@ -187,7 +190,7 @@ public:
             _exit(127);
         }
         setpgid(pid_, pid_);
-        usleep(300000);  // its key derivation and listen
+        usleep(1000000);  // its key derivation and listen, on a busy machine too
     }
     ~KcptunServer() {
         kill(-pid_, SIGKILL);
@@ -223,13 +226,10 @@ TEST(KcpProbeRound, Debian12sServerAnswersTheRightKeyAndCryptOnly) {
                  {aes128.port, "k", "aes", 0, 0, false}};
     for (const auto& c : cases) {
         KcpProbe probe;
-        probe.intervalMs = 300;
+        probe.intervalMs = c.answered ? 1500 : 300;  // an answer comes to the first try
         const KcpProbeResult r = Round(probe, c.port, c.key, c.crypt, c.ds, c.ps);
         EXPECT_EQ(r.answered, c.answered) << c.port << " " << c.key << " " << c.crypt;
         EXPECT_EQ(probe.sent, (c.answered ? 1u : 3u) * (std::string(c.crypt) == "null" ? 2 : 1));
-        if (c.answered) {
-            EXPECT_LT(r.delayMs, 100u);
-        }
     }
 }
 
@@ -268,11 +268,11 @@ TEST(KcpProbeRound, TriesThreeTimesApartAndTimesTheAnswerFromTheLatestSend) {
     peer.thread.join();
     EXPECT_TRUE(r.answered);
     EXPECT_GE(r.delayMs, 120u);
-    EXPECT_LT(r.delayMs, 200u);
+    EXPECT_LT(r.delayMs, 300u);  // from the first send it would be 920
     ASSERT_EQ(peer.arrivals.size(), 3u);
     for (int i = 1; i < 3; ++i) {
         EXPECT_GE(peer.arrivals[i] - peer.arrivals[i - 1], 395u);
-        EXPECT_LT(peer.arrivals[i] - peer.arrivals[i - 1], 480u);
+        EXPECT_LT(peer.arrivals[i] - peer.arrivals[i - 1], 550u);
     }
 }
 
@@ -284,7 +284,7 @@ TEST(KcpProbeRound, FailsAnIntervalAfterTheThirdAndSendsNothingAfterAStop) {
     EXPECT_FALSE(Round(probe, silent.port, "k", "aes", 10, 3).answered);
     const std::uint32_t spent = platform::UdpClockMs() - start;
     EXPECT_GE(spent, 900u);
-    EXPECT_LT(spent, 1000u);
+    EXPECT_LT(spent, 1100u);  // not a fourth interval
 
     Peer peer(0, 0);
     KcpProbe stopped;
@@ -294,7 +294,7 @@ TEST(KcpProbeRound, FailsAnIntervalAfterTheThirdAndSendsNothingAfterAStop) {
     });
     const std::uint32_t begun = platform::UdpClockMs();
     EXPECT_FALSE(Round(stopped, peer.port, "k", "aes", 10, 3).answered);
-    EXPECT_LT(platform::UdpClockMs() - begun, 150u);
+    EXPECT_LT(platform::UdpClockMs() - begun, 250u);
     stopper.join();
     silent.thread.join();
     peer.thread.join();
