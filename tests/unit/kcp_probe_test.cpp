@@ -8,17 +8,19 @@
 
 #include "platform/crypto.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <winsock2.h>
+#else
 #include <arpa/inet.h>
-#include <poll.h>
 #include <signal.h>
+#include <sys/select.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <thread>
 #include <vector>
-#endif
 
 namespace sk {
 namespace {
@@ -153,29 +155,49 @@ TEST(KcpUdp, ResolvesLocalhostToItsIpv4AddressFirst) {
     EXPECT_EQ(a, expected);
 }
 
-#ifndef _WIN32
 // --- whole rounds on loopback ----------------------------------------------------------------
 
+#ifdef _WIN32
+using Fd = SOCKET;
+using Length = int;
+void CloseFd(Fd fd) { closesocket(fd); }
+void SleepMs(int ms) { Sleep(static_cast<DWORD>(ms)); }
+#else
+using Fd = int;
+using Length = socklen_t;
+void CloseFd(Fd fd) { close(fd); }
+void SleepMs(int ms) { usleep(static_cast<useconds_t>(ms) * 1000); }
+#endif
+
 // A UDP socket bound to a free loopback port.
-int BoundSocket(std::uint16_t& port) {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+Fd BoundSocket(std::uint16_t& port) {
+#ifdef _WIN32
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+#endif
+    const Fd fd = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t length = sizeof a;
+    Length length = sizeof a;
     getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
     port = ntohs(a.sin_port);
     return fd;
 }
 
+KcpProbeResult Round(KcpProbe& probe, std::uint16_t port, const char* key, const char* crypt,
+                     int ds, int ps) {
+    return probe.Run({"127.0.0.1", port, key, KcpCryptFromName(crypt), ds, ps});
+}
+
+#ifndef _WIN32
 // Debian's kcptun-server on a free loopback port, in a process group of its own that ends
 // with the test.
 class KcptunServer {
 public:
     explicit KcptunServer(std::vector<std::string> options) {
-        const int fd = BoundSocket(port);
-        close(fd);
+        CloseFd(BoundSocket(port));
         std::vector<std::string> args = {"kcptun-server", "-l", "127.0.0.1:" + std::to_string(port),
                                          "-t", "127.0.0.1:9", "-quiet"};
         args.insert(args.end(), options.begin(), options.end());
@@ -190,7 +212,7 @@ public:
             _exit(127);
         }
         setpgid(pid_, pid_);
-        usleep(1000000);  // its key derivation and listen, on a busy machine too
+        SleepMs(1000);  // its key derivation and listen, on a busy machine too
     }
     ~KcptunServer() {
         kill(-pid_, SIGKILL);
@@ -201,11 +223,6 @@ public:
 private:
     pid_t pid_;
 };
-
-KcpProbeResult Round(KcpProbe& probe, std::uint16_t port, const char* key, const char* crypt,
-                     int ds, int ps) {
-    return probe.Run({"127.0.0.1", port, key, KcpCryptFromName(crypt), ds, ps});
-}
 
 TEST(KcpProbeRound, Debian12sServerAnswersTheRightKeyAndCryptOnly) {
     // The server's command line is UTF-8, as Windows hands it to the client.
@@ -233,29 +250,36 @@ TEST(KcpProbeRound, Debian12sServerAnswersTheRightKeyAndCryptOnly) {
     }
 }
 
+#endif
+
 // A peer that records when each datagram comes and sends back the one numbered `echo` after
 // holdMs (a copy of the probe is a segment of its conversation, so it counts as an answer).
 struct Peer {
     explicit Peer(int echo, int holdMs) : fd(BoundSocket(port)) {
         thread = std::thread([this, echo, holdMs] {
             std::uint8_t buffer[1500];
-            pollfd p{fd, POLLIN, 0};
-            while (poll(&p, 1, 600) == 1) {
+            for (;;) {
+                fd_set readable;
+                FD_ZERO(&readable);
+                FD_SET(fd, &readable);
+                timeval wait{0, 600000};
+                if (select(static_cast<int>(fd) + 1, &readable, nullptr, nullptr, &wait) != 1) break;
                 sockaddr_in from{};
-                socklen_t length = sizeof from;
-                const ssize_t n = recvfrom(fd, buffer, sizeof buffer, 0,
-                                           reinterpret_cast<sockaddr*>(&from), &length);
+                Length length = sizeof from;
+                const int n = static_cast<int>(recvfrom(fd, reinterpret_cast<char*>(buffer),
+                                                        sizeof buffer, 0,
+                                                        reinterpret_cast<sockaddr*>(&from), &length));
                 arrivals.push_back(platform::UdpClockMs());
                 if (static_cast<int>(arrivals.size()) != echo) continue;
-                usleep(static_cast<useconds_t>(holdMs) * 1000);
-                sendto(fd, buffer, static_cast<std::size_t>(n), 0,
+                SleepMs(holdMs);
+                sendto(fd, reinterpret_cast<const char*>(buffer), n, 0,
                        reinterpret_cast<sockaddr*>(&from), length);
             }
         });
     }
-    ~Peer() { close(fd); }
+    ~Peer() { CloseFd(fd); }
     std::uint16_t port;
-    int fd;
+    Fd fd;
     std::vector<std::uint32_t> arrivals;
     std::thread thread;
 };
@@ -289,7 +313,7 @@ TEST(KcpProbeRound, FailsAnIntervalAfterTheThirdAndSendsNothingAfterAStop) {
     Peer peer(0, 0);
     KcpProbe stopped;
     std::thread stopper([&] {
-        usleep(100000);
+        SleepMs(100);
         stopped.Stop();
     });
     const std::uint32_t begun = platform::UdpClockMs();
@@ -304,13 +328,12 @@ TEST(KcpProbeRound, FailsAnIntervalAfterTheThirdAndSendsNothingAfterAStop) {
 
 TEST(KcpProbeRound, NoServerGetsNoAnswer) {
     std::uint16_t port;
-    close(BoundSocket(port));  // a closed port: the ICMP answer is no datagram
+    CloseFd(BoundSocket(port));  // a closed port: its ICMP answer is no datagram (WSAECONNRESET)
     KcpProbe probe;
     probe.intervalMs = 100;
     EXPECT_FALSE(Round(probe, port, "k", "aes", 10, 3).answered);
     EXPECT_EQ(probe.sent, 3u);
 }
-#endif
 
 }  // namespace
 }  // namespace sk
