@@ -58,7 +58,8 @@ struct KcpProbeResult {
 // One round: one socket, one random conversation, up to `tries` datagrams `intervalMs` apart;
 // no answer intervalMs after the last is a failure, as is a host that cannot be resolved. Runs
 // on the caller's thread, which sleeps between datagrams; Stop from any other thread ends it at
-// once with no answer and nothing more sent.
+// once with no answer and nothing more sent, and every later Run of this object as well. A crypt
+// that cannot be framed sends nothing.
 class KcpProbe {
 public:
     KcpProbe();
