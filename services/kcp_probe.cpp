@@ -8,8 +8,7 @@ namespace sk {
 
 namespace {
 
-constexpr std::size_t kNonceSize = 16, kCryptHeaderSize = 20, kFecHeaderSize = 8,
-                      kSegmentSize = 24;
+constexpr std::size_t kNonceSize = 16, kCryptHeaderSize = 20, kFecHeaderSize = 8, kSegmentSize = 24;
 constexpr std::uint8_t kCmdPush = 81, kCmdWins = 84, kCmdWask = 83;
 constexpr std::uint16_t kFecData = 0xF1, kFecParity = 0xF2;
 constexpr std::uint16_t kWindow = 32;  // kcp-go's receive window as a session starts
@@ -61,8 +60,8 @@ KcpCrypt KcpCryptFromName(std::string_view name) {
     static constexpr struct {
         const char* name;
         KcpCrypt crypt;
-    } kNames[] = {{"aes-128", KcpCrypt::Aes128}, {"aes-192", KcpCrypt::Aes192},
-                  {"none", KcpCrypt::None},      {"null", KcpCrypt::Null},
+    } kNames[] = {{"aes-128", KcpCrypt::Aes128},      {"aes-192", KcpCrypt::Aes192},
+                  {"none", KcpCrypt::None},           {"null", KcpCrypt::Null},
                   {"salsa20", KcpCrypt::CannotFrame}, {"blowfish", KcpCrypt::CannotFrame},
                   {"twofish", KcpCrypt::CannotFrame}, {"cast5", KcpCrypt::CannotFrame},
                   {"3des", KcpCrypt::CannotFrame},    {"tea", KcpCrypt::CannotFrame},
@@ -108,7 +107,8 @@ bool IsKcpAnswer(const KcpFraming& framing, const platform::AesBlock* aes, std::
         if (datagram.size() < kCryptHeaderSize) return false;
         if (framing.wrap == KcpFraming::Aes) CfbDecrypt(*aes, datagram.data(), datagram.size());
         at = kCryptHeaderSize;
-        if (Crc32(datagram.data() + at, datagram.size() - at) != Get32(datagram.data() + kNonceSize))
+        if (Crc32(datagram.data() + at, datagram.size() - at) !=
+            Get32(datagram.data() + kNonceSize))
             return false;
     }
     if (datagram.size() - at >= kFecHeaderSize) {
@@ -138,12 +138,22 @@ KcpProbeResult KcpProbe::Run(const KcpProbeTarget& target) {
     KcpFraming framings[2] = {{KcpFraming::Aes, 32, fec}, {KcpFraming::Aes, 32, fec}};
     int count = 1;
     switch (target.crypt) {
-        case KcpCrypt::Aes128: framings[0].keySize = 16; break;
-        case KcpCrypt::Aes192: framings[0].keySize = 24; break;
-        case KcpCrypt::None: framings[0].wrap = KcpFraming::Plain; break;
-        case KcpCrypt::Null: framings[0].wrap = KcpFraming::Bare, count = 2; break;
-        case KcpCrypt::CannotFrame: return result;
-        case KcpCrypt::Aes: break;
+        case KcpCrypt::Aes128:
+            framings[0].keySize = 16;
+            break;
+        case KcpCrypt::Aes192:
+            framings[0].keySize = 24;
+            break;
+        case KcpCrypt::None:
+            framings[0].wrap = KcpFraming::Plain;
+            break;
+        case KcpCrypt::Null:
+            framings[0].wrap = KcpFraming::Bare, count = 2;
+            break;
+        case KcpCrypt::CannotFrame:
+            return result;
+        case KcpCrypt::Aes:
+            break;
     }
     const int keySize = framings[count - 1].keySize;
     std::uint8_t key[32];
@@ -162,8 +172,8 @@ KcpProbeResult KcpProbe::Run(const KcpProbeTarget& target) {
         for (int i = 0; i < count && !stopped_; ++i) {
             std::uint8_t nonce[16];
             platform::RandomBytes(nonce, sizeof nonce);
-            const Bytes datagram = FrameKcpProbe(framings[i], &aes, conv, nonce,
-                                                 static_cast<std::uint32_t>(round));
+            const Bytes datagram =
+                FrameKcpProbe(framings[i], &aes, conv, nonce, static_cast<std::uint32_t>(round));
             if (platform::SendUdp(socket, server, datagram.data(), datagram.size())) ++sent;
         }
         const std::uint32_t sentAt = platform::UdpClockMs();
@@ -171,9 +181,9 @@ KcpProbeResult KcpProbe::Run(const KcpProbeTarget& target) {
             const std::uint32_t spent = platform::UdpClockMs() - sentAt;
             std::size_t size = 0;
             platform::UdpAddress from;
-            const platform::UdpWait wait = platform::ReceiveUdp(
-                socket, stop_, spent < intervalMs ? intervalMs - spent : 0, buffer, sizeof buffer,
-                size, from);
+            const platform::UdpWait wait =
+                platform::ReceiveUdp(socket, stop_, spent < intervalMs ? intervalMs - spent : 0,
+                                     buffer, sizeof buffer, size, from);
             if (wait != platform::UdpWait::Received) {
                 if (wait == platform::UdpWait::Stopped) round = tries;
                 break;

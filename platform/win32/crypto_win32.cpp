@@ -1,6 +1,7 @@
 // The cryptography seam over bcrypt.dll (Windows 7 and later), bound by name on first use so
 // that the program imports nothing new and loads the library only when it is asked for.
 #include <windows.h>
+// bcrypt.h needs the types of windows.h.
 #include <bcrypt.h>
 
 #include "platform/crypto.h"
@@ -28,9 +29,9 @@ HMODULE g_bcrypt = nullptr;
 template <class Function>
 Function Bcrypt(const char* name) {
     if (!g_bcrypt) g_bcrypt = LoadLibraryA("bcrypt.dll");
-    return g_bcrypt ? reinterpret_cast<Function>(
-                          reinterpret_cast<void*>(GetProcAddress(g_bcrypt, name)))
-                    : nullptr;
+    return g_bcrypt
+               ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(g_bcrypt, name)))
+               : nullptr;
 }
 
 // The AES provider in ECB mode, opened once: every key made from it needs it open.

@@ -1,5 +1,6 @@
 // The UDP seam over Winsock, bound by name from ws2_32.dll on first use (the program imports
 // nothing of it). A receive waits on the socket's read event and the stop event together.
+// winsock2.h before windows.h, or windows.h brings the old winsock.h in.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
@@ -38,12 +39,12 @@ const Winsock* Ws() {
     HMODULE library = LoadLibraryA("ws2_32.dll");
     if (!library) return nullptr;
     void** slots = reinterpret_cast<void**>(&g_ws);
-    static const char* const kNames[] = {"WSAStartup",   "socket",      "closesocket",
-                                         "sendto",       "recvfrom",    "getaddrinfo",
-                                         "freeaddrinfo", "WSAIoctl",    "WSAEventSelect",
-                                         "WSAGetLastError"};
+    static const char* const kNames[] = {
+        "WSAStartup",  "socket",       "closesocket", "sendto",         "recvfrom",
+        "getaddrinfo", "freeaddrinfo", "WSAIoctl",    "WSAEventSelect", "WSAGetLastError"};
     for (unsigned i = 0; i < sizeof kNames / sizeof *kNames; ++i)
-        if (!(slots[i] = reinterpret_cast<void*>(GetProcAddress(library, kNames[i])))) return nullptr;
+        if (!(slots[i] = reinterpret_cast<void*>(GetProcAddress(library, kNames[i]))))
+            return nullptr;
     WSADATA data;
     if (g_ws.startup(MAKEWORD(2, 2), &data) != 0) return nullptr;
     g_wsReady = true;
@@ -144,8 +145,7 @@ bool SendUdp(UdpSocket socket, const UdpAddress& to, const std::uint8_t* data, s
     sockaddr_storage address;
     const int length = ToSockaddr(to, address);
     return Ws()->sendto(s->socket, reinterpret_cast<const char*>(data), static_cast<int>(size), 0,
-                        reinterpret_cast<sockaddr*>(&address),
-                        length) == static_cast<int>(size);
+                        reinterpret_cast<sockaddr*>(&address), length) == static_cast<int>(size);
 }
 
 StopSignal CreateStopSignal() {
@@ -153,10 +153,12 @@ StopSignal CreateStopSignal() {
         reinterpret_cast<std::intptr_t>(CreateEventA(nullptr, TRUE, FALSE, nullptr)));
 }
 void RaiseStopSignal(StopSignal signal) {
-    if (signal != StopSignal{}) SetEvent(reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(signal)));
+    if (signal != StopSignal{})
+        SetEvent(reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(signal)));
 }
 void CloseStopSignal(StopSignal signal) {
-    if (signal != StopSignal{}) CloseHandle(reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(signal)));
+    if (signal != StopSignal{})
+        CloseHandle(reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(signal)));
 }
 
 UdpWait ReceiveUdp(UdpSocket socket, StopSignal stop, std::uint32_t timeoutMs, std::uint8_t* data,
@@ -166,14 +168,15 @@ UdpWait ReceiveUdp(UdpSocket socket, StopSignal stop, std::uint32_t timeoutMs, s
     const HANDLE stopEvent = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(stop));
     const std::uint32_t start = UdpClockMs();
     for (;;) {
-        if (stopEvent && WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0) return UdpWait::Stopped;
+        if (stopEvent && WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0)
+            return UdpWait::Stopped;
         // Reset before reading: a datagram that comes after the read sets the event again.
         ResetEvent(s->readable);
         sockaddr_storage sender;
         int length = sizeof sender;
-        const int n = ws->recvfrom(s->socket, reinterpret_cast<char*>(data),
-                                   static_cast<int>(capacity), 0,
-                                   reinterpret_cast<sockaddr*>(&sender), &length);
+        const int n =
+            ws->recvfrom(s->socket, reinterpret_cast<char*>(data), static_cast<int>(capacity), 0,
+                         reinterpret_cast<sockaddr*>(&sender), &length);
         const int error = n < 0 ? ws->lastError() : 0;
         if (n >= 0 || error == WSAEMSGSIZE) {
             size = n >= 0 ? static_cast<std::size_t>(n) : capacity;
@@ -184,7 +187,8 @@ UdpWait ReceiveUdp(UdpSocket socket, StopSignal stop, std::uint32_t timeoutMs, s
         const std::uint32_t spent = UdpClockMs() - start;
         if (spent >= timeoutMs) return UdpWait::TimedOut;
         const HANDLE events[2] = {s->readable, stopEvent};
-        const DWORD woken = WaitForMultipleObjects(stopEvent ? 2 : 1, events, FALSE, timeoutMs - spent);
+        const DWORD woken =
+            WaitForMultipleObjects(stopEvent ? 2 : 1, events, FALSE, timeoutMs - spent);
         if (woken == WAIT_OBJECT_0 + 1) return UdpWait::Stopped;
         if (woken != WAIT_OBJECT_0) return UdpWait::TimedOut;
     }

@@ -81,10 +81,12 @@ TEST(KcpProbeFraming, AWindowProbeIsByteForByteWhatKcpGoSends) {
         const char* bytes;
     } cases[] = {
         {{KcpFraming::Aes, 32, true},
-         "661519836184a0c60849030772d6455d598bd53a50ac2bd510e643541057607f1277c6f8570cedb37974b561e9"
+         "661519836184a0c60849030772d6455d598bd53a50ac2bd510e643541057607f1277c6f8570cedb37974b561e"
+         "9"
          "0b4575fa39d9dd"},
         {{KcpFraming::Aes, 16, false},
-         "90482093eeac1c569d232fb920ecd8138bda9bfbc12088b2803462d2ae1bea23938bae87f7dc836edd5d0b9e"},
+         "90482093eeac1c569d232fb920ecd8138bda9bfbc12088b2803462d2ae1bea23938bae87f7dc836edd5d0b9"
+         "e"},
         {{KcpFraming::Aes, 24, true},
          "99ff4ddcab13c455178c98c2ee3390f08094531d2543d22bcf3aa110b74867540f989ad47dba87dce0568f33"
          "64185ffa2037e53f"},
@@ -108,15 +110,24 @@ TEST(KcpProbeFraming, CryptNamesAsTheClientTakesThem) {
     const struct {
         const char* name;
         KcpCrypt crypt;
-    } cases[] = {{"aes", KcpCrypt::Aes},          {"aes-128", KcpCrypt::Aes128},
-                 {"aes-192", KcpCrypt::Aes192},   {"none", KcpCrypt::None},
-                 {"null", KcpCrypt::Null},        {"AES", KcpCrypt::Aes},
-                 {"rot13", KcpCrypt::Aes},        {"", KcpCrypt::Aes},
-                 {"salsa20", KcpCrypt::CannotFrame}, {"blowfish", KcpCrypt::CannotFrame},
-                 {"twofish", KcpCrypt::CannotFrame}, {"cast5", KcpCrypt::CannotFrame},
-                 {"3des", KcpCrypt::CannotFrame},    {"tea", KcpCrypt::CannotFrame},
-                 {"xtea", KcpCrypt::CannotFrame},    {"xor", KcpCrypt::CannotFrame},
-                 {"sm4", KcpCrypt::CannotFrame},     {"aes-128-gcm", KcpCrypt::CannotFrame}};
+    } cases[] = {{"aes", KcpCrypt::Aes},
+                 {"aes-128", KcpCrypt::Aes128},
+                 {"aes-192", KcpCrypt::Aes192},
+                 {"none", KcpCrypt::None},
+                 {"null", KcpCrypt::Null},
+                 {"AES", KcpCrypt::Aes},
+                 {"rot13", KcpCrypt::Aes},
+                 {"", KcpCrypt::Aes},
+                 {"salsa20", KcpCrypt::CannotFrame},
+                 {"blowfish", KcpCrypt::CannotFrame},
+                 {"twofish", KcpCrypt::CannotFrame},
+                 {"cast5", KcpCrypt::CannotFrame},
+                 {"3des", KcpCrypt::CannotFrame},
+                 {"tea", KcpCrypt::CannotFrame},
+                 {"xtea", KcpCrypt::CannotFrame},
+                 {"xor", KcpCrypt::CannotFrame},
+                 {"sm4", KcpCrypt::CannotFrame},
+                 {"aes-128-gcm", KcpCrypt::CannotFrame}};
     for (const auto& c : cases) EXPECT_EQ(KcpCryptFromName(c.name), c.crypt) << c.name;
 }
 
@@ -138,13 +149,18 @@ TEST(KcpProbeAnswer, OnlyASegmentOfTheConversationThatPassesTheCrcCounts) {
         Bytes datagram;
         std::uint32_t conv;
         bool answer;
-    } cases[] = {{withFec, fec, 77, true},     {withFec, plain, 77, true},
-                 {without, fec, 77, true},     {withFec, fec, 78, false},
-                 {withFec, flipped, 77, false}, {{KcpFraming::Plain, 0, true}, parity, 77, false},
+    } cases[] = {{withFec, fec, 77, true},
+                 {withFec, plain, 77, true},
+                 {without, fec, 77, true},
+                 {withFec, fec, 78, false},
+                 {withFec, flipped, 77, false},
+                 {{KcpFraming::Plain, 0, true}, parity, 77, false},
                  {withFec, Bytes(fec.begin(), fec.begin() + 40), 77, false},
-                 {bare, unwrapped, 77, true},   {bare, fec, 77, false}};
+                 {bare, unwrapped, 77, true},
+                 {bare, fec, 77, false}};
     int i = 0;
-    for (auto c : cases) EXPECT_EQ(IsKcpAnswer(c.framing, &aes, c.conv, c.datagram), c.answer) << i++;
+    for (auto c : cases)
+        EXPECT_EQ(IsKcpAnswer(c.framing, &aes, c.conv, c.datagram), c.answer) << i++;
 }
 
 // A name with both kinds of address resolves to its IPv4 one first, as Go's resolver orders them.
@@ -198,8 +214,9 @@ class KcptunServer {
 public:
     explicit KcptunServer(std::vector<std::string> options) {
         CloseFd(BoundSocket(port));
-        std::vector<std::string> args = {"kcptun-server", "-l", "127.0.0.1:" + std::to_string(port),
-                                         "-t", "127.0.0.1:9", "-quiet"};
+        std::vector<std::string> args = {
+            "kcptun-server", "-l",    "127.0.0.1:" + std::to_string(port), "-t",
+            "127.0.0.1:9",   "-quiet"};
         args.insert(args.end(), options.begin(), options.end());
         pid_ = fork();
         if (pid_ == 0) {
@@ -226,8 +243,9 @@ private:
 
 TEST(KcpProbeRound, Debian12sServerAnswersTheRightKeyAndCryptOnly) {
     // The server's command line is UTF-8, as Windows hands it to the client.
-    KcptunServer aes({"-key", "\xE5\xAF\x86\xE7\xA0\x81"}), plain({"-key", "k", "-crypt", "none", "-ds", "0", "-ps", "0"}),
-        nul({"-crypt", "null"}), aes128({"-key", "k", "-crypt", "aes-128", "-ds", "0", "-ps", "0"});
+    KcptunServer aes({"-key", "\xE5\xAF\x86\xE7\xA0\x81"}),
+        plain({"-key", "k", "-crypt", "none", "-ds", "0", "-ps", "0"}), nul({"-crypt", "null"}),
+        aes128({"-key", "k", "-crypt", "aes-128", "-ds", "0", "-ps", "0"});
     const struct {
         std::uint16_t port;
         const char *key, *crypt;
@@ -263,12 +281,13 @@ struct Peer {
                 FD_ZERO(&readable);
                 FD_SET(fd, &readable);
                 timeval wait{0, 600000};
-                if (select(static_cast<int>(fd) + 1, &readable, nullptr, nullptr, &wait) != 1) break;
+                if (select(static_cast<int>(fd) + 1, &readable, nullptr, nullptr, &wait) != 1)
+                    break;
                 sockaddr_in from{};
                 Length length = sizeof from;
-                const int n = static_cast<int>(recvfrom(fd, reinterpret_cast<char*>(buffer),
-                                                        sizeof buffer, 0,
-                                                        reinterpret_cast<sockaddr*>(&from), &length));
+                const int n =
+                    static_cast<int>(recvfrom(fd, reinterpret_cast<char*>(buffer), sizeof buffer, 0,
+                                              reinterpret_cast<sockaddr*>(&from), &length));
                 arrivals.push_back(platform::UdpClockMs());
                 if (static_cast<int>(arrivals.size()) != echo) continue;
                 SleepMs(holdMs);
