@@ -169,6 +169,8 @@ KcpProbeResult KcpProbe::Run(const KcpProbeTarget& target) {
     if (socket == platform::UdpSocket{}) return result;
     std::uint8_t buffer[1500];
     for (int round = 0; round < tries && !stopped_; ++round) {
+        // Taken before the send: a busy thread cannot make the delay look shorter than it is.
+        const std::uint32_t sentAt = platform::UdpClockMs();
         for (int i = 0; i < count && !stopped_; ++i) {
             std::uint8_t nonce[16];
             platform::RandomBytes(nonce, sizeof nonce);
@@ -176,7 +178,6 @@ KcpProbeResult KcpProbe::Run(const KcpProbeTarget& target) {
                 FrameKcpProbe(framings[i], &aes, conv, nonce, static_cast<std::uint32_t>(round));
             if (platform::SendUdp(socket, server, datagram.data(), datagram.size())) ++sent;
         }
-        const std::uint32_t sentAt = platform::UdpClockMs();
         for (;;) {
             const std::uint32_t spent = platform::UdpClockMs() - sentAt;
             std::size_t size = 0;

@@ -311,11 +311,11 @@ TEST(KcpProbeRound, TriesThreeTimesApartAndTimesTheAnswerFromTheLatestSend) {
     peer.thread.join();
     EXPECT_TRUE(r.answered);
     EXPECT_GE(r.delayMs, 120u);
-    EXPECT_LT(r.delayMs, 300u);  // from the first send it would be 920
+    EXPECT_LT(r.delayMs, 520u);  // from the first send it would be 920
     ASSERT_EQ(peer.arrivals.size(), 3u);
     for (int i = 1; i < 3; ++i) {
         EXPECT_GE(peer.arrivals[i] - peer.arrivals[i - 1], 395u);
-        EXPECT_LT(peer.arrivals[i] - peer.arrivals[i - 1], 550u);
+        EXPECT_LT(peer.arrivals[i] - peer.arrivals[i - 1], 780u);  // no try left out
     }
 }
 
@@ -327,7 +327,7 @@ TEST(KcpProbeRound, FailsAnIntervalAfterTheThirdAndSendsNothingAfterAStop) {
     EXPECT_FALSE(Round(probe, silent.port, "k", "aes", 10, 3).answered);
     const std::uint32_t spent = platform::UdpClockMs() - start;
     EXPECT_GE(spent, 900u);
-    EXPECT_LT(spent, 1100u);  // not a fourth interval
+    EXPECT_LT(spent, 1180u);  // not a fourth interval
 
     Peer peer(0, 0);
     KcpProbe stopped;
@@ -337,7 +337,7 @@ TEST(KcpProbeRound, FailsAnIntervalAfterTheThirdAndSendsNothingAfterAStop) {
     });
     const std::uint32_t begun = platform::UdpClockMs();
     EXPECT_FALSE(Round(stopped, peer.port, "k", "aes", 10, 3).answered);
-    EXPECT_LT(platform::UdpClockMs() - begun, 250u);
+    EXPECT_LT(platform::UdpClockMs() - begun, 400u);  // not the round's 900
     stopper.join();
     silent.thread.join();
     peer.thread.join();
