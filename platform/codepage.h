@@ -22,6 +22,8 @@ std::string AnsiFromUtf16(std::u16string_view units);
 // UTF-8 to UTF-16, as MultiByteToWideChar converts with CP_UTF8 and MB_ERR_INVALID_CHARS: false,
 // with units left empty, where the bytes are not valid UTF-8.
 bool Utf16FromUtf8(std::string_view text, std::u16string& units);
+// UTF-16 to UTF-8, as WideCharToMultiByte converts with CP_UTF8.
+std::string Utf8FromUtf16(std::u16string_view units);
 // The OEM code page (the one cmd.exe writes its own messages in) to UTF-16, as CP_OEMCP converts.
 std::u16string Utf16FromOem(std::string_view text);
 

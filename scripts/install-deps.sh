@@ -7,8 +7,10 @@ set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
-packages=(cmake g++ make googletest libcurl4-openssl-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 xvfb xauth
-          imagemagick locales fonts-wqy-microhei x11-utils clang libclang-rt-14-dev "$@")
+# kcptun: its kcptun-server answers the host unit tests' server probe on loopback.
+packages=(cmake g++ make googletest libcurl4-openssl-dev libssl-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64
+          wine wine32:i386 wine64 xvfb xauth
+          imagemagick locales fonts-wqy-microhei x11-utils clang libclang-rt-14-dev kcptun "$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -78,6 +78,13 @@ bool Utf16FromUtf8(std::string_view text, std::u16string& units) {
     return true;
 }
 
+// A lone surrogate becomes U+FFFD, as CP_UTF8 writes it.
+std::string Utf8FromUtf16(std::u16string_view units) {
+    return Convert("UTF-8", "UTF-16LE", reinterpret_cast<const char*>(units.data()),
+                   units.size() * 2, "\xEF\xBF\xBD",
+                   [](const char*, std::size_t) { return std::size_t{2}; });
+}
+
 // A Chinese Windows' OEM code page is 936 as well.
 std::u16string Utf16FromOem(std::string_view text) { return Utf16FromAnsi(text); }
 

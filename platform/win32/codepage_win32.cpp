@@ -36,14 +36,20 @@ std::u16string Utf16FromOem(std::string_view text) {
     return out;
 }
 
-std::string AnsiFromUtf16(std::u16string_view units) {
+namespace {
+std::string FromUtf16(unsigned codePage, std::u16string_view units) {
     if (units.empty()) return {};
     const auto* wide = reinterpret_cast<const wchar_t*>(units.data());
     const int size = static_cast<int>(units.size());
-    const int n = WideCharToMultiByte(CP_ACP, 0, wide, size, nullptr, 0, nullptr, nullptr);
+    const int n = WideCharToMultiByte(codePage, 0, wide, size, nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0) WideCharToMultiByte(CP_ACP, 0, wide, size, out.data(), n, nullptr, nullptr);
+    if (n > 0) WideCharToMultiByte(codePage, 0, wide, size, out.data(), n, nullptr, nullptr);
     return out;
 }
+}  // namespace
+
+std::string AnsiFromUtf16(std::u16string_view units) { return FromUtf16(CP_ACP, units); }
+
+std::string Utf8FromUtf16(std::u16string_view units) { return FromUtf16(CP_UTF8, units); }
 
 }  // namespace platform
