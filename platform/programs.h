@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/handles.h"
 
@@ -40,6 +41,17 @@ struct ProcessEntry {
 // the program's end, or until it is idle for input but at most 1000 ms. False when it did not
 // start.
 bool StartProgram(const std::string& commandLine, int showState, bool waitForExit);
+
+// --- a tree of processes ------------------------------------------------------------------
+// Starts the command line as StartProgram does without waiting for its end, but inside a new
+// job object that ends its processes when its last handle closes (kill-on-close: also when this
+// program dies). The program is created suspended and put into the job before it runs, so every
+// process it starts is in the job too. None when it did not start.
+JobHandle StartProgramInJob(const std::string& commandLine, int showState);
+// The ids of the processes in the job now (the first 32).
+std::vector<std::uint32_t> JobProcesses(JobHandle job);
+// Ends every process in the job; the job stays open.
+void EndJob(JobHandle job);
 
 // --- waiting -------------------------------------------------------------------------------
 std::uint32_t TickCount();  // milliseconds, wrapping

@@ -218,10 +218,11 @@ void TaskbarRecreated() {
 void Minimize() {
     if (g.created && !g.ended && g.visible) g.minimized = true;
 }
+void AskEndSession() {
+    AsUser([&] { g.callbacks.sessionEndAsked(); });
+}
 void EndSession(bool ending) {
-    AsUser([&] {
-        if (ending) g.callbacks.sessionEnding();
-    });
+    AsUser([&] { (ending ? g.callbacks.sessionEnding : g.callbacks.sessionEndCancelled)(); });
 }
 void Wake() {
     AsUser([&] { g.callbacks.resumed(); });

@@ -7,6 +7,8 @@
 #include <shellapi.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
+
 namespace platform {
 
 static_assert(sizeof(ProcessEntry) == sizeof(PROCESSENTRY32),
@@ -30,6 +32,66 @@ bool StartProgram(const std::string& commandLine, int showState, bool waitForExi
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     return true;
+}
+
+// A process in a job creates its children in that job (Microsoft's AssignProcessToJobObject
+// remarks); created suspended, the outer cmd starts nothing before it is in the job. Where this
+// program runs in a job of its own that allows it, the tree breaks away from it (before Windows
+// 8 a process belongs to one job only); otherwise the tree starts inside it and joins the new
+// job as a nested one (Windows 8 on).
+JobHandle StartProgramInJob(const std::string& commandLine, int showState) {
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    if (!job) return {};
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = static_cast<WORD>(showState);
+    PROCESS_INFORMATION pi{};
+    bool started = false;
+    for (DWORD flags : {DWORD{CREATE_SUSPENDED | CREATE_BREAKAWAY_FROM_JOB}, DWORD{CREATE_SUSPENDED}}) {
+        std::string line = commandLine;  // CreateProcessA may write into its command line
+        if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr,
+                           &si, &pi)) {
+            started = true;
+            break;
+        }
+    }
+    if (started && !AssignProcessToJobObject(job, pi.hProcess)) {
+        TerminateProcess(pi.hProcess, 1);  // outside the job nothing could find or end it
+        started = false;
+    }
+    if (started) {
+        ResumeThread(pi.hThread);
+        WaitForInputIdle(pi.hProcess, 1000);
+    }
+    if (pi.hProcess) {
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+    if (started) return HandleOf<JobHandle>(job);
+    CloseHandle(job);
+    return {};
+}
+
+std::vector<std::uint32_t> JobProcesses(JobHandle job) {
+    struct {
+        JOBOBJECT_BASIC_PROCESS_ID_LIST list;
+        ULONG_PTR more[31];
+    } ids{};
+    // With more than 32 the call fails with ERROR_MORE_DATA but fills in the first 32.
+    QueryInformationJobObject(NativeOf<void>(job), JobObjectBasicProcessIdList, &ids, sizeof ids,
+                              nullptr);
+    const ULONG_PTR* id = ids.list.ProcessIdList;
+    return std::vector<std::uint32_t>(id, id + std::min<DWORD>(ids.list.NumberOfProcessIdsInList, 32));
+}
+
+void EndJob(JobHandle job) { TerminateJobObject(NativeOf<void>(job), 1); }
+
+void CloseJob(JobHandle job) {
+    if (IsSet(job)) CloseHandle(NativeOf<void>(job));
 }
 
 std::uint32_t TickCount() { return GetTickCount(); }
