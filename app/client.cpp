@@ -35,11 +35,13 @@ bool g_restarting = false;
 
 bool Running() { return ui::Disabled(Ctl::按钮_启动); }
 
+bool TreeRuns() { return g_tree && platform::JobProcesses(g_tree.get()).listed != 0; }
+
 // The first process of the tree whose file name is the client's, ASCII case aside, or 0.
 std::uint32_t FindClient() {
     if (!g_tree) return 0;
-    const std::vector<std::uint32_t> tree = platform::JobProcesses(g_tree.get());
-    if (tree.empty()) return 0;
+    const platform::JobProcessList tree = platform::JobProcesses(g_tree.get());
+    if (tree.listed == 0) return 0;
     const sk::win::Handle handle = sk::win::CreateToolhelp32Snapshot(kSnapProcess, 0);
     if (handle == sk::win::kInvalidHandle || !platform::IsSet(handle)) return 0;
     const sk::win::OwnedHandle snapshot(handle);
@@ -49,7 +51,7 @@ std::uint32_t FindClient() {
          ok = sk::win::Process32Next(snapshot.get(), entry)) {
         const Text exeName(entry.exeFile, strnlen(entry.exeFile, sizeof entry.exeFile));
         if (sk::ToLower(exeName) == wanted &&
-            std::find(tree.begin(), tree.end(), entry.processId) != tree.end())
+            std::find(tree.ids, tree.ids + tree.listed, entry.processId) != tree.ids + tree.listed)
             return entry.processId;
     }
     return 0;
@@ -216,8 +218,7 @@ void RestartClient() {
     const unsigned run = g_runs;
     // The new client would fail on the port the old one still holds.
     const std::uint32_t start = platform::TickCount();
-    while (run == g_runs && g_tree && !platform::JobProcesses(g_tree.get()).empty() &&
-           platform::TickCount() - start < kOldClientEndMs)
+    while (run == g_runs && TreeRuns() && platform::TickCount() - start < kOldClientEndMs)
         sk::Delay(50);
     if (run == g_runs && !SessionEnding()) {  // no stop, quit or session end meanwhile
         StartTree();
@@ -229,9 +230,8 @@ void RestartClient() {
 bool EndClient() {
     ++g_runs;
     sk::StopWatchingProcess();  // the end we cause is no news
-    if (!g_tree) return false;
-    const bool ran = !platform::JobProcesses(g_tree.get()).empty();
-    platform::EndJob(g_tree.get());
+    const bool ran = TreeRuns();
+    if (g_tree) platform::EndJob(g_tree.get());
     return ran;
 }
 

@@ -8,7 +8,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/handles.h"
 
@@ -48,8 +47,13 @@ bool StartProgram(const std::string& commandLine, int showState, bool waitForExi
 // program dies). The program is created suspended and put into the job before it runs, so every
 // process it starts is in the job too. None when it did not start.
 JobHandle StartProgramInJob(const std::string& commandLine, int showState);
-// The ids of the processes in the job now (the first 32).
-std::vector<std::uint32_t> JobProcesses(JobHandle job);
+// The processes in a job now (JOBOBJECT_BASIC_PROCESS_ID_LIST with room for 32, field for field).
+struct JobProcessList {
+    std::uint32_t assigned = 0;
+    std::uint32_t listed = 0;  // how many of ids hold one
+    std::uintptr_t ids[32] = {};
+};
+JobProcessList JobProcesses(JobHandle job);
 // Ends every process in the job; the job stays open.
 void EndJob(JobHandle job);
 

@@ -29,8 +29,8 @@ enum class Event {
     ContentChanged,   // edit boxes: typing, pasting or a content write
     Chosen,           // a popup-menu item
     SessionEndAsked,  // main window: log-off or shut-down is asked; another program may refuse
-    SessionEnding,    // main window: log-off or shut-down goes ahead
-    SessionEndCancelled,  // main window: it was refused after all
+    SessionEnding,    // main window: log-off or shut-down goes ahead (follows SessionEndAsked)
+    SessionEndCancelled,  // main window: it was refused after all (follows SessionEnding)
     Resumed,          // main window: the machine woke from sleep
     AnotherCopyStarted,  // main window: this executable was started again
 };

@@ -166,16 +166,20 @@ JobHandle StartProgramInJob(const std::string& commandLine, int showState) {
     return job;
 }
 
-std::vector<std::uint32_t> JobProcesses(JobHandle job) {
+JobProcessList JobProcesses(JobHandle job) {
     Bury();
-    std::vector<std::uint32_t> ids;
+    JobProcessList list;
     for (const Process& p : g.processes)
-        if (p.job == static_cast<int>(job)) ids.push_back(p.id);
-    return ids;
+        if (p.job == static_cast<int>(job) && list.listed < 32) list.ids[list.listed++] = p.id;
+    list.assigned = list.listed;
+    return list;
 }
 
 void EndJob(JobHandle job) {
-    for (std::uint32_t id : JobProcesses(job)) {
+    const JobProcessList list = JobProcesses(job);
+    for (const std::uintptr_t p : list.ids) {
+        const auto id = static_cast<std::uint32_t>(p);
+        if (id == 0) break;
         if (std::any_of(g.dying.begin(), g.dying.end(), [id](const auto& d) { return d.first == id; }))
             continue;
         g.terminated.push_back(id);

@@ -219,10 +219,10 @@ void Minimize() {
     if (g.created && !g.ended && g.visible) g.minimized = true;
 }
 void AskEndSession() {
-    AsUser([&] { g.callbacks.sessionEndAsked(); });
+    AsUser([&] { g.callbacks.session(0); });
 }
 void EndSession(bool ending) {
-    AsUser([&] { (ending ? g.callbacks.sessionEnding : g.callbacks.sessionEndCancelled)(); });
+    AsUser([&] { g.callbacks.session(ending ? 1 : 2); });
 }
 void Wake() {
     AsUser([&] { g.callbacks.resumed(); });

@@ -7,30 +7,41 @@
 #include <shellapi.h>
 #include <tlhelp32.h>
 
-#include <algorithm>
+#include <cstddef>
 
 namespace platform {
 
 static_assert(sizeof(ProcessEntry) == sizeof(PROCESSENTRY32),
               "ProcessEntry must be laid out as PROCESSENTRY32");
 
-bool StartProgram(const std::string& commandLine, int showState, bool waitForExit) {
+static_assert(offsetof(JobProcessList, ids) == offsetof(JOBOBJECT_BASIC_PROCESS_ID_LIST, ProcessIdList),
+              "JobProcessList must be laid out as JOBOBJECT_BASIC_PROCESS_ID_LIST");
+
+namespace {
+bool Create(const std::string& commandLine, int showState, DWORD flags, PROCESS_INFORMATION& pi) {
     STARTUPINFOA si{};
     si.cb = sizeof si;  // 68 bytes
     si.dwFlags = STARTF_USESHOWWINDOW;
     si.wShowWindow = static_cast<WORD>(showState);
-    PROCESS_INFORMATION pi{};
     std::string line = commandLine;  // CreateProcessA may write into its command line
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &pi))
-        return false;
+    return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr,
+                          &si, &pi);
+}
+void Release(PROCESS_INFORMATION& pi) {
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+}
+}  // namespace
+
+bool StartProgram(const std::string& commandLine, int showState, bool waitForExit) {
+    PROCESS_INFORMATION pi{};
+    if (!Create(commandLine, showState, 0, pi)) return false;
     if (waitForExit) {
         WaitForSingleObject(pi.hProcess, INFINITE);
     } else {
         WaitForInputIdle(pi.hProcess, 1000);
     }
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    Release(pi);
     return true;
 }
 
@@ -45,47 +56,32 @@ JobHandle StartProgramInJob(const std::string& commandLine, int showState) {
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
     SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESHOWWINDOW;
-    si.wShowWindow = static_cast<WORD>(showState);
     PROCESS_INFORMATION pi{};
-    bool started = false;
-    for (DWORD flags : {DWORD{CREATE_SUSPENDED | CREATE_BREAKAWAY_FROM_JOB}, DWORD{CREATE_SUSPENDED}}) {
-        std::string line = commandLine;  // CreateProcessA may write into its command line
-        if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr,
-                           &si, &pi)) {
-            started = true;
-            break;
-        }
-    }
-    if (started && !AssignProcessToJobObject(job, pi.hProcess)) {
-        TerminateProcess(pi.hProcess, 1);  // outside the job nothing could find or end it
-        started = false;
-    }
+    bool started = Create(commandLine, showState, CREATE_SUSPENDED | CREATE_BREAKAWAY_FROM_JOB, pi) ||
+                   Create(commandLine, showState, CREATE_SUSPENDED, pi);
     if (started) {
-        ResumeThread(pi.hThread);
-        WaitForInputIdle(pi.hProcess, 1000);
-    }
-    if (pi.hProcess) {
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
+        // Outside the job nothing could find or end it.
+        if (!AssignProcessToJobObject(job, pi.hProcess)) {
+            TerminateProcess(pi.hProcess, 1);
+            started = false;
+        } else {
+            ResumeThread(pi.hThread);
+            WaitForInputIdle(pi.hProcess, 1000);
+        }
+        Release(pi);
     }
     if (started) return HandleOf<JobHandle>(job);
     CloseHandle(job);
     return {};
 }
 
-std::vector<std::uint32_t> JobProcesses(JobHandle job) {
-    struct {
-        JOBOBJECT_BASIC_PROCESS_ID_LIST list;
-        ULONG_PTR more[31];
-    } ids{};
+JobProcessList JobProcesses(JobHandle job) {
+    JobProcessList list;
     // With more than 32 the call fails with ERROR_MORE_DATA but fills in the first 32.
-    QueryInformationJobObject(NativeOf<void>(job), JobObjectBasicProcessIdList, &ids, sizeof ids,
+    QueryInformationJobObject(NativeOf<void>(job), JobObjectBasicProcessIdList, &list, sizeof list,
                               nullptr);
-    const ULONG_PTR* id = ids.list.ProcessIdList;
-    return std::vector<std::uint32_t>(id, id + std::min<DWORD>(ids.list.NumberOfProcessIdsInList, 32));
+    if (list.listed > 32) list.listed = 32;
+    return list;
 }
 
 void EndJob(JobHandle job) { TerminateJobObject(NativeOf<void>(job), 1); }

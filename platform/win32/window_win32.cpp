@@ -215,13 +215,12 @@ LRESULT CALLBACK MainProc(HWND h, UINT m, WPARAM w, LPARAM l) {
             return 0;
         case WM_QUERYENDSESSION:
             // Console programs may be ended from here on, before WM_ENDSESSION arrives.
-            if (g_eventsEnabled && g_callbacks.sessionEndAsked) g_callbacks.sessionEndAsked();
+            if (g_eventsEnabled && g_callbacks.session) g_callbacks.session(0);
             return TRUE;
         case WM_ENDSESSION:
             // Going ahead, what a quit records is recorded now, or never; the session removes
             // the window and its icon itself.
-            if (g_eventsEnabled && g_callbacks.sessionEnding)
-                (w ? g_callbacks.sessionEnding : g_callbacks.sessionEndCancelled)();
+            if (g_eventsEnabled && g_callbacks.session) g_callbacks.session(w ? 1 : 2);
             return 0;
         case WM_POWERBROADCAST:
             // Sent on every wake, whether or not a user is there to see it.
