@@ -40,8 +40,8 @@ void OnSessionEndAsked();
 void OnSessionEnding();
 // The end was refused: things may start again, and the window shows the client as it is.
 void OnSessionEndCancelled();
-// Between the session's end being asked and its refusal: nothing that could start something
-// (a restart, a check, a balloon, a retry) may start.
+// From the session's end being asked until it is refused (or for good): nothing that could
+// start something (a restart, a check, a balloon, a retry) may start.
 bool SessionEnding();
 [[noreturn]] void EndProgram(int exitCode);
 
