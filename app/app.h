@@ -32,8 +32,17 @@ int Main();
 // Start-up and exit.
 void OnWindowCreated();
 void ExitProgram();
-// The session ends: what 退出 does, without a message box, which would hold the end up.
+// The session's end is asked: from here on nothing new starts, and whether the client runs is
+// recorded, as the session may end console programs before it goes ahead.
+void OnSessionEndAsked();
+// The session ends: what 退出 records, with the running state recorded at the question,
+// without a message box, which would hold the end up. The session removes the window and icon.
 void OnSessionEnding();
+// The end was refused: things may start again, and the window shows the client as it is.
+void OnSessionEndCancelled();
+// From the session's end being asked until it is refused (or for good): nothing that could
+// start something (a restart, a check, a balloon, a retry) may start.
+bool SessionEnding();
 [[noreturn]] void EndProgram(int exitCode);
 
 // Node list.
@@ -60,11 +69,15 @@ void SetStoppedTrayIcon();
 void StartAcceleration();
 void StopAcceleration();
 void OnResumed();
-// Ends the running client without a word (no watch fires); false when none of its name runs.
+// Ends the client's tree of processes that the last start made, and it alone, without a word
+// (no watch fires). False when nothing of it ran.
 bool EndClient();
-// The first process whose file name matches, ASCII case aside, or 0.
-std::uint32_t FindProcessIdByName(const Text& name);
-bool TerminateProcessById(std::uint32_t processId);
+// Ends the client and starts it again with the same command line, once the old one has ended
+// (5 s at most); the window stays in the running state. Nothing happens while the client is
+// stopped or the session ends; a request while a restart runs is part of it.
+void RestartClient();
+// After a refused end of the session: the stopped state if the client ended meanwhile.
+void ShowClientAsItIs();
 // Why the client ended, from its log: an explaining line where the client's line has a known
 // form, then "客户端输出：" and that line, joined with CR LF. anyLine: a line holding none of the
 // error words still counts, the last one (a failed start); otherwise there is no reason then (a

@@ -1,9 +1,13 @@
-// The kcptun client: start it for the node on screen, watch it, stop it. The client is known by
-// its file name only; the running state is the start button's disabled state.
+// The kcptun client: start it for the node on screen, watch it, stop it. The client is the
+// process of its file name inside the tree of processes this copy started: another folder's
+// client of the same name is never touched. The running state is the start button's disabled
+// state.
+#include <algorithm>
 #include <cstring>
 
 #include "app/app.h"
 #include "platform/codepage.h"
+#include "platform/programs.h"
 #include "services/process.h"
 #include "services/runtime.h"
 #include "services/storage.h"
@@ -16,15 +20,48 @@ using ui::Menu;
 
 namespace {
 
-constexpr std::uint32_t kSnapProcess = 2;     // TH32CS_SNAPPROCESS
-constexpr std::uint32_t kProcessTerminate = 1;  // PROCESS_TERMINATE
-constexpr int kHidden = 1;
+constexpr std::uint32_t kSnapProcess = 2;  // TH32CS_SNAPPROCESS
+constexpr int kSwHide = 0;
 constexpr int kStartCheckMs = 2000;
+constexpr std::uint32_t kOldClientEndMs = 5000;
 
-// The command line of the client started last, for its restart after the machine wakes, and
-// the log it writes to.
+// The command line of the client started last, its file name and its log then, for the restart
+// after the machine wakes, the stop after the path was changed and the reason of a failed start.
 Text g_commandLine;
+Text g_clientName;
 Text g_logPath;
+platform::OwnedJob g_tree;  // the processes the last start made; closing it ends them
+unsigned g_runs = 0;        // each start and each end of the tree counts one
+bool g_restarting = false;
+
+bool Running() { return ui::Disabled(Ctl::按钮_启动); }
+
+bool TreeRuns() { return g_tree && platform::JobProcesses(g_tree.get()).listed != 0; }
+
+// The first process of the tree whose file name is the client's, ASCII case aside, or 0.
+std::uint32_t FindClient() {
+    if (!g_tree) return 0;
+    const platform::JobProcessList tree = platform::JobProcesses(g_tree.get());
+    if (tree.listed == 0) return 0;
+    const sk::win::Handle handle = sk::win::CreateToolhelp32Snapshot(kSnapProcess, 0);
+    if (handle == sk::win::kInvalidHandle || !platform::IsSet(handle)) return 0;
+    const sk::win::OwnedHandle snapshot(handle);
+    const Text wanted = sk::ToLower(g_clientName);
+    platform::ProcessEntry entry;
+    for (bool ok = sk::win::Process32First(snapshot.get(), entry); ok;
+         ok = sk::win::Process32Next(snapshot.get(), entry)) {
+        const Text exeName(entry.exeFile, strnlen(entry.exeFile, sizeof entry.exeFile));
+        if (sk::ToLower(exeName) == wanted &&
+            std::find(tree.ids, tree.ids + tree.listed, entry.processId) != tree.ids + tree.listed)
+            return entry.processId;
+    }
+    return 0;
+}
+
+void StartTree() {
+    ++g_runs;
+    g_tree.reset(platform::StartProgramInJob(g_commandLine, kSwHide));
+}
 
 void SetRunningButtons(bool running) {
     // A click focuses the button, and the click disables it: the focus goes on to the button
@@ -50,24 +87,25 @@ void EnterStoppedState() {
     ui::StatusBarSetText(1, "状态：未启动！");
 }
 
-// The client ended by itself while the window showed it running.
-void OnClientEnded() { EnterStoppedState(); }
+// The client ended by itself while the window showed it running. While the session ends the
+// window keeps what was recorded; a refused end brings it up to date.
+void OnClientEnded() {
+    if (!SessionEnding()) EnterStoppedState();
+}
 
-// Two seconds after a start: the client runs and is watched, or the start failed.
+// Two seconds after a start: the client runs and is watched, or the start failed and nothing
+// of it runs on unseen.
 void CheckStartedClient() {
+    const unsigned run = g_runs;
     sk::Delay(kStartCheckMs);
-    // A stop during the wait has already put the window back: nothing to check or watch.
-    if (!ui::Disabled(Ctl::按钮_启动)) return;
-    const std::uint32_t client = FindProcessIdByName(ClientExeName);
-    if (client == 0) {
+    // A stop, quit or restart during the wait has already taken over.
+    if (run != g_runs) return;
+    const std::uint32_t client = FindClient();
+    if (client != 0 && sk::WatchProcessExit(client, OnClientEnded)) return;
+    EndClient();
+    if (client == 0)  // else it ended before the watch
         sk::ShowMessageBox(sk::JoinText("KCPTun 启动失败！\r\n", ClientEndReason(g_logPath, true)));
-        EnterStoppedState();
-        return;
-    }
-    if (sk::WatchProcessExit(client, OnClientEnded)) return;
-    // It ended between the check and the watch; one of that name may still run.
-    const std::uint32_t again = FindProcessIdByName(ClientExeName);
-    if (again == 0 || !sk::WatchProcessExit(again, OnClientEnded)) EnterStoppedState();
+    EnterStoppedState();
 }
 
 // Everything the command line is made of, read from the window at the moment of the start.
@@ -160,8 +198,9 @@ void StartAcceleration() {
         return;
     }
     g_commandLine = ClientCommandLine(fields);
+    g_clientName = ClientExeName;
     g_logPath = sk::JoinText(ClientDirectory, "kcptun.log");
-    sk::RunProgram(g_commandLine, false, kHidden);
+    StartTree();
     EnterRunningState();
     CheckStartedClient();
 }
@@ -172,44 +211,38 @@ void StopAcceleration() {
 }
 
 // After sleep the client's session is dead, and stays so for its keepalive or longer: the same
-// command line starts a fresh one. The window stays in the running state throughout.
-void OnResumed() {
-    if (!ui::Disabled(Ctl::按钮_启动)) return;  // a stopped client stays stopped
+// command line starts a fresh one.
+void OnResumed() { RestartClient(); }
+
+void RestartClient() {
+    if (!Running() || g_restarting || SessionEnding()) return;
+    g_restarting = true;
     EndClient();
-    sk::RunProgram(g_commandLine, false, kHidden);
-    CheckStartedClient();
+    const unsigned run = g_runs;
+    // The new client would fail on the port the old one still holds.
+    const std::uint32_t start = platform::TickCount();
+    while (run == g_runs && TreeRuns() && platform::TickCount() - start < kOldClientEndMs)
+        sk::Delay(50);
+    if (run == g_runs && !SessionEnding()) {  // no stop, quit or session end meanwhile
+        StartTree();
+        CheckStartedClient();
+    }
+    g_restarting = false;
 }
 
 bool EndClient() {
+    ++g_runs;
     sk::StopWatchingProcess();  // the end we cause is no news
-    const std::uint32_t client = FindProcessIdByName(ClientExeName);
-    if (client == 0) return false;
-    TerminateProcessById(client);
-    return true;
+    const bool ran = TreeRuns();
+    if (g_tree) platform::EndJob(g_tree.get());
+    return ran;
 }
 
-std::uint32_t FindProcessIdByName(const Text& name) {
-    const sk::win::Handle handle = sk::win::CreateToolhelp32Snapshot(kSnapProcess, 0);
-    if (handle == sk::win::kInvalidHandle || !platform::IsSet(handle)) return 0;
-    const sk::win::OwnedHandle owned(handle);
-    const sk::win::Handle snapshot = owned.get();
-    const Text wanted = sk::ToLower(name);
-    platform::ProcessEntry entry;
-    std::uint32_t found = 0;
-    for (bool ok = sk::win::Process32First(snapshot, entry); ok;
-         ok = sk::win::Process32Next(snapshot, entry)) {
-        const Text exeName(entry.exeFile, strnlen(entry.exeFile, sizeof entry.exeFile));
-        if (sk::ToLower(exeName) == wanted) {
-            found = entry.processId;
-            break;
-        }
+void ShowClientAsItIs() {
+    if (Running() && FindClient() == 0) {
+        sk::StopWatchingProcess();
+        EnterStoppedState();
     }
-    return found;
-}
-
-bool TerminateProcessById(std::uint32_t processId) {
-    const sk::win::OwnedHandle process(sk::win::OpenProcess(kProcessTerminate, false, processId));
-    return sk::win::TerminateProcess(process.get(), 0);
 }
 
 }  // namespace app

@@ -45,7 +45,9 @@ const std::vector<Binding>& EventTable() {
         {Event::Chosen, kNone, Menu::检测版本, Do<OnCheckVersionClicked>},
         {Event::Chosen, kNone, Menu::关于, Do<ShowAbout>},
         {Event::Chosen, kNone, Menu::退出, Do<ExitProgram>},
+        {Event::SessionEndAsked, Ctl::MainWindow, kNoMenu, Do<OnSessionEndAsked>},
         {Event::SessionEnding, Ctl::MainWindow, kNoMenu, Do<OnSessionEnding>},
+        {Event::SessionEndCancelled, Ctl::MainWindow, kNoMenu, Do<OnSessionEndCancelled>},
         {Event::Resumed, Ctl::MainWindow, kNoMenu, Do<OnResumed>},
         {Event::AnotherCopyStarted, Ctl::MainWindow, kNoMenu, Do<ShowMainWindow>},
     };

@@ -22,6 +22,9 @@ Text ClientExeName;
 platform::OwnedThread UpdateThread;
 
 namespace {
+bool g_sessionEnding = false;
+bool g_runningAtQuestion = false;  // the client ran when the session's end was asked
+
 void ReleaseState() {
     ClientDirectory.clear();
     ClientExeName.clear();
@@ -37,6 +40,7 @@ int Main() {
     if (!ui::ClaimOnlyCopy(sk::GetRunDirectory()))
         return 0;
     sk::RegisterExitRoutine(ReleaseState);
+    g_sessionEnding = false;
     return ui::Run(EventTable());
 }
 
@@ -95,11 +99,11 @@ void OnWindowCreated() {
 
 namespace {
 void Quit(bool atSessionEnd) {
-    const bool running = ui::Disabled(Ctl::按钮_启动);
-    if (running && atSessionEnd) {
-        EndClient();  // it may be gone already: the session's end closes console programs too
-    } else if (running) {
+    const bool running = g_sessionEnding ? g_runningAtQuestion : ui::Disabled(Ctl::按钮_启动);
+    if (running && !atSessionEnd) {
         StopAcceleration();
+    } else {
+        EndClient();  // what a start left, or a client the session has not ended yet
     }
     {
         std::optional<ConfigFailuresUnshown> quiet;  // nobody is left at the session's end
@@ -110,12 +114,27 @@ void Quit(bool atSessionEnd) {
         WriteConfig("NodeList", "Current node", sk::ToText(ui::Selection(Ctl::列表框_列表)));
         SaveSettings();
     }
-    EndProgram(0);
+    if (!atSessionEnd) EndProgram(0);
+    sk::StopReplacements();  // the session is over: a save waiting below writes nothing more
 }
 }  // namespace
 
 void ExitProgram() { Quit(false); }
+
+void OnSessionEndAsked() {
+    g_sessionEnding = true;
+    g_runningAtQuestion = ui::Disabled(Ctl::按钮_启动);
+}
+
 void OnSessionEnding() { Quit(true); }
+
+void OnSessionEndCancelled() {
+    g_sessionEnding = false;
+    g_runningAtQuestion = false;
+    ShowClientAsItIs();
+}
+
+bool SessionEnding() { return g_sessionEnding; }
 
 // The normal end: the exit routines, then what the program holds of the system (the internet
 // handle, the libraries of the functions bound by name), the window and its icon last.

@@ -18,6 +18,7 @@ enum class ThreadHandle : std::intptr_t {};
 enum class WindowHandle : std::intptr_t {};
 enum class IconHandle : std::intptr_t {};
 enum class InternetHandle : std::intptr_t {};
+enum class JobHandle : std::intptr_t {};
 // A kernel object (process, snapshot) of the functions the program binds by name.
 enum class KernelHandle : std::intptr_t {};
 
@@ -71,6 +72,7 @@ void RegistryCloseKey(RegistryKey key);
 void CloseLibrary(LibraryHandle library);
 void CloseThreadHandle(ThreadHandle thread);
 void DestroyIconHandle(IconHandle icon);
+void CloseJob(JobHandle job);
 namespace internet {
 void CloseHandle(InternetHandle handle);
 }
@@ -81,5 +83,6 @@ using OwnedLibrary = Owned<LibraryHandle, CloseLibrary>;
 using OwnedThread = Owned<ThreadHandle, CloseThreadHandle>;
 using OwnedIcon = Owned<IconHandle, DestroyIconHandle>;
 using OwnedInternet = Owned<InternetHandle, internet::CloseHandle>;
+using OwnedJob = Owned<JobHandle, CloseJob>;
 
 }  // namespace platform

@@ -41,6 +41,22 @@ struct ProcessEntry {
 // start.
 bool StartProgram(const std::string& commandLine, int showState, bool waitForExit);
 
+// --- a tree of processes ------------------------------------------------------------------
+// Starts the command line as StartProgram does without waiting for its end, but inside a new
+// job object that ends its processes when its last handle closes (kill-on-close: also when this
+// program dies). The program is created suspended and put into the job before it runs, so every
+// process it starts is in the job too. None when it did not start.
+JobHandle StartProgramInJob(const std::string& commandLine, int showState);
+// The processes in a job now (JOBOBJECT_BASIC_PROCESS_ID_LIST with room for 32, field for field).
+struct JobProcessList {
+    std::uint32_t assigned = 0;
+    std::uint32_t listed = 0;  // how many of ids hold one
+    std::uintptr_t ids[32] = {};
+};
+JobProcessList JobProcesses(JobHandle job);
+// Ends every process in the job; the job stays open.
+void EndJob(JobHandle job);
+
 // --- waiting -------------------------------------------------------------------------------
 std::uint32_t TickCount();  // milliseconds, wrapping
 // Sleeps until a message for the calling thread is waiting (also one already queued) or ms pass.

@@ -29,7 +29,8 @@ struct UiCallbacks {
     std::function<void(int x, int y, int keys)> statusBarButtonDown;
     std::function<void(const std::string& paths)> filesDropped;
     std::function<void()> taskbarCreated;          // the shell's taskbar was recreated
-    std::function<void()> sessionEnding;           // log-off or shut-down goes ahead
+    // Log-off or shut-down: 0 asked (WM_QUERYENDSESSION), 1 goes ahead, 2 refused after all.
+    std::function<void(int)> session;
     std::function<void()> resumed;                 // the machine woke from sleep
     std::function<void()> anotherCopyStarted;      // this executable was started again
 };

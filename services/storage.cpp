@@ -149,6 +149,7 @@ Opt<Text> WriteTemporary(std::string_view target, const Bytes& data) {
 enum class Saved { Yes, InUse, No, Torn };  // Torn: a rewrite in place failed part way
 
 std::uint32_t g_retryMs = kReplaceRetryMs;
+bool g_stopped = false;
 
 // Puts the complete copy `pending` in place of the target, trying again while another program's
 // handle stands in the way (messages handled meanwhile) for up to retryMs, then writing it in
@@ -161,6 +162,7 @@ Saved Land(const Text& pending, const Text& target, const Bytes& data, std::uint
         if (r == platform::ReplaceResult::Refused) return Saved::No;
         if (platform::TickCount() - start >= std::min(retryMs, g_retryMs)) break;
         Delay(50);
+        if (g_stopped) return Saved::No;
     }
     // Still held: written in place, as Windows' profile functions write, wherever the holder
     // shares writing.
@@ -175,7 +177,7 @@ Text PendingPath(const Text& target) { return JoinText(target, ".pending"); }
 
 // ReplaceFileContents, telling a file kept by another program's handle from other failures.
 Saved ReplaceContents(std::string_view path, const Bytes& data) {
-    if (path.empty()) return Saved::No;
+    if (path.empty() || g_stopped) return Saved::No;
     const Text target = platform::FinalPathOf(Text(path));
     const Opt<Text> temporary = WriteTemporary(target, data);
     if (!temporary) return Saved::No;
@@ -334,6 +336,8 @@ bool RecoverFileContents(std::string_view path) {
     platform::RemoveLeftover(JoinText(platform::FinalPathOf(Text(path)), ".new"));
     return LandPending(path) == Saved::Yes;
 }
+
+void StopReplacements() { g_stopped = true; }
 
 void ShortenReplaceRetries(bool shorten) {
     g_retryMs = shorten ? kShortReplaceRetryMs : kReplaceRetryMs;

@@ -109,6 +109,9 @@ constexpr std::uint32_t kReplaceRetryMs = 2000;
 // wait long.
 void ShortenReplaceRetries(bool shorten = true);
 constexpr std::uint32_t kShortReplaceRetryMs = 200;
+// For good: no replacement starts, and one waiting now gives up without writing. Once the
+// session's end has saved, an older save resumed below it would write over the newer file.
+void StopReplacements();
 // At start-up: a partial ".new" leftover goes, and a pending copy that a killed save left is
 // put in place of the file. False when one is there and could not be.
 bool RecoverFileContents(std::string_view path);

@@ -7,7 +7,7 @@ namespace sk {
 
 const WinFnDecl kWindowsFunctionTable[] = {
     {"CreateToolhelp32Snapshot", ""}, {"Process32First", ""},   {"CloseHandle", "kernel32"},
-    {"Process32Next", ""},            {"OpenProcess", ""},      {"TerminateProcess", ""},
+    {"Process32Next", ""},
     {"GetCurrentProcessId", "kernel32.dll"},
 };
 const char* const kDefaultLibraries[] = {"Kernel32.dll", "Gdi32.dll",  "User32.dll",
@@ -89,14 +89,6 @@ bool Process32Next(Handle snapshot, platform::ProcessEntry& entry) {
 }
 bool CloseHandle(Handle handle) {
     return Bound<Bool(SK_WINAPI*)(Handle)>(WinFn::CloseHandle)(handle) != 0;
-}
-Handle OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId) {
-    return Bound<Handle(SK_WINAPI*)(std::uint32_t, Bool, std::uint32_t)>(WinFn::OpenProcess)(
-        access, inherit ? 1 : 0, processId);
-}
-bool TerminateProcess(Handle process, std::uint32_t exitCode) {
-    return Bound<Bool(SK_WINAPI*)(Handle, std::uint32_t)>(WinFn::TerminateProcess)(process,
-                                                                                exitCode) == 1;
 }
 std::uint32_t GetCurrentProcessId() {
     return Bound<std::uint32_t(SK_WINAPI*)()>(WinFn::GetCurrentProcessId)();

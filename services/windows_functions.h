@@ -14,8 +14,6 @@ enum class WinFn : int {
     Process32First,
     CloseHandle,
     Process32Next,
-    OpenProcess,
-    TerminateProcess,
     GetCurrentProcessId,
     Count
 };
@@ -40,8 +38,6 @@ Handle CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId);
 bool Process32First(Handle snapshot, platform::ProcessEntry& entry);
 bool Process32Next(Handle snapshot, platform::ProcessEntry& entry);
 bool CloseHandle(Handle handle);
-Handle OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId);
-bool TerminateProcess(Handle process, std::uint32_t exitCode);
 std::uint32_t GetCurrentProcessId();
 using OwnedHandle = platform::Owned<Handle, CloseHandle>;
 }  // namespace win

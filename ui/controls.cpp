@@ -119,7 +119,9 @@ platform::UiCallbacks MakeCallbacks() {
     cb.taskbarCreated = [] {
         if (g_trayIcon) platform::NotifyIcon(platform::TrayOp::Add, g_trayRecord);
     };
-    cb.sessionEnding = [] { Raise(Event::SessionEnding, Ctl::MainWindow); };
+    cb.session = [](int step) {
+        Raise(static_cast<Event>(static_cast<int>(Event::SessionEndAsked) + step), Ctl::MainWindow);
+    };
     cb.resumed = [] { Raise(Event::Resumed, Ctl::MainWindow); };
     cb.anotherCopyStarted = [] { Raise(Event::AnotherCopyStarted, Ctl::MainWindow); };
     return cb;

@@ -28,7 +28,9 @@ enum class Event {
     Click,            // buttons and check boxes, by the user only
     ContentChanged,   // edit boxes: typing, pasting or a content write
     Chosen,           // a popup-menu item
-    SessionEnding,    // main window: log-off or shut-down goes ahead
+    SessionEndAsked,  // main window: log-off or shut-down is asked; another program may refuse
+    SessionEnding,    // main window: log-off or shut-down goes ahead (follows SessionEndAsked)
+    SessionEndCancelled,  // main window: it was refused after all (follows SessionEnding)
     Resumed,          // main window: the machine woke from sleep
     AnotherCopyStarted,  // main window: this executable was started again
 };

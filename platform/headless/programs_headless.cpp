@@ -1,5 +1,5 @@
 // Processes, the shell, threads, message waits and libraries in memory. Started programs are
-// recorded and do what the test says; the Toolhelp, OpenProcess and TerminateProcess stand-ins
+// recorded and do what the test says; the Toolhelp stand-ins and the jobs
 // work on an in-memory process table; time passes only while the program waits.
 #include <algorithm>
 #include <atomic>
@@ -7,6 +7,7 @@
 #include <memory>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "platform/headless/programs_hooks.h"
@@ -20,13 +21,12 @@ namespace {
 struct Process {
     std::uint32_t id;
     std::string exeName;
+    int job;  // 0: none
 };
 
 struct Handle {
-    enum Kind { kSnapshot, kProcess } kind;
     std::vector<Process> snapshot;
     std::size_t next = 0;
-    std::uint32_t processId = 0;
 };
 
 struct State {
@@ -36,6 +36,9 @@ struct State {
     std::vector<Process> processes;
     std::uint32_t nextProcessId = 1000;
     std::vector<std::uint32_t> terminated;
+    std::set<int> jobs;  // open jobs; numbers go on across resets
+    std::uint32_t linger = 0;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> dying;  // process, when it is gone
     std::map<std::intptr_t, Handle> handles;
     std::intptr_t nextHandle = 0x100;
     std::uint32_t watched = 0;
@@ -49,6 +52,7 @@ struct State {
 };
 State g;
 std::uint32_t g_now = 0;
+int g_lastJob = 0;
 
 using Bool = std::int32_t;
 
@@ -66,6 +70,19 @@ void ProcessGone(std::uint32_t id) {
     }
 }
 
+// Processes of an ended job whose time has come.
+void Bury() {
+    for (std::size_t i = 0; i < g.dying.size();) {
+        if (g_now - g.dying[i].second < 0x80000000u) {
+            const std::uint32_t id = g.dying[i].first;
+            g.dying.erase(g.dying.begin() + static_cast<std::ptrdiff_t>(i));
+            ProcessGone(id);
+        } else {
+            ++i;
+        }
+    }
+}
+
 std::intptr_t NewHandle(Handle h) {
     g.handles[++g.nextHandle] = std::move(h);
     return g.nextHandle;
@@ -74,11 +91,11 @@ std::intptr_t NewHandle(Handle h) {
 // --- kernel32 stand-ins ------------------------------------------------------------------
 std::intptr_t SK_WINAPI FakeCreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t) {
     if (flags != 2) return -1;  // only TH32CS_SNAPPROCESS
-    return NewHandle({Handle::kSnapshot, g.processes});
+    return NewHandle({g.processes});
 }
 Bool ReadEntry(std::intptr_t snapshot, ProcessEntry* entry, bool first) {
     auto it = g.handles.find(snapshot);
-    if (it == g.handles.end() || it->second.kind != Handle::kSnapshot || !entry ||
+    if (it == g.handles.end() || !entry ||
         entry->size != sizeof(ProcessEntry))
         return 0;
     Handle& h = it->second;
@@ -96,27 +113,10 @@ Bool SK_WINAPI FakeProcess32Next(std::intptr_t s, ProcessEntry* e) { return Read
 Bool SK_WINAPI FakeCloseHandle(std::intptr_t handle) {
     auto it = g.handles.find(handle);
     if (it == g.handles.end()) return 0;
-    const bool listed = it->second.kind == Handle::kSnapshot &&
-                        std::any_of(it->second.snapshot.begin(), it->second.snapshot.end(),
+    const bool listed = std::any_of(it->second.snapshot.begin(), it->second.snapshot.end(),
                                     [](const Process& p) { return p.id == g.endAfterSnapshot; });
     g.handles.erase(it);
     if (listed) ProcessGone(std::exchange(g.endAfterSnapshot, 0));
-    return 1;
-}
-std::intptr_t SK_WINAPI FakeOpenProcess(std::uint32_t access, Bool, std::uint32_t id) {
-    const bool exists = std::any_of(g.processes.begin(), g.processes.end(),
-                                    [&](const Process& p) { return p.id == id; });
-    if (!exists || !(access & 1)) return 0;  // PROCESS_TERMINATE
-    Handle h{Handle::kProcess, {}};
-    h.processId = id;
-    return NewHandle(std::move(h));
-}
-Bool SK_WINAPI FakeTerminateProcess(std::intptr_t handle, std::uint32_t) {
-    auto it = g.handles.find(handle);
-    if (it == g.handles.end() || it->second.kind != Handle::kProcess) return 0;
-    const std::uint32_t id = it->second.processId;
-    g.terminated.push_back(id);
-    ProcessGone(id);
     return 1;
 }
 std::uint32_t SK_WINAPI FakeGetCurrentProcessId() { return 4; }
@@ -128,8 +128,6 @@ std::map<std::string, std::map<std::string, void*>> SystemExports() {
           {"Process32First", reinterpret_cast<void*>(FakeProcess32First)},
           {"Process32Next", reinterpret_cast<void*>(FakeProcess32Next)},
           {"CloseHandle", reinterpret_cast<void*>(FakeCloseHandle)},
-          {"OpenProcess", reinterpret_cast<void*>(FakeOpenProcess)},
-          {"TerminateProcess", reinterpret_cast<void*>(FakeTerminateProcess)},
           {"GetCurrentProcessId", reinterpret_cast<void*>(FakeGetCurrentProcessId)}}},
         {"gdi32.dll", {}},  {"user32.dll", {}}, {"advapi32.dll", {}},
         {"mpr.dll", {}},    {"shell32.dll", {}},
@@ -159,6 +157,45 @@ bool StartProgram(const std::string& commandLine, int showState, bool waitForExi
     return true;
 }
 
+// A job is its number; ending it, or closing it (kill-on-close), ends its processes.
+JobHandle StartProgramInJob(const std::string& commandLine, int showState) {
+    if (g.failStarts) return {};
+    g.jobs.insert(++g_lastJob);
+    const JobHandle job{g_lastJob};
+    StartProgram(commandLine, showState, false);
+    return job;
+}
+
+JobProcessList JobProcesses(JobHandle job) {
+    Bury();
+    JobProcessList list;
+    for (const Process& p : g.processes)
+        if (p.job == static_cast<int>(job) && list.listed < 32) list.ids[list.listed++] = p.id;
+    list.assigned = list.listed;
+    return list;
+}
+
+void EndJob(JobHandle job) {
+    const JobProcessList list = JobProcesses(job);
+    for (const std::uintptr_t p : list.ids) {
+        const auto id = static_cast<std::uint32_t>(p);
+        if (id == 0) break;
+        if (std::any_of(g.dying.begin(), g.dying.end(), [id](const auto& d) { return d.first == id; }))
+            continue;
+        g.terminated.push_back(id);
+        if (g.linger == 0) {
+            ProcessGone(id);
+        } else {
+            g.dying.push_back({id, g_now + g.linger});
+        }
+    }
+}
+
+void CloseJob(JobHandle job) {
+    if (g.jobs.erase(static_cast<int>(job)) == 0) return;  // a job from before a reset
+    EndJob(job);
+}
+
 std::uint32_t TickCount() { return g_now; }
 
 void WaitForMessage(std::uint32_t ms) {
@@ -168,6 +205,7 @@ void WaitForMessage(std::uint32_t ms) {
         return;
     }
     g_now += ms;
+    Bury();
 }
 
 // The clock moves on; nothing else happens meanwhile.
@@ -281,8 +319,8 @@ void OnProgramStart(std::function<void(const std::string&)> effect) { g.onStart 
 void FailProgramStarts(bool fail) { g.failStarts = fail; }
 void FailThreadStarts(bool fail) { platform::g_failThreadStarts = fail; }
 
-std::uint32_t AddProcess(const std::string& exeName) {
-    g.processes.push_back({++g.nextProcessId, exeName});
+std::uint32_t AddProcess(const std::string& exeName, int job) {
+    g.processes.push_back({++g.nextProcessId, exeName, job});
     return g.nextProcessId;
 }
 void EndProcess(std::uint32_t processId) { ProcessGone(processId); }
@@ -294,6 +332,9 @@ std::vector<std::string> ProcessNames() {
 }
 const std::vector<std::uint32_t>& TerminatedProcesses() { return g.terminated; }
 int OpenHandles() { return static_cast<int>(g.handles.size()); }
+void EndedProcessesLinger(std::uint32_t ms) { g.linger = ms; }
+int LastJob() { return g_lastJob; }
+
 bool Watching(std::uint32_t processId) { return processId != 0 && g.watched == processId; }
 
 std::uint32_t Now() { return g_now; }

@@ -29,8 +29,9 @@ void FailProgramStarts(bool fail);
 // Threads of RunWithDeadline that fail to start.
 void FailThreadStarts(bool fail);
 
-// The process table, in snapshot order.
-std::uint32_t AddProcess(const std::string& exeName);  // a running process; its new id
+// The process table, in snapshot order. A running process, in the job of that number (see
+// LastJob; 0: none); its new id.
+std::uint32_t AddProcess(const std::string& exeName, int job = 0);
 // The process ends by itself: a watch on it fires.
 void EndProcess(std::uint32_t processId);
 // The process ends by itself as soon as the next snapshot that lists it is closed: between a
@@ -39,6 +40,9 @@ void EndAfterNextSnapshot(std::uint32_t processId);
 std::vector<std::string> ProcessNames();
 const std::vector<std::uint32_t>& TerminatedProcesses();
 int OpenHandles();  // snapshot and process handles not yet closed
+// Processes of an ended job are gone only ms later, as a client closing its sockets.
+void EndedProcessesLinger(std::uint32_t ms);
+int LastJob();      // the number of the job started last (0: none yet)
 bool Watching(std::uint32_t processId);
 
 // The clock: milliseconds that passed while the program waited for messages.

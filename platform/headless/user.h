@@ -35,6 +35,7 @@ void PressEsc();
 void ClickStatusBar(int x, int y, int keys);
 void TaskbarRecreated();
 void Minimize();            // the title bar's minimise box
+void AskEndSession();           // WM_QUERYENDSESSION
 void EndSession(bool ending);  // WM_ENDSESSION after the session's end was asked
 void Wake();                // the machine woke from sleep
 void StartAnotherCopy();    // the user starts this executable again while it runs

@@ -218,10 +218,11 @@ void TaskbarRecreated() {
 void Minimize() {
     if (g.created && !g.ended && g.visible) g.minimized = true;
 }
+void AskEndSession() {
+    AsUser([&] { g.callbacks.session(0); });
+}
 void EndSession(bool ending) {
-    AsUser([&] {
-        if (ending) g.callbacks.sessionEnding();
-    });
+    AsUser([&] { g.callbacks.session(ending ? 1 : 2); });
 }
 void Wake() {
     AsUser([&] { g.callbacks.resumed(); });

@@ -7,29 +7,87 @@
 #include <shellapi.h>
 #include <tlhelp32.h>
 
+#include <cstddef>
+
 namespace platform {
 
 static_assert(sizeof(ProcessEntry) == sizeof(PROCESSENTRY32),
               "ProcessEntry must be laid out as PROCESSENTRY32");
 
-bool StartProgram(const std::string& commandLine, int showState, bool waitForExit) {
+static_assert(offsetof(JobProcessList, ids) == offsetof(JOBOBJECT_BASIC_PROCESS_ID_LIST, ProcessIdList),
+              "JobProcessList must be laid out as JOBOBJECT_BASIC_PROCESS_ID_LIST");
+
+namespace {
+bool Create(const std::string& commandLine, int showState, DWORD flags, PROCESS_INFORMATION& pi) {
     STARTUPINFOA si{};
     si.cb = sizeof si;  // 68 bytes
     si.dwFlags = STARTF_USESHOWWINDOW;
     si.wShowWindow = static_cast<WORD>(showState);
-    PROCESS_INFORMATION pi{};
     std::string line = commandLine;  // CreateProcessA may write into its command line
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &pi))
-        return false;
+    return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr,
+                          &si, &pi);
+}
+void Release(PROCESS_INFORMATION& pi) {
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+}
+}  // namespace
+
+bool StartProgram(const std::string& commandLine, int showState, bool waitForExit) {
+    PROCESS_INFORMATION pi{};
+    if (!Create(commandLine, showState, 0, pi)) return false;
     if (waitForExit) {
         WaitForSingleObject(pi.hProcess, INFINITE);
     } else {
         WaitForInputIdle(pi.hProcess, 1000);
     }
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    Release(pi);
     return true;
+}
+
+// A process in a job creates its children in that job (Microsoft's AssignProcessToJobObject
+// remarks); created suspended, the outer cmd starts nothing before it is in the job. Where this
+// program runs in a job of its own that allows it, the tree breaks away from it (before Windows
+// 8 a process belongs to one job only); otherwise the tree starts inside it and joins the new
+// job as a nested one (Windows 8 on).
+JobHandle StartProgramInJob(const std::string& commandLine, int showState) {
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    if (!job) return {};
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    PROCESS_INFORMATION pi{};
+    bool started = Create(commandLine, showState, CREATE_SUSPENDED | CREATE_BREAKAWAY_FROM_JOB, pi) ||
+                   Create(commandLine, showState, CREATE_SUSPENDED, pi);
+    if (started) {
+        // Outside the job nothing could find or end it.
+        if (!AssignProcessToJobObject(job, pi.hProcess)) {
+            TerminateProcess(pi.hProcess, 1);
+            started = false;
+        } else {
+            ResumeThread(pi.hThread);
+            WaitForInputIdle(pi.hProcess, 1000);
+        }
+        Release(pi);
+    }
+    if (started) return HandleOf<JobHandle>(job);
+    CloseHandle(job);
+    return {};
+}
+
+JobProcessList JobProcesses(JobHandle job) {
+    JobProcessList list;
+    // With more than 32 the call fails with ERROR_MORE_DATA but fills in the first 32.
+    QueryInformationJobObject(NativeOf<void>(job), JobObjectBasicProcessIdList, &list, sizeof list,
+                              nullptr);
+    if (list.listed > 32) list.listed = 32;
+    return list;
+}
+
+void EndJob(JobHandle job) { TerminateJobObject(NativeOf<void>(job), 1); }
+
+void CloseJob(JobHandle job) {
+    if (IsSet(job)) CloseHandle(NativeOf<void>(job));
 }
 
 std::uint32_t TickCount() { return GetTickCount(); }

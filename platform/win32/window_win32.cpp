@@ -214,10 +214,13 @@ LRESULT CALLBACK MainProc(HWND h, UINT m, WPARAM w, LPARAM l) {
             OnCommand(w, l);
             return 0;
         case WM_QUERYENDSESSION:
-            return TRUE;  // another program may still cancel: nothing changes yet
+            // Console programs may be ended from here on, before WM_ENDSESSION arrives.
+            if (g_eventsEnabled && g_callbacks.session) g_callbacks.session(0);
+            return TRUE;
         case WM_ENDSESSION:
-            // The end of the session: what a quit records is recorded now, or never.
-            if (w && g_eventsEnabled && g_callbacks.sessionEnding) g_callbacks.sessionEnding();
+            // Going ahead, what a quit records is recorded now, or never; the session removes
+            // the window and its icon itself.
+            if (g_eventsEnabled && g_callbacks.session) g_callbacks.session(w ? 1 : 2);
             return 0;
         case WM_POWERBROADCAST:
             // Sent on every wake, whether or not a user is there to see it.

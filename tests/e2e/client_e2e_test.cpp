@@ -332,8 +332,9 @@ bool SendWithin(HWND window, UINT msg, WPARAM w, LPARAM l, DWORD_PTR* answer) {
 }
 }  // namespace
 
-// The query changes nothing and a cancelled end leaves the client running; the real end does
-// what 退出 does and ends the program, so the client comes back with the next log-on.
+// The query changes nothing and a cancelled end leaves the client running; the real end records
+// what 退出 records, with the client as it ran when asked (the session may end console programs
+// first), within a second, and leaves the window to the session.
 TEST_F(ClientE2E, TheSessionsEndRecordsTheRunningClientLikeAQuit) {
     LaunchWithFakeClient(Node{});
     ASSERT_TRUE(app_.Click(Ctl::按钮_启动));
@@ -348,12 +349,87 @@ TEST_F(ClientE2E, TheSessionsEndRecordsTheRunningClientLikeAQuit) {
     EXPECT_EQ(CountProcesses("client.exe"), 1);
     ExpectState(true);
 
-    SendWithin(app_.Main(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, &answer);  // ends inside
-    EXPECT_EQ(app_.WaitExit(), 0u);
-    EXPECT_TRUE(e2e::WaitProcessGone("client.exe"));
+    ASSERT_TRUE(SendWithin(app_.Main(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, &answer));
+    ASSERT_TRUE(e2e::KillProcess(e2e::FindProcess("client.exe")));
+    Sleep(300);  // the watch's news arrives meanwhile
+    const DWORD sentAt = GetTickCount();
+    ASSERT_TRUE(SendWithin(app_.Main(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, &answer));
+    const DWORD took = GetTickCount() - sentAt;
+    std::printf("[ client   ] WM_ENDSESSION took %lu ms\n", static_cast<unsigned long>(took));
+    EXPECT_LT(took, 1000u);
+    EXPECT_TRUE(IsWindow(app_.Main()));
+    EXPECT_TRUE(app_.Running());
     const std::string config = Config();
     EXPECT_NE(config.find("Enable=true\r\n"), std::string::npos) << config;
     EXPECT_NE(config.find("Current node=0\r\n"), std::string::npos) << config;
+}
+
+// Two copies in two folders, each with a client of the same file name: each stop ends its own
+// client's tree alone, and a copy that dies takes its client with it (the job ends its processes
+// when its last handle closes).
+TEST_F(ClientE2E, EachCopyEndsItsOwnClientOnly) {
+    LaunchWithFakeClient(Node{});
+    const std::string otherDir = Dir() + "\\其他";
+    ASSERT_TRUE(CreateDirectoryA(otherDir.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileA(Exe().c_str(), (otherDir + "\\Skiplane.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(fakeClient_.c_str(), (otherDir + "\\client.exe").c_str(), FALSE));
+    Node otherNode;
+    otherNode.localPort = "1082";
+    ASSERT_TRUE(e2e::WriteFileBytes(otherDir + "\\config.ini",
+                                    ConfigFor(otherDir + "\\client.exe", otherNode, "true")));
+    ASSERT_TRUE(app_.Click(Ctl::按钮_启动));
+    ExpectStartCheckPassed();
+    const DWORD mine = e2e::FindProcess("client.exe");
+    ASSERT_NE(mine, 0u);
+    e2e::App other;
+    ASSERT_TRUE(other.Start(otherDir + "\\Skiplane.exe", otherDir));
+    DWORD theirs = 0;
+    auto clients = [] {
+        std::vector<DWORD> pids;
+        for (const e2e::ProcessInfo& p : e2e::Processes())
+            if (lstrcmpiA(p.exeName.c_str(), "client.exe") == 0) pids.push_back(p.pid);
+        return pids;
+    };
+    ASSERT_TRUE(e2e::WaitUntil([&] { return clients().size() == 2; }));
+    for (DWORD pid : clients())
+        if (pid != mine) theirs = pid;
+    Sleep(2600);
+    EXPECT_EQ(other.StatusText(1), kRunning);
+
+    ASSERT_TRUE(app_.Click(Ctl::按钮_停止));
+    Settle();
+    ExpectState(false);
+    EXPECT_TRUE(e2e::WaitUntil([&] { return clients() == std::vector<DWORD>{theirs}; }));
+    Sleep(500);
+    EXPECT_EQ(clients(), std::vector<DWORD>{theirs});
+    EXPECT_EQ(other.StatusText(1), kRunning);
+
+    other.Kill();  // no 退出: the job's last handle closes with the process
+    EXPECT_TRUE(e2e::WaitProcessGone("client.exe", 3000));
+}
+
+// A stop or 退出 right after the click, while cmd is still on its way to the client: what was
+// started is ended, and no client comes up later.
+TEST_F(ClientE2E, AStopOrQuitDuringTheStartWaitLeavesNoClient) {
+    for (const form::Menu how : {form::Menu::停止, form::Menu::退出}) {
+        SCOPED_TRACE(how == form::Menu::停止 ? "stop" : "quit");
+        LaunchWithFakeClient(Node{});
+        ASSERT_TRUE(app_.Click(Ctl::按钮_启动));
+        ASSERT_TRUE(app_.PostMenuCommand(how));
+        if (how == form::Menu::退出) {
+            EXPECT_EQ(app_.WaitExit(), 0u);
+        } else {
+            Settle();
+            ExpectState(false);
+        }
+        Sleep(3000);  // the client would be up by now
+        EXPECT_EQ(e2e::FindProcess("client.exe"), 0u);
+        EXPECT_EQ(Count(Log(), "fake client: "), 0) << Log();
+        if (how == form::Menu::停止) {
+            EXPECT_TRUE(app_.MessageBoxes().empty());
+            app_.Kill();
+        }
+    }
 }
 
 // After sleep a new client replaces the old one, under the same command line, while the window

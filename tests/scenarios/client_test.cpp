@@ -38,9 +38,10 @@ protected:
                     "key=k1\r\nmode=2\r\ndscp=46\r\nother=-nocomp\r\n");
         Start();
     }
-    // Starting the command line brings up a process with this name.
+    // Starting the command line brings up a process with this name in the started tree.
     void ClientComesUpAs(const std::string& name) {
-        hooks::OnProgramStart([name](const std::string&) { client_ = hooks::AddProcess(name); });
+        hooks::OnProgramStart(
+            [name](const std::string&) { client_ = hooks::AddProcess(name, hooks::LastJob()); });
     }
     std::string LastCommandLine() const {
         return hooks::ProgramsStarted().empty() ? "" : hooks::ProgramsStarted().back().commandLine;
@@ -220,8 +221,10 @@ TEST_F(Client, StartShowsRunningAtOnceChecksAfterTwoSecondsAndKeepsRunning) {
     EXPECT_EQ(hooks::OpenHandles(), 0);
 }
 
-TEST_F(Client, AClientThatNeverComesUpIsReportedAfterTheRunningState) {
+TEST_F(Client, AClientThatNeverComesUpIsReportedAfterTheRunningStateAndItsTreeEnded) {
     StartReady();
+    std::uint32_t cmd = 0;
+    hooks::OnProgramStart([&](const std::string&) { cmd = hooks::AddProcess("cmd.exe", hooks::LastJob()); });
     headless::WhileMessageBoxIsUp([this] { ExpectState(true); });
     headless::TakeJournal();
     headless::Click(Ctl::按钮_启动);
@@ -230,19 +233,23 @@ TEST_F(Client, AClientThatNeverComesUpIsReportedAfterTheRunningState) {
     EXPECT_EQ(headless::TakeJournal(), order);
     EXPECT_EQ(Messages(), std::vector<std::string>{kFailedStart});
     ExpectState(false);
-    EXPECT_TRUE(hooks::TerminatedProcesses().empty());
+    EXPECT_EQ(hooks::TerminatedProcesses(), std::vector<std::uint32_t>{cmd});  // none runs unseen
 
     hooks::FailProgramStarts(true);  // cmd itself missing: the same report
     headless::Click(Ctl::按钮_启动);
     EXPECT_EQ(Messages().back(), kFailedStart);
 }
 
-TEST_F(Client, StopTerminatesTheFirstMatchingProcessOnly) {
+// Another folder's client of the same name runs outside this copy's tree; the path changed
+// since the start names no other client either.
+TEST_F(Client, StopEndsThisStartsTreeOnlyWhateverThePathNowSays) {
     StartReady();
+    hooks::AddProcess("Client.exe");
     ClientComesUpAs("client.exe");
     headless::Click(Ctl::按钮_启动);
     const std::uint32_t first = client_;
-    const std::uint32_t second = hooks::AddProcess("Client.exe");
+    std::ofstream(dir_ + "/other.exe") << "MZ";
+    headless::DropFiles({WinDir() + "other.exe"});
     headless::TakeJournal();
     headless::ChooseFromTrayMenu(Menu::停止);
     EXPECT_EQ(headless::TakeJournal(), kStoppedOrder);
@@ -252,7 +259,6 @@ TEST_F(Client, StopTerminatesTheFirstMatchingProcessOnly) {
     EXPECT_FALSE(hooks::Watching(first));
     EXPECT_EQ(hooks::OpenHandles(), 0);
     ExpectState(false);
-    (void)second;
 }
 
 TEST_F(Client, AStopDuringTheWaitEndsTheStartSilently) {
@@ -271,14 +277,36 @@ TEST_F(Client, AStopDuringTheWaitEndsTheStartSilently) {
     headless::Click(Ctl::按钮_启动);
     EXPECT_EQ(Messages(), std::vector<std::string>{"KCPTun进程似乎不存在！"});
     ExpectState(false);
+
+    // Only cmd so far: the stop ends it, before it could bring the client up.
+    std::uint32_t cmd = 0;
+    hooks::OnProgramStart([&](const std::string&) { cmd = hooks::AddProcess("cmd.exe", hooks::LastJob()); });
+    hooks::DuringNextWait([] { headless::Click(Ctl::按钮_停止); });
+    headless::Click(Ctl::按钮_启动);
+    EXPECT_EQ(hooks::TerminatedProcesses().back(), cmd);
+    EXPECT_EQ(Messages().size(), 1u);
+    EXPECT_TRUE(hooks::ProcessNames().empty());
+}
+
+// 退出 while the start waits: the tree is ended before the program ends, and the running client
+// is what the next start brings back.
+TEST_F(Client, QuitDuringTheStartWaitEndsTheTreeFirst) {
+    StartReady("Enable=false\r\n");
+    hooks::OnProgramStart([](const std::string&) { hooks::AddProcess("cmd.exe", hooks::LastJob()); });
+    hooks::DuringNextWait([] { headless::ChooseFromTrayMenu(Menu::退出); });
+    headless::Click(Ctl::按钮_启动);
+    EXPECT_TRUE(headless::Ended());
+    EXPECT_TRUE(hooks::ProcessNames().empty());
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_NE(Config().find("Enable=true\r\n"), std::string::npos);
 }
 
 // The client ends between the check that found it and the watch: the window must not go on
-// showing a client that is gone, and a client of that name still running is watched instead.
-TEST_F(Client, AClientGoneBeforeTheWatchStopsSilentlyOrTheNextOfItsNameIsWatched) {
+// showing a client that is gone, and another folder's client of that name is not taken for it.
+TEST_F(Client, AClientGoneBeforeTheWatchStopsSilentlyAndNoOtherOfItsNameIsTaken) {
     StartReady();
     hooks::OnProgramStart([this](const std::string&) {
-        client_ = hooks::AddProcess("client.exe");
+        client_ = hooks::AddProcess("client.exe", hooks::LastJob());
         hooks::EndAfterNextSnapshot(client_);
     });
     headless::Click(Ctl::按钮_启动);
@@ -288,13 +316,14 @@ TEST_F(Client, AClientGoneBeforeTheWatchStopsSilentlyOrTheNextOfItsNameIsWatched
 
     std::uint32_t other = 0;
     hooks::OnProgramStart([this, &other](const std::string&) {
-        client_ = hooks::AddProcess("client.exe");
+        client_ = hooks::AddProcess("client.exe", hooks::LastJob());
         hooks::EndAfterNextSnapshot(client_);
         other = hooks::AddProcess("client.exe");
     });
     headless::Click(Ctl::按钮_启动);
-    ExpectState(true);
-    EXPECT_TRUE(hooks::Watching(other));
+    ExpectState(false);
+    EXPECT_FALSE(hooks::Watching(other));
+    EXPECT_EQ(hooks::ProcessNames(), std::vector<std::string>{"client.exe"});
     EXPECT_TRUE(Messages().empty());
 }
 
@@ -427,27 +456,27 @@ TEST_F(LogAndAbout, AboutShowsItsTextThenOpensTheHomePage) {
     }
 }
 
-// Log-off and shut-down: the session's end records what 退出 records, without a box (the
-// client may be gone already); a cancelled end changes nothing.
-TEST_F(Client, TheSessionsEndRecordsTheRunningClientAndACancelledEndNothing) {
+// Log-off and shut-down: the session's end records what 退出 records, without a box, with the
+// running state of the moment it was asked (the session may end the client first); it leaves
+// the window and its icon to the session. A cancelled end changes nothing.
+TEST_F(Client, TheSessionsEndRecordsTheClientAsItRanWhenAsked) {
     for (const bool clientGone : {false, true}) {
         StartReady("Enable=false\r\n");
         ClientComesUpAs("client.exe");
         headless::Click(Ctl::按钮_启动);
         const std::string before = Config();
+        headless::AskEndSession();
         headless::EndSession(false);
-        EXPECT_FALSE(headless::Ended());
         EXPECT_EQ(Config(), before);
         ExpectState(true);
 
-        if (clientGone) {  // ended by the session's end, before its end was reported
-            sk::StopWatchingProcess();
-            hooks::EndProcess(client_);
-        }
+        headless::AskEndSession();
+        if (clientGone) hooks::EndProcess(client_);  // the session ended it first
         Retype(Ctl::编辑框_备注说明, "东京");
+        const std::size_t trayCalls = headless::TrayCalls().size();
         headless::EndSession(true);
-        EXPECT_TRUE(headless::Ended());
-        EXPECT_EQ(headless::ExitCode(), 0);
+        EXPECT_FALSE(headless::Ended());
+        EXPECT_EQ(headless::TrayCalls().size(), trayCalls);
         EXPECT_TRUE(Messages().empty());
         EXPECT_TRUE(hooks::ProcessNames().empty());
         const std::string config = Config();
@@ -458,6 +487,27 @@ TEST_F(Client, TheSessionsEndRecordsTheRunningClientAndACancelledEndNothing) {
     }
 }
 
+// While the end is asked nothing restarts; refused, the window shows the client that ended
+// meanwhile as stopped, and waking restarts again.
+TEST_F(Client, ARefusedEndShowsTheClientAsItIsAndLetsRestartsBackIn) {
+    StartReady();
+    ClientComesUpAs("client.exe");
+    headless::Click(Ctl::按钮_启动);
+    headless::AskEndSession();
+    headless::Wake();
+    EXPECT_EQ(hooks::ProgramsStarted().size(), 1u);
+    headless::EndSession(false);
+    headless::Wake();
+    EXPECT_EQ(hooks::ProgramsStarted().size(), 2u);
+
+    headless::AskEndSession();
+    hooks::EndProcess(client_);
+    ExpectState(true);
+    headless::EndSession(false);
+    ExpectState(false);
+    EXPECT_TRUE(Messages().empty());
+}
+
 // A save that another program's handle keeps out would say so in a box; at the session's end
 // nobody is left to answer it, and it would hold the end up.
 TEST_F(Client, AtTheSessionsEndASaveKeptOutShowsNoBox) {
@@ -465,7 +515,6 @@ TEST_F(Client, AtTheSessionsEndASaveKeptOutShowsNoBox) {
     const platform::FileHandle held = platform::HoldFileExclusively(WinDir() + "config.ini");
     ASSERT_TRUE(platform::IsSet(held));
     headless::EndSession(true);
-    EXPECT_TRUE(headless::Ended());
     EXPECT_TRUE(Messages().empty());
     platform::ReleaseHeldFile(held);
 }
@@ -494,6 +543,63 @@ TEST_F(Client, WakingRestartsARunningClientWithTheSameCommandLine) {
     ExpectState(false);
     headless::Wake();
     EXPECT_EQ(hooks::ProgramsStarted().size(), 3u);
+}
+
+// The new client would fail on the port the old one holds: the restart waits for the old tree's
+// end, 5 s at the most, and then starts anyway.
+TEST_F(Client, ARestartWaitsForTheOldClientsEndFiveSecondsAtMost) {
+    for (const std::uint32_t linger : {3000u, 9000u}) {
+        StartReady();
+        ClientComesUpAs("client.exe");
+        headless::Click(Ctl::按钮_启动);
+        hooks::EndedProcessesLinger(linger);
+        std::vector<std::string> running;
+        hooks::OnProgramStart([&](const std::string&) {
+            running = hooks::ProcessNames();
+            client_ = hooks::AddProcess("client.exe", hooks::LastJob());
+        });
+        const std::uint32_t woke = hooks::Now();
+        headless::Wake();
+        const std::uint32_t waited = hooks::Now() - woke - 2000;  // the start check's wait follows
+        ExpectState(true);
+        EXPECT_TRUE(hooks::Watching(client_));
+        if (linger == 3000u) {
+            EXPECT_TRUE(running.empty());
+            EXPECT_GE(waited, 3000u);
+            EXPECT_LT(waited, 3200u);
+        } else {
+            EXPECT_EQ(running, std::vector<std::string>{"client.exe"});
+            EXPECT_GE(waited, 5000u);
+            EXPECT_LT(waited, 5200u);
+        }
+        hooks::ResetProcesses();
+    }
+}
+
+// What comes in while the restart waits: a stop, a quit or the session's end leave nothing to
+// start; another wake-up is part of the running restart.
+TEST_F(Client, WhatComesInDuringARestartsWaitDecidesWhetherItStarts) {
+    struct Case {
+        std::function<void()> meanwhile;
+        std::size_t starts;
+    };
+    const Case cases[] = {
+        {[] { headless::Click(Ctl::按钮_停止); }, 1},
+        {[] { headless::ChooseFromTrayMenu(Menu::退出); }, 1},
+        {[] { headless::AskEndSession(); }, 1},
+        {[] { headless::Wake(); }, 2},
+    };
+    for (const Case& c : cases) {
+        StartReady();
+        ClientComesUpAs("client.exe");
+        headless::Click(Ctl::按钮_启动);
+        hooks::EndedProcessesLinger(1000);
+        hooks::DuringNextWait(c.meanwhile);
+        headless::Wake();
+        EXPECT_EQ(hooks::ProgramsStarted().size(), c.starts);
+        EXPECT_TRUE(Messages().empty());
+        hooks::ResetProcesses();
+    }
 }
 
 // A click focuses the button it disables: the focus goes on to the one that takes over.
