@@ -115,7 +115,9 @@ void Quit(bool atSessionEnd) {
         SaveSettings();
     }
     if (!atSessionEnd) EndProgram(0);
-    sk::StopReplacements();  // the session is over: a save waiting below writes nothing more
+    // The session is over: a save waiting below writes nothing more, and the icon's retries end.
+    sk::StopReplacements();
+    ui::StopTrayRetries();
 }
 }  // namespace
 

@@ -216,6 +216,7 @@ void SplitModulePath(std::string_view modulePath, Text& directory, Text& fileNam
 }
 
 void InitRunDirectory() {
+    g_stopped = false;  // a new start (the tests start the program many times in one process)
     SplitModulePath(platform::ModuleFileName(), g_runDirectory, g_exeFileName);
     platform::SetWorkingDirectory(g_runDirectory);
 }

@@ -474,9 +474,12 @@ TEST_F(Client, TheSessionsEndRecordsTheClientAsItRanWhenAsked) {
         if (clientGone) hooks::EndProcess(client_);  // the session ended it first
         Retype(Ctl::编辑框_备注说明, "东京");
         const std::size_t trayCalls = headless::TrayCalls().size();
+        headless::TakeJournal();
         headless::EndSession(true);
         EXPECT_FALSE(headless::Ended());
         EXPECT_EQ(headless::TrayCalls().size(), trayCalls);
+        const std::vector<std::string> journal = headless::TakeJournal();
+        EXPECT_NE(std::find(journal.begin(), journal.end(), "tray retries stopped"), journal.end());
         EXPECT_TRUE(Messages().empty());
         EXPECT_TRUE(hooks::ProcessNames().empty());
         const std::string config = Config();
