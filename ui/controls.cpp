@@ -122,6 +122,10 @@ platform::UiCallbacks MakeCallbacks() {
     cb.sessionEnding = [] { Raise(Event::SessionEnding, Ctl::MainWindow); };
     cb.resumed = [] { Raise(Event::Resumed, Ctl::MainWindow); };
     cb.anotherCopyStarted = [] { Raise(Event::AnotherCopyStarted, Ctl::MainWindow); };
+    cb.controlKey = [](Ctl c, char key) {
+        if (key == 'C') Raise(Event::CopyKey, c);
+        if (key == 'V') Raise(Event::PasteKey, c);
+    };
     return cb;
 }
 

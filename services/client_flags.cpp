@@ -1,0 +1,122 @@
+// The client's flags: Debian 12's kcptun (20210922) client/config.go and client/main.go, and
+// the newer clients' keys that Debian 12 lacks.
+#include "services/client_flags.h"
+
+namespace sk {
+
+namespace {
+
+using T = FlagType;
+
+constexpr ClientFlag kFlags[] = {
+    {"localaddr", "localaddr", "l", T::Text, false, false},
+    {"remoteaddr", "remoteaddr", "r", T::Text, false, false},
+    {"key", "key", "", T::Text, false, false},
+    {"crypt", "crypt", "", T::Text, false, false},
+    {"mode", "mode", "", T::Text, false, false},
+    {"conn", "conn", "", T::Integer, false, false},
+    {"autoexpire", "autoexpire", "", T::Integer, true, false},
+    {"scavengettl", "scavengettl", "", T::Integer, false, false},
+    {"mtu", "mtu", "", T::Integer, false, false},
+    {"sndwnd", "sndwnd", "", T::Integer, false, false},
+    {"rcvwnd", "rcvwnd", "", T::Integer, false, false},
+    {"datashard", "datashard", "ds", T::Integer, false, false},
+    {"parityshard", "parityshard", "ps", T::Integer, false, false},
+    {"dscp", "dscp", "", T::Integer, true, false},
+    {"nocomp", "nocomp", "", T::Bool, false, false},
+    {"acknodelay", "acknodelay", "", T::Bool, false, false},
+    {"nodelay", "nodelay", "", T::Integer, true, false},
+    {"interval", "interval", "", T::Integer, false, false},
+    {"resend", "resend", "", T::Integer, true, false},
+    {"nc", "nc", "", T::Integer, true, false},
+    {"sockbuf", "sockbuf", "", T::Integer, false, false},
+    {"smuxver", "smuxver", "", T::Integer, false, false},
+    {"smuxbuf", "smuxbuf", "", T::Integer, false, false},
+    {"streambuf", "streambuf", "", T::Integer, false, false},
+    {"keepalive", "keepalive", "", T::Integer, false, false},
+    {"log", "log", "", T::Text, false, true},
+    {"snmplog", "snmplog", "", T::Text, false, true},
+    {"snmpperiod", "snmpperiod", "", T::Integer, false, true},
+    {"quiet", "quiet", "", T::Bool, false, false},
+    {"tcp", "tcp", "", T::Bool, false, false},
+    // Newer than Debian 12's client. QPP and QPPCount (default 61): kcptun-client(1) of kcptun
+    // 20260314. ratelimit, closewait, pprof: upstream kcptun's client/config.go, unchecked here
+    // against a source at hand; their defaults are not assumed to be 0.
+    {"qpp", "QPP", "", T::Bool, false, false},
+    {"qpp-count", "QPPCount", "", T::Integer, false, false},
+    {"ratelimit", "ratelimit", "", T::Integer, false, false},
+    {"closewait", "closewait", "", T::Integer, false, false},
+    {"pprof", "pprof", "", T::Bool, false, true},
+};
+
+bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x += 'a' - 'A';
+        if (y >= 'A' && y <= 'Z') y += 'a' - 'A';
+        if (x != y) return false;
+    }
+    return true;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+}  // namespace
+
+const ClientFlag* FindFlag(std::string_view name) {
+    for (const ClientFlag& f : kFlags)
+        if (name == f.name || (*f.alias && name == f.alias)) return &f;
+    return nullptr;
+}
+
+const ClientFlag* FindKey(std::string_view key) {
+    for (const ClientFlag& f : kFlags)
+        if (SameIgnoringAsciiCase(key, f.key)) return &f;
+    return nullptr;
+}
+
+bool ParseGoBool(std::string_view t, bool& value) {
+    for (std::string_view s : {"1", "t", "T", "TRUE", "true", "True"})
+        if (t == s) return value = true, true;
+    for (std::string_view s : {"0", "f", "F", "FALSE", "false", "False"})
+        if (t == s) return value = false, true;
+    return false;
+}
+
+ClientFlags ReadClientFlags(std::string_view text) {
+    ClientFlags out{{}, text.size()};
+    std::size_t i = 0;
+    auto nextToken = [&](std::size_t& start) {
+        while (i < text.size() && IsBlank(text[i])) ++i;
+        start = i;
+        while (i < text.size() && !IsBlank(text[i])) ++i;
+        return text.substr(start, i - start);
+    };
+    for (;;) {
+        std::size_t at;
+        std::string_view token = nextToken(at);
+        if (token.empty()) return out;
+        if (token.size() < 2 || token[0] != '-') return out.stop = at, out;
+        std::string_view name = token.substr(token[1] == '-' ? 2 : 1);
+        if (name.empty()) return out.stop = at, out;  // "--" ends the flags; nothing after is one
+        const std::size_t eq = name.find('=');
+        const bool hasValue = eq != std::string_view::npos;
+        std::string_view value = hasValue ? name.substr(eq + 1) : std::string_view();
+        if (hasValue) name = name.substr(0, eq);
+        const ClientFlag* flag = name.empty() || name[0] == '-' ? nullptr : FindFlag(name);
+        if (!flag) return out.stop = at, out;
+        if (flag->type == FlagType::Bool) {
+            bool b;
+            if (hasValue && !ParseGoBool(value, b)) return out.stop = at, out;
+            if (!hasValue) value = "true";
+        } else if (!hasValue) {
+            std::size_t valueAt;
+            value = nextToken(valueAt);
+            if (value.empty()) return out.stop = at, out;
+        }
+        out.uses.push_back({flag, value, at});
+    }
+}
+
+}  // namespace sk
