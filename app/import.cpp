@@ -22,24 +22,23 @@ sk::SharedWindows SharedWindowsShown() {
 }
 
 Text RefusalOf(const sk::ImportedConfig& r, const Text& source) {
-    using E = sk::ConfigError;
-    const Text notConfig = sk::JoinText("导入失败：", source, " 不是 kcptun 客户端配置（");
-    const Text failed = sk::JoinText("导入失败：", source, "：");
-    switch (r.error) {
-        case E::Syntax:
-            return sk::JoinText(notConfig, "第 ", sk::ToText(r.line), " 行附近有语法错误）。");
-        case E::NotObject: return sk::JoinText(notConfig, "不是 JSON 对象）。");
-        case E::WrongType: return sk::JoinText(notConfig, r.key, " 的类型不对）。");
-        case E::NoRemoteAddr: return sk::JoinText(failed, "缺少 remoteaddr。");
-        case E::BadRemoteAddr: return sk::JoinText(failed, "remoteaddr 的格式应为 主机:端口。");
-        case E::EmptyKey:
-            return sk::JoinText(failed, "key 为空（留空的验证密匙表示客户端的默认密钥）。");
-        case E::CommandLine: return sk::JoinText(failed, r.key, " 含有不能用于命令行的字符。");
-        case E::CodePage:
-            return sk::JoinText(failed, r.key, " 含有当前系统编码无法表示的字符。");
-        case E::None: break;
-    }
-    return {};
+    // Between the source and the key, after the key; the syntax error's line goes between.
+    static const char* const kTexts[][2] = {
+        {"", ""},
+        {" 不是 kcptun 客户端配置（第 ", " 行附近有语法错误）。"},
+        {" 不是 kcptun 客户端配置（不是 JSON 对象）。", ""},
+        {" 不是 kcptun 客户端配置（", " 的类型不对）。"},
+        {"：缺少 remoteaddr。", ""},
+        {"：remoteaddr 的格式应为 主机:端口。", ""},
+        {"：key 为空（留空的验证密匙表示客户端的默认密钥）。", ""},
+        {"：", " 含有不能用于命令行的字符。"},
+        {"：", " 含有当前系统编码无法表示的字符。"},
+    };
+    const auto& t = kTexts[static_cast<int>(r.error)];
+    const bool named = *t[1] != '\0';
+    return sk::JoinText("导入失败：", source, t[0],
+                        !named ? Text() : r.error == sk::ConfigError::Syntax ? sk::ToText(r.line) : r.key,
+                        t[1]);
 }
 
 // Appended, selected, filled and saved, as 新建 and 保存配置 would leave it; only its section and
@@ -50,14 +49,12 @@ bool AddNode(const sk::NodeFields& n) {
         ConfigWritesTogether together;
         WriteConfig("NodeList", "Quantity", sk::ToText(position + 1));
         const Text section = NodeSection(position);
-        WriteConfig(section, "remarks", n.remarks);
-        WriteConfig(section, "local_port", n.localPort);
-        WriteConfig(section, "server_port", n.serverPort);
-        WriteConfig(section, "server", n.server);
-        WriteConfig(section, "key", n.key);
-        WriteConfig(section, "mode", sk::ToText(n.mode));
-        WriteConfig(section, "dscp", n.dscp);
-        WriteConfig(section, "other", n.other);
+        const Text mode = sk::ToText(n.mode);
+        const std::pair<const char*, const Text*> values[] = {
+            {"remarks", &n.remarks}, {"local_port", &n.localPort}, {"server_port", &n.serverPort},
+            {"server", &n.server},   {"key", &n.key},              {"mode", &mode},
+            {"dscp", &n.dscp},       {"other", &n.other}};
+        for (const auto& v : values) WriteConfig(section, v.first, *v.second);
         if (!together.Land()) return false;
     }
     ui::ListAddItem(Ctl::列表框_列表, NodeListText(n.remarks, n.server, n.serverPort));

@@ -146,12 +146,10 @@ int LineAt(std::string_view text, std::size_t offset) {
     return line;
 }
 
-ImportedConfig Refused(ConfigError e, std::string_view key = {}, int line = 0) {
-    ImportedConfig r;
+void Refuse(ImportedConfig& r, ConfigError e, std::string_view key = {}, int line = 0) {
     r.error = e;
     r.key = Text(key);
     r.line = line;
-    return r;
 }
 
 }  // namespace
@@ -199,10 +197,15 @@ std::string Utf8FromUtf16(std::u16string_view u) {
 }
 
 ImportedConfig ReadClientConfig(std::string_view text, const SharedWindows& shared) {
+    ImportedConfig r;
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
     const std::size_t nul = text.find('\0');
-    if (nul != std::string_view::npos) return Refused(ConfigError::Syntax, {}, LineAt(text, nul));
-    std::string buffer(text);  // parsed in place: a key's offset is its place in the text
+    if (nul != std::string_view::npos) { Refuse(r, ConfigError::Syntax, {}, LineAt(text, nul)); return r; }
+    // Parsed in place: a key's offset is its place in the text. RapidJSON 1.1's UTF-8 check
+    // takes a whole sequence before it looks at it, so a lead byte at the end reads up to three
+    // bytes past the terminator: they are there, and zero.
+    std::string buffer(text);
+    buffer.append(3, '\0');
     Collector c;
     c.base = buffer.data();
     rapidjson::Reader reader;
@@ -210,10 +213,10 @@ ImportedConfig ReadClientConfig(std::string_view text, const SharedWindows& shar
     constexpr unsigned kFlags = rapidjson::kParseInsituFlag | rapidjson::kParseValidateEncodingFlag |
                                 rapidjson::kParseNumbersAsStringsFlag;
     reader.Parse<kFlags>(stream, c);
-    if (c.notObject) return Refused(ConfigError::NotObject);
-    if (c.duplicate) return Refused(ConfigError::Syntax, {}, LineAt(text, c.duplicateAt));
+    if (c.notObject) { Refuse(r, ConfigError::NotObject); return r; }
+    if (c.duplicate) { Refuse(r, ConfigError::Syntax, {}, LineAt(text, c.duplicateAt)); return r; }
     if (reader.HasParseError())
-        return Refused(ConfigError::Syntax, {}, LineAt(text, reader.GetErrorOffset()));
+        { Refuse(r, ConfigError::Syntax, {}, LineAt(text, reader.GetErrorOffset())); return r; }
 
     // Every value is checked before anything is taken, in the file's order.
     for (const Member& m : c.members) {
@@ -227,24 +230,24 @@ ImportedConfig ReadClientConfig(std::string_view text, const SharedWindows& shar
         const bool typed = type == FlagType::Text      ? m.kind == Kind::String
                            : type == FlagType::Bool    ? m.kind == Kind::Bool
                                                        : m.kind == Kind::Number && IsDecimalInt32(m.text, n);
-        if (!typed) return Refused(ConfigError::WrongType, m.key);
+        if (!typed) { Refuse(r, ConfigError::WrongType, m.key); return r; }
         if (type != FlagType::Text) continue;
         if (flag && flag->key == std::string_view("key") && m.text.empty())
-            return Refused(ConfigError::EmptyKey, m.key);
+            { Refuse(r, ConfigError::EmptyKey, m.key); return r; }
         if (!remarks && (m.text.empty() || !CommandLineSafe(m.text, other)))
-            return Refused(ConfigError::CommandLine, m.key);
+            { Refuse(r, ConfigError::CommandLine, m.key); return r; }
         Text ansi;
-        if (!ToAnsi(m.text, ansi)) return Refused(ConfigError::CodePage, m.key);
+        if (!ToAnsi(m.text, ansi)) { Refuse(r, ConfigError::CodePage, m.key); return r; }
     }
 
-    ImportedConfig r;
     NodeFields& node = r.node;
     node.localPort = "12948";
     std::string flags, rest;  // UTF-8
-    auto add = [&flags](std::string_view a, std::string_view b = {}) {
+    // "-name value", "-name" or (name null) the value alone.
+    auto add = [&flags](const char* name, std::string_view value = {}) {
         if (!flags.empty()) flags += ' ';
-        flags.append(a);
-        if (!b.empty()) flags.append(" ").append(b);
+        if (name) flags.append("-").append(name).append(value.empty() ? "" : " ");
+        flags.append(value);
     };
     auto ansi = [](std::string_view utf8) {
         Text t;
@@ -253,7 +256,7 @@ ImportedConfig ReadClientConfig(std::string_view text, const SharedWindows& shar
     };
     bool seenRemote = false;
     bool pinned[3] = {};
-    const std::string_view windowKeys[3] = {"mtu", "sndwnd", "rcvwnd"};
+    const char* const windowKeys[3] = {"mtu", "sndwnd", "rcvwnd"};
     const Text* windowFields[3] = {&shared.mtu, &shared.sndwnd, &shared.rcvwnd};
     const char* const windowDefaults[3] = {"1350", "128", "512"};
     for (const Member& m : c.members) {
@@ -278,7 +281,7 @@ ImportedConfig ReadClientConfig(std::string_view text, const SharedWindows& shar
             std::int32_t port;
             if (colon == std::string_view::npos || Unbracketed(v.substr(0, colon)).empty() ||
                 !IsDecimalInt32(v.substr(colon + 1), port) || port < 1 || port > 65535)
-                return Refused(ConfigError::BadRemoteAddr, m.key);
+                { Refuse(r, ConfigError::BadRemoteAddr, m.key); return r; }
             node.server = ansi(v.substr(0, colon));
             node.serverPort = ansi(v.substr(colon + 1));
             seenRemote = true;
@@ -286,18 +289,18 @@ ImportedConfig ReadClientConfig(std::string_view text, const SharedWindows& shar
             const std::size_t cut = colon == std::string_view::npos ? 0 : colon;
             node.localPort = ansi(v.substr(colon == std::string_view::npos ? 0 : colon + 1));
             const std::string_view host = Unbracketed(v.substr(0, cut));
-            if (!host.empty() && host != "0.0.0.0" && host != "::") add("-l", v);
+            if (!host.empty() && host != "0.0.0.0" && host != "::") add("l", v);
         } else if (key == "key") {
             node.key = ansi(v);
         } else if (key == "mode") {
             node.mode = 0;
             for (int i = 0; i < 5; ++i)
                 if (v == kModeNames[i]) node.mode = i;
-            if (node.mode == 0 && v != "default") add("-mode", v);
+            if (node.mode == 0 && v != "default") add("mode", v);
         } else if (key == "dscp") {
             node.dscp = v == "0" || v == "-0" ? "" : v;
         } else if (flag->type == FlagType::Bool) {
-            if (m.truth) add(JoinText("-", flag->name));
+            if (m.truth) add(flag->name);
         } else {
             std::int32_t n = 0;
             if (flag->type == FlagType::Integer) IsDecimalInt32(v, n);
@@ -307,17 +310,17 @@ ImportedConfig ReadClientConfig(std::string_view text, const SharedWindows& shar
                 if (key == windowKeys[i]) w = i;
             if (w >= 0) {
                 pinned[w] = true;
-                if (value != *windowFields[w]) add(JoinText("-", flag->name), value);
+                if (value != *windowFields[w]) add(flag->name, value);
             } else if (!(flag->zeroIsDefault && n == 0 && flag->type == FlagType::Integer)) {
-                add(JoinText("-", flag->name), value);
+                add(flag->name, value);
             }
         }
     }
-    if (!seenRemote) return Refused(ConfigError::NoRemoteAddr, "remoteaddr");
+    if (!seenRemote) { Refuse(r, ConfigError::NoRemoteAddr, "remoteaddr"); return r; }
     for (int i = 0; i < 3; ++i)
         if (!pinned[i] && *windowFields[i] != windowDefaults[i])
-            add(JoinText("-", windowKeys[i]), windowDefaults[i]);
-    if (!rest.empty()) add(rest);
+            add(windowKeys[i], windowDefaults[i]);
+    if (!rest.empty()) add(nullptr, rest);
     node.other = ansi(flags);
     return r;
 }
@@ -347,35 +350,39 @@ std::string Utf8FromAnsi(std::string_view ansi) {
     return Utf8FromUtf16(platform::Utf16FromAnsi(ansi));
 }
 
-// One key of the copy; `value` is JSON already.
-struct Entry {
-    const char* key;
-    std::string value;
-};
-
 std::string Quoted(std::string_view ansi) {
     std::string s;
     PutJsonString(s, Utf8FromAnsi(ansi));
     return s;
 }
 
+// The keys the node's fields give, in the copy's order; their values are JSON already.
+constexpr const char* kFieldKeys[] = {"localaddr", "remoteaddr", "key", "mode",
+                                      "mtu",       "sndwnd",     "rcvwnd", "dscp"};
+constexpr int kFieldCount = 8;
+
 }  // namespace
 
 std::string WriteClientConfig(const NodeFields& node, const SharedWindows& shared) {
-    // The fields first, then what 其他参数 changes of them (a later flag wins, as in the client).
-    std::string local = Quoted(JoinText(":", node.localPort));
-    std::string remote = Quoted(JoinText(node.server, ":", node.serverPort));
-    std::string key = node.key.empty() ? "" : Quoted(node.key);
-    std::string mode = node.mode >= 0 && node.mode < 5 ? Quoted(kModeNames[node.mode]) : "";
     std::int32_t n;
-    auto integer = [&n](std::string_view t) { return IsDecimalInt32(t, n) ? ToText(n) : Text(); };
-    std::string windows[3] = {integer(shared.mtu), integer(shared.sndwnd), integer(shared.rcvwnd)};
-    std::string dscp = integer(node.dscp);
-    if (dscp == "0") dscp.clear();
+    auto integer = [&n](std::string_view t) {
+        return IsDecimalInt32(t, n) ? ToText(n) : Text();
+    };
+    // The fields first, then what 其他参数 changes of them (a later flag wins, as in the client).
+    std::string values[kFieldCount] = {
+        Quoted(JoinText(":", node.localPort)),
+        Quoted(JoinText(node.server, ":", node.serverPort)),
+        node.key.empty() ? "" : Quoted(node.key),
+        node.mode >= 0 && node.mode < 5 ? Quoted(kModeNames[node.mode]) : "",
+        integer(shared.mtu),
+        integer(shared.sndwnd),
+        integer(shared.rcvwnd),
+        integer(node.dscp)};
+    if (values[7] == "0") values[7].clear();  // the client's default
 
     const ClientFlags read = ReadClientFlags(node.other);
     std::size_t stop = read.stop;
-    std::vector<Entry> flags;
+    std::vector<std::pair<const char*, std::string>> flags;  // the other keys, in order
     for (const FlagUse& use : read.uses) {
         const ClientFlag& f = *use.flag;
         bool truth = false;
@@ -384,52 +391,39 @@ std::string WriteClientConfig(const NodeFields& node, const SharedWindows& share
             stop = use.at;
             break;
         }
-        const std::string value = f.type == FlagType::Text      ? Quoted(use.value)
-                                  : f.type == FlagType::Integer ? ToText(n)
-                                  : truth                       ? "true"
-                                                                : "false";
-        const std::string_view k = f.key;
-        if (k == "localaddr") local = value;
-        else if (k == "remoteaddr") remote = value;
-        else if (k == "key") key = value;
-        else if (k == "mode") mode = value;
-        else if (k == "mtu") windows[0] = value;
-        else if (k == "sndwnd") windows[1] = value;
-        else if (k == "rcvwnd") windows[2] = value;
-        else if (k == "dscp") dscp = value == "0" ? "" : value;
-        else {
-            for (auto it = flags.begin(); it != flags.end(); ++it)
-                if (it->key == f.key) {
-                    flags.erase(it);
-                    break;
-                }
-            // At the client's default it changes nothing, and an import would not bring it back.
-            if (value != "false" && !(f.zeroIsDefault && value == "0")) flags.push_back({f.key, value});
+        std::string value = f.type == FlagType::Text      ? Quoted(use.value)
+                            : f.type == FlagType::Integer ? ToText(n)
+                            : truth                       ? "true"
+                                                          : "false";
+        // At the client's default it changes nothing, and an import would not bring it back.
+        if (value == "false" || (f.zeroIsDefault && value == "0")) value.clear();
+        int field = 0;
+        while (field < kFieldCount && kFieldKeys[field] != std::string_view(f.key)) ++field;
+        if (field < kFieldCount) {
+            values[field] = value;
+            continue;
         }
+        for (auto it = flags.begin(); it != flags.end(); ++it)
+            if (it->first == f.key) {
+                flags.erase(it);
+                break;
+            }
+        if (!value.empty()) flags.push_back({f.key, value});
     }
 
-    std::vector<Entry> all = {{"localaddr", local}, {"remoteaddr", remote}};
-    if (!key.empty()) all.push_back({"key", key});
-    if (!mode.empty()) all.push_back({"mode", mode});
-    const char* const windowKeys[3] = {"mtu", "sndwnd", "rcvwnd"};
-    for (int i = 0; i < 3; ++i)
-        if (!windows[i].empty()) all.push_back({windowKeys[i], windows[i]});
-    if (!dscp.empty()) all.push_back({"dscp", dscp});
-    all.insert(all.end(), flags.begin(), flags.end());
     std::string_view rest = std::string_view(node.other).substr(std::min(stop, node.other.size()));
     while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\t')) rest.remove_suffix(1);
-    if (!rest.empty()) all.push_back({"skiplane_other", Quoted(rest)});
-    all.push_back({"remarks", Quoted(node.remarks)});
+    if (!rest.empty()) flags.push_back({"skiplane_other", Quoted(rest)});
+    flags.push_back({"remarks", Quoted(node.remarks)});
 
-    std::string out = "{\r\n";
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        out += "  \"";
-        out += all[i].key;
-        out += "\": ";
-        out += all[i].value;
-        out += i + 1 < all.size() ? ",\r\n" : "\r\n";
-    }
-    out += "}\r\n";
+    std::string out = "{";
+    auto put = [&out](const char* key, const std::string& value) {
+        if (value.empty()) return;
+        out.append(out.size() > 1 ? ",\r\n  \"" : "\r\n  \"").append(key).append("\": ").append(value);
+    };
+    for (int i = 0; i < kFieldCount; ++i) put(kFieldKeys[i], values[i]);
+    for (const auto& f : flags) put(f.first, f.second);
+    out += "\r\n}\r\n";
     return out;
 }
 
