@@ -16,6 +16,22 @@ namespace {
 
 constexpr std::size_t kMaxConfigSize = 64 * 1024;
 
+// Where a node's texts are shown and stored, in the order of its section.
+struct NodePlace {
+    Text sk::NodeFields::*field;
+    Ctl edit;
+    const char* key;
+};
+const NodePlace kNodePlaces[] = {
+    {&sk::NodeFields::remarks, Ctl::编辑框_备注说明, "remarks"},
+    {&sk::NodeFields::localPort, Ctl::编辑框_本地端口, "local_port"},
+    {&sk::NodeFields::serverPort, Ctl::编辑框_加速端口, "server_port"},
+    {&sk::NodeFields::server, Ctl::编辑框_加速IP, "server"},
+    {&sk::NodeFields::key, Ctl::编辑框_验证密匙, "key"},
+    {&sk::NodeFields::dscp, Ctl::编辑框_dscp, "dscp"},  // after "mode"
+    {&sk::NodeFields::other, Ctl::编辑框_其他参数, "other"},
+};
+
 sk::SharedWindows SharedWindowsShown() {
     return {ui::Content(Ctl::编辑框_mtu), ui::Content(Ctl::编辑框_sndwnd),
             ui::Content(Ctl::编辑框_rcvwnd)};
@@ -49,12 +65,10 @@ bool AddNode(const sk::NodeFields& n) {
         ConfigWritesTogether together;
         WriteConfig("NodeList", "Quantity", sk::ToText(position + 1));
         const Text section = NodeSection(position);
-        const Text mode = sk::ToText(n.mode);
-        const std::pair<const char*, const Text*> values[] = {
-            {"remarks", &n.remarks}, {"local_port", &n.localPort}, {"server_port", &n.serverPort},
-            {"server", &n.server},   {"key", &n.key},              {"mode", &mode},
-            {"dscp", &n.dscp},       {"other", &n.other}};
-        for (const auto& v : values) WriteConfig(section, v.first, *v.second);
+        for (const NodePlace& p : kNodePlaces) {
+            if (p.field == &sk::NodeFields::dscp) WriteConfig(section, "mode", sk::ToText(n.mode));
+            WriteConfig(section, p.key, n.*p.field);
+        }
         if (!together.Land()) return false;
     }
     ui::ListAddItem(Ctl::列表框_列表, NodeListText(n.remarks, n.server, n.serverPort));
@@ -64,20 +78,21 @@ bool AddNode(const sk::NodeFields& n) {
 }
 
 void Import(std::string_view utf8, const Text& source, const Text& defaultRemarks) {
-    sk::ImportedConfig r;
-    if (utf8.size() > kMaxConfigSize)
-        r.error = sk::ConfigError::NotObject;
-    else
-        r = sk::ReadClientConfig(utf8, SharedWindowsShown());
+    // A text over the size is no config: read as what it is then taken for, no object.
+    sk::ImportedConfig r =
+        sk::ReadClientConfig(utf8.size() > kMaxConfigSize ? "[]" : utf8, SharedWindowsShown());
     if (r.error != sk::ConfigError::None) {
         sk::ShowMessageBox(RefusalOf(r, source));
         return;
     }
     if (!r.hasRemarks) r.node.remarks = defaultRemarks;
     if (!AddNode(r.node) || r.leftOut.empty()) return;
-    Text keys;
-    for (const Text& k : r.leftOut) keys = sk::JoinText(keys, keys.empty() ? "" : "、", k);
-    sk::ShowMessageBox(sk::JoinText("已导入。以下设置未导入：", keys));
+    Text message = "已导入。以下设置未导入：";
+    for (std::size_t i = 0; i < r.leftOut.size(); ++i) {
+        if (i > 0) message += "、";
+        message += r.leftOut[i];
+    }
+    sk::ShowMessageBox(message);
 }
 
 // The part after the last backslash or slash; a double-byte character's second byte is none.
@@ -90,7 +105,7 @@ Text FileNameOf(const Text& path) {
     return path.substr(start);
 }
 
-bool IsJsonName(const Text& path) {
+bool IsJsonName(std::string_view path) {
     return path.size() >= 5 && sk::ToLower(path.substr(path.size() - 5)) == ".json";
 }
 
@@ -109,16 +124,17 @@ void ImportFile(const Text& path) {
 
 bool ImportDroppedConfigs(const Text& paths) {
     // One file comes as its path; several each end in CR LF.
-    std::vector<Text> configs;
+    bool any = false;
     for (std::size_t start = 0; start < paths.size();) {
         std::size_t end = paths.find("\r\n", start);
         if (end == Text::npos) end = paths.size();
         const Text path = paths.substr(start, end - start);
-        if (IsJsonName(path)) configs.push_back(path);
         start = end + 2;
+        if (!IsJsonName(path)) continue;
+        ImportFile(path);
+        any = true;
     }
-    for (const Text& path : configs) ImportFile(path);
-    return !configs.empty();
+    return any;
 }
 
 void PasteNode() {
@@ -130,13 +146,7 @@ void PasteNode() {
 void CopyNode() {
     if (ui::Selection(Ctl::列表框_列表) == -1) return;
     sk::NodeFields n;
-    n.remarks = ui::Content(Ctl::编辑框_备注说明);
-    n.localPort = ui::Content(Ctl::编辑框_本地端口);
-    n.server = ui::Content(Ctl::编辑框_加速IP);
-    n.serverPort = ui::Content(Ctl::编辑框_加速端口);
-    n.key = ui::Content(Ctl::编辑框_验证密匙);
-    n.dscp = ui::Content(Ctl::编辑框_dscp);
-    n.other = ui::Content(Ctl::编辑框_其他参数);
+    for (const NodePlace& p : kNodePlaces) n.*p.field = ui::Content(p.edit);
     n.mode = ui::Selection(Ctl::组合框_加速模式);
     platform::WriteClipboardText(sk::Utf16FromUtf8(sk::WriteClientConfig(n, SharedWindowsShown())));
 }

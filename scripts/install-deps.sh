@@ -8,8 +8,7 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 packages=(cmake g++ make googletest libcurl4-openssl-dev g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth
-          imagemagick locales fonts-wqy-microhei x11-utils clang libclang-rt-14-dev
-          rapidjson-dev "$@")
+          imagemagick locales fonts-wqy-microhei x11-utils clang libclang-rt-14-dev "$@")
 
 missing=()
 for p in "${packages[@]}"; do

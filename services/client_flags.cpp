@@ -77,10 +77,10 @@ const ClientFlag* FindKey(std::string_view key) {
 }
 
 bool ParseGoBool(std::string_view t, bool& value) {
-    for (std::string_view s : {"1", "t", "T", "TRUE", "true", "True"})
-        if (t == s) return value = true, true;
-    for (std::string_view s : {"0", "f", "F", "FALSE", "false", "False"})
-        if (t == s) return value = false, true;
+    static const char* const kWords[] = {"1", "t", "T", "TRUE", "true", "True",
+                                         "0", "f", "F", "FALSE", "false", "False"};
+    for (int i = 0; i < 12; ++i)
+        if (t == kWords[i]) return value = i < 6, true;
     return false;
 }
 
@@ -95,28 +95,31 @@ ClientFlags ReadClientFlags(std::string_view text) {
     };
     for (;;) {
         std::size_t at;
-        std::string_view token = nextToken(at);
-        if (token.empty()) return out;
-        if (token.size() < 2 || token[0] != '-') return out.stop = at, out;
+        const std::string_view token = nextToken(at);
+        if (token.empty()) break;
+        out.stop = at;  // unless the token is read as a flag
+        if (token.size() < 2 || token[0] != '-') break;
         std::string_view name = token.substr(token[1] == '-' ? 2 : 1);
-        if (name.empty()) return out.stop = at, out;  // "--" ends the flags; nothing after is one
+        if (name.empty()) break;  // "--" ends the flags; nothing after is one
         const std::size_t eq = name.find('=');
         const bool hasValue = eq != std::string_view::npos;
         std::string_view value = hasValue ? name.substr(eq + 1) : std::string_view();
         if (hasValue) name = name.substr(0, eq);
         const ClientFlag* flag = name.empty() || name[0] == '-' ? nullptr : FindFlag(name);
-        if (!flag) return out.stop = at, out;
+        if (!flag) break;
         if (flag->type == FlagType::Bool) {
             bool b;
-            if (hasValue && !ParseGoBool(value, b)) return out.stop = at, out;
+            if (hasValue && !ParseGoBool(value, b)) break;
             if (!hasValue) value = "true";
         } else if (!hasValue) {
             std::size_t valueAt;
             value = nextToken(valueAt);
-            if (value.empty()) return out.stop = at, out;
+            if (value.empty()) break;
         }
         out.uses.push_back({flag, value, at});
+        out.stop = text.size();
     }
+    return out;
 }
 
 }  // namespace sk

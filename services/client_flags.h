@@ -8,7 +8,7 @@
 
 namespace sk {
 
-enum class FlagType { Text, Integer, Bool };
+enum class FlagType : unsigned char { Text, Integer, Bool };
 
 struct ClientFlag {
     const char* key;    // the JSON key of client/config.go

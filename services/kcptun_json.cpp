@@ -1,9 +1,10 @@
-// The client's JSON config, read with RapidJSON's SAX reader: header-only, no exceptions, no
-// RTTI, strict by default (no comments, no trailing commas, one value only), and with numbers
-// kept as text no floating-point conversion is linked in.
+// The client's JSON config, read by a small strict reader of our own: RFC 8259 and nothing more
+// (no comments, no trailing commas, one value only, UTF-8 checked), numbers kept as text, and
+// only the top-level object's members collected. The general JSON libraries cost several times
+// this much of the exe.
 #include "services/kcptun_json.h"
 
-#include <rapidjson/reader.h>
+#include <cstring>
 
 #include "platform/codepage.h"
 #include "services/client_flags.h"
@@ -15,31 +16,38 @@ const char* const kModeNames[5] = {"default", "normal", "fast", "fast2", "fast3"
 namespace {
 
 // --- UTF-8 ----------------------------------------------------------------------------------
-void PutUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | c >> 6);
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | c >> 12);
-        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | c >> 18);
-        out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
+// One sequence at p (p < end), strictly: no overlong forms, surrogates or values past U+10FFFF.
+// -1 for a bad one.
+long NextUtf8(const char*& p, const char* end) {
+    const auto b = static_cast<unsigned char>(*p++);
+    if (b < 0x80) return b;
+    const int n = b >= 0xF5 ? 0 : b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : 0;
+    if (n == 0) return -1;
+    long c = b & (0x3F >> n);
+    for (int k = 0; k < n; ++k, ++p) {
+        if (p == end || (*p & 0xC0) != 0x80) return -1;
+        c = c << 6 | (*p & 0x3F);
     }
+    static const long kLeast[] = {0, 0x80, 0x800, 0x10000};
+    return c < kLeast[n] || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000) ? -1 : c;
 }
 
-// --- what the reader hands over ------------------------------------------------------------
+char* PutUtf8(char* to, long c) {
+    if (c < 0x80) {
+        *to++ = static_cast<char>(c);
+        return to;
+    }
+    const int n = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+    *to++ = static_cast<char>((0xFF00 >> (n + 1) & 0xFF) | c >> 6 * n);  // 110..., 1110..., 11110...
+    for (int k = n - 1; k >= 0; --k) *to++ = static_cast<char>(0x80 | (c >> 6 * k & 0x3F));
+    return to;
+}
+
+// --- the reader -----------------------------------------------------------------------------
 enum class Kind { Null, Bool, Number, String, Composite };
 struct Member {
-    std::string_view key, text;
-    Kind kind = Kind::Null;
-    bool truth = false;
-    std::size_t at = 0;  // the key's offset
+    std::string_view key, text;  // text: a string's value, or a number or true/false as written
+    Kind kind;
 };
 
 bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
@@ -53,55 +61,139 @@ bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-// Collects the top-level object's members; nested values only count as "not a scalar".
-struct Collector : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Collector> {
-    const char* base = nullptr;
-    std::vector<Member> members;
-    int depth = 0;
-    bool notObject = false;
-    bool duplicate = false;
-    std::size_t duplicateAt = 0;
+constexpr int kMaxDepth = 64;  // deeper nesting is refused rather than followed
 
-    bool Scalar(Kind kind, const char* s, std::size_t n, bool truth = false) {
-        if (depth == 0) return notObject = true, false;
-        if (depth == 1) {
-            Member& m = members.back();
-            m.kind = kind;
-            m.text = std::string_view(s ? s : "", n);
-            m.truth = truth;
+// Reads one JSON text in place (strings are unescaped where they stand: never longer than
+// written). On failure `p` is where the text stops being JSON.
+struct JsonReader {
+    char* p;
+    char* end;
+    std::vector<Member> members;  // the top-level object's, in order
+
+    void SkipBlanks() {
+        while (p < end && (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r')) ++p;
+    }
+    bool Take(char c) {
+        SkipBlanks();
+        return p < end && *p == c && ++p;
+    }
+    bool Literal(const char* word) {
+        const std::size_t n = std::strlen(word);
+        if (static_cast<std::size_t>(end - p) < n || std::memcmp(p, word, n) != 0) return false;
+        p += n;
+        return true;
+    }
+    bool Digits() {
+        const char* start = p;
+        while (p < end && *p >= '0' && *p <= '9') ++p;
+        return p > start;
+    }
+    bool Number() {
+        if (*p == '-') ++p;
+        if (p < end && *p == '0') ++p;
+        else if (!Digits()) return false;
+        if (p < end && *p == '.' && (++p, !Digits())) return false;
+        if (p < end && (*p == 'e' || *p == 'E')) {
+            ++p;
+            if (p < end && (*p == '+' || *p == '-')) ++p;
+            return Digits();
         }
         return true;
     }
-    bool Null() { return Scalar(Kind::Null, nullptr, 0); }
-    bool Bool(bool b) { return Scalar(Kind::Bool, nullptr, 0, b); }
-    bool RawNumber(const char* s, rapidjson::SizeType n, bool) { return Scalar(Kind::Number, s, n); }
-    bool String(const char* s, rapidjson::SizeType n, bool) { return Scalar(Kind::String, s, n); }
-    bool Nested() {
-        if (depth == 1) members.back().kind = Kind::Composite;
-        ++depth;
+    long Hex4() {
+        long v = 0;
+        for (int k = 0; k < 4; ++k, ++p) {
+            const int c = p < end ? *p | 0x20 : 0;  // lower case for letters
+            const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+            if (d < 0) return -1;
+            v = v * 16 + d;
+        }
+        return v;
+    }
+    // p at the opening quote; after it, p is past the closing one.
+    bool String(std::string_view& out) {
+        static const char kEscaped[] = "\"\\/bfnrt", kMeant[] = "\"\\/\b\f\n\r\t";
+        char* const start = ++p;
+        char* to = start;
+        while (p < end && *p != '"') {
+            if (static_cast<unsigned char>(*p) < 0x20) return false;
+            if (*p != '\\') {
+                const char* next = p;
+                if (NextUtf8(next, end) < 0) return false;
+                while (p < next) *to++ = *p++;
+                continue;
+            }
+            if (++p == end) return false;
+            const char* simple = std::strchr(kEscaped, *p);
+            if (simple && *p) {
+                *to++ = kMeant[simple - kEscaped];
+                ++p;
+                continue;
+            }
+            if (*p++ != 'u') return false;
+            long c = Hex4();
+            if (c >= 0xD800 && c < 0xDC00) {  // a surrogate pair, written as two escapes
+                if (!Literal("\\u")) return false;
+                const long low = Hex4();
+                if (low < 0xDC00 || low >= 0xE000) return false;
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+            } else if (c < 0 || (c >= 0xDC00 && c < 0xE000)) {
+                return false;
+            }
+            to = PutUtf8(to, c);
+        }
+        if (p == end) return false;
+        ++p;
+        out = std::string_view(start, static_cast<std::size_t>(to - start));
         return true;
     }
-    bool StartObject() {
-        if (depth == 0) return depth = 1, true;
-        return Nested();
+    // An object or array, p at its bracket; depth 1 is the top level.
+    bool Composite(int depth) {
+        const bool object = *p++ == '{';
+        const char close = object ? '}' : ']';
+        if (Take(close)) return true;
+        do {
+            Member m{};
+            if (object) {
+                SkipBlanks();
+                char* const keyAt = p + 1;
+                if (p == end || *p != '"' || !String(m.key) || !Take(':')) return false;
+                if (depth == 1)
+                    for (const Member& seen : members)
+                        if (SameIgnoringAsciiCase(seen.key, m.key)) return p = keyAt, false;
+            }
+            if (!Value(depth, m.kind, m.text)) return false;
+            if (object && depth == 1) members.push_back(m);
+        } while (Take(','));
+        return Take(close);
     }
-    bool StartArray() {
-        if (depth == 0) return notObject = true, false;
-        return Nested();
-    }
-    bool EndObject(rapidjson::SizeType) { return --depth, true; }
-    bool EndArray(rapidjson::SizeType) { return --depth, true; }
-    bool Key(const char* s, rapidjson::SizeType n, bool) {
-        if (depth != 1) return true;
-        const std::string_view key(s, n);
-        const std::size_t at = static_cast<std::size_t>(s - base);
-        for (const Member& m : members)
-            if (SameIgnoringAsciiCase(m.key, key)) return duplicate = true, duplicateAt = at, false;
-        members.push_back({key, {}, Kind::Null, false, at});
-        return true;
+    bool Value(int depth, Kind& kind, std::string_view& text) {
+        SkipBlanks();
+        if (p == end) return false;
+        char* const start = p;
+        bool ok;
+        if (*p == '"') {
+            kind = Kind::String;
+            return String(text);
+        } else if (*p == '{' || *p == '[') {
+            kind = Kind::Composite;
+            ok = depth < kMaxDepth && Composite(depth + 1);
+        } else if (*p == 't' || *p == 'f') {
+            kind = Kind::Bool;
+            ok = Literal(*p == 't' ? "true" : "false");
+        } else if (*p == 'n') {
+            kind = Kind::Null;
+            ok = Literal("null");
+        } else {
+            kind = Kind::Number;
+            ok = Number();
+        }
+        text = std::string_view(start, static_cast<std::size_t>(p - start));
+        return ok;
     }
 };
 
+// --- the values ----------------------------------------------------------------------------
 bool IsDecimalInt32(std::string_view t, std::int32_t& value) {
     std::size_t i = t.size() > 1 && t[0] == '-' ? 1 : 0;
     if (i == t.size() || (t[i] == '0' && t.size() > i + 1) || t.size() - i > 10) return false;
@@ -120,8 +212,7 @@ bool IsDecimalInt32(std::string_view t, std::int32_t& value) {
 bool CommandLineSafe(std::string_view t, bool blanksAllowed) {
     for (char c : t) {
         const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F || (c == ' ' && !blanksAllowed) ||
-            std::string_view("\"%&|<>^").find(c) != std::string_view::npos)
+        if (u < 0x20 || u == 0x7F || (c == ' ' && !blanksAllowed) || std::strchr("\"%&|<>^", c))
             return false;
     }
     return true;
@@ -140,44 +231,127 @@ std::string_view Unbracketed(std::string_view host) {
     return host;
 }
 
+constexpr const char* kWindowKeys[3] = {"mtu", "sndwnd", "rcvwnd"};
+
+// The members as a node, in the file's order; `key` is set to the key a refusal names.
+ConfigError TakeMembers(const std::vector<Member>& members, const SharedWindows& shared,
+                        ImportedConfig& r, std::string_view& key) {
+    NodeFields& node = r.node;
+    node.localPort = "12948";
+    Text flags, rest;
+    // "-name value", "-name" or (no name) the value alone.
+    auto add = [&flags](std::string_view name, std::string_view value) {
+        if (!flags.empty()) flags += ' ';
+        if (!name.empty()) flags.append("-").append(name).append(value.empty() ? "" : " ");
+        flags.append(value);
+    };
+    const Text* const windows[3] = {&shared.mtu, &shared.sndwnd, &shared.rcvwnd};
+    static const char* const kWindowDefaults[3] = {"1350", "128", "512"};
+    bool seenRemote = false;
+    bool pinned[3] = {};
+    for (const Member& m : members) {
+        if (m.kind == Kind::Null) continue;
+        key = m.key;
+        const bool remarks = SameIgnoringAsciiCase(key, "remarks");
+        const bool other = SameIgnoringAsciiCase(key, "skiplane_other");
+        const ClientFlag* flag = FindKey(key);
+        Text a;  // a text value in the code page
+        if (!remarks && !other && (!flag || flag->leftOut)) {
+            ToAnsi(key, a);
+            r.leftOut.push_back(a);
+            continue;
+        }
+        const FlagType type = flag ? flag->type : FlagType::Text;
+        const Kind wanted = type == FlagType::Text ? Kind::String
+                            : type == FlagType::Bool ? Kind::Bool
+                                                     : Kind::Number;
+        std::int32_t n = 0;
+        if (m.kind != wanted || (type == FlagType::Integer && !IsDecimalInt32(m.text, n)))
+            return ConfigError::WrongType;
+        if (type == FlagType::Text) {
+            if (flag && !std::strcmp(flag->key, "key") && m.text.empty()) return ConfigError::EmptyKey;
+            if (!remarks && (m.text.empty() || !CommandLineSafe(m.text, other)))
+                return ConfigError::CommandLine;
+            if (!ToAnsi(m.text, a)) return ConfigError::CodePage;
+        }
+        if (remarks) {
+            node.remarks = a;
+            r.hasRemarks = true;
+            continue;
+        }
+        if (other) {
+            rest = a;
+            continue;
+        }
+        const std::string_view name = flag->key;
+        const std::size_t colon = a.rfind(':');
+        if (name == "remoteaddr") {
+            std::int32_t port;
+            if (colon == Text::npos || Unbracketed(std::string_view(a).substr(0, colon)).empty() ||
+                !IsDecimalInt32(std::string_view(a).substr(colon + 1), port) || port < 1 || port > 65535)
+                return ConfigError::BadRemoteAddr;
+            node.server = a.substr(0, colon);
+            node.serverPort = a.substr(colon + 1);
+            seenRemote = true;
+        } else if (name == "localaddr") {
+            node.localPort = a.substr(colon + 1);  // all of it without a colon
+            const std::string_view host =
+                Unbracketed(std::string_view(a).substr(0, colon == Text::npos ? 0 : colon));
+            if (!host.empty() && host != "0.0.0.0" && host != "::") add("l", a);
+        } else if (name == "key") {
+            node.key = a;
+        } else if (name == "mode") {
+            node.mode = 0;
+            for (int i = 0; i < 5; ++i)
+                if (a == kModeNames[i]) node.mode = i;
+            if (node.mode == 0 && a != "default") add("mode", a);
+        } else if (name == "dscp") {
+            node.dscp = n == 0 ? Text() : ToText(n);
+        } else if (type == FlagType::Bool) {
+            if (m.text[0] == 't') add(flag->name, {});
+        } else {
+            const Text value = type == FlagType::Integer ? ToText(n) : a;
+            int w = 0;
+            while (w < 3 && name != kWindowKeys[w]) ++w;
+            if (w < 3) {
+                pinned[w] = true;
+                if (value != *windows[w]) add(flag->name, value);
+            } else if (!(flag->zeroIsDefault && type == FlagType::Integer && n == 0)) {
+                add(flag->name, value);
+            }
+        }
+    }
+    key = "remoteaddr";
+    if (!seenRemote) return ConfigError::NoRemoteAddr;
+    for (int i = 0; i < 3; ++i)
+        if (!pinned[i] && *windows[i] != kWindowDefaults[i]) add(kWindowKeys[i], kWindowDefaults[i]);
+    if (!rest.empty()) add({}, rest);
+    node.other = flags;
+    return ConfigError::None;
+}
+
 int LineAt(std::string_view text, std::size_t offset) {
     int line = 1;
     for (std::size_t i = 0; i < offset && i < text.size(); ++i) line += text[i] == '\n';
     return line;
 }
 
-void Refuse(ImportedConfig& r, ConfigError e, std::string_view key = {}, int line = 0) {
-    r.error = e;
-    r.key = Text(key);
-    r.line = line;
-}
-
 }  // namespace
 
 std::u16string Utf16FromUtf8(std::string_view s) {
     std::u16string out;
-    for (std::size_t i = 0; i < s.size();) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        const int extra = b < 0x80 ? 0 : b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : -1;
-        char32_t c = extra == 0 ? b : extra == 1 ? b & 0x1F : extra == 2 ? b & 0x0F : b & 0x07;
-        bool ok = extra >= 0 && i + extra < s.size() + (extra == 0);
-        for (int k = 1; ok && k <= extra; ++k) {
-            const auto t = static_cast<unsigned char>(s[i + k]);
-            ok = (t & 0xC0) == 0x80;
-            c = c << 6 | (t & 0x3F);
+    for (const char* p = s.data(); p < s.data() + s.size();) {
+        const char* start = p;
+        long c = NextUtf8(p, s.data() + s.size());
+        if (c < 0) {
+            c = 0xFFFD;
+            p = start + 1;
         }
-        if (!ok || c > 0x10FFFF) {
-            out += u'\xFFFD';
-            ++i;
-            continue;
-        }
-        i += static_cast<std::size_t>(extra) + 1;
         if (c >= 0x10000) {
             out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
+            c = 0xDC00 + ((c - 0x10000) & 0x3FF);
         }
+        out += static_cast<char16_t>(c);
     }
     return out;
 }
@@ -185,13 +359,14 @@ std::u16string Utf16FromUtf8(std::string_view s) {
 std::string Utf8FromUtf16(std::u16string_view u) {
     std::string out;
     for (std::size_t i = 0; i < u.size(); ++i) {
-        char32_t c = u[i];
+        long c = u[i];
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < u.size() && u[i + 1] >= 0xDC00 &&
             u[i + 1] <= 0xDFFF)
             c = 0x10000 + ((c - 0xD800) << 10) + (u[++i] - 0xDC00);
         else if (c >= 0xD800 && c <= 0xDFFF)
             c = 0xFFFD;
-        PutUtf8(out, c);
+        char bytes[4];
+        out.append(bytes, static_cast<std::size_t>(PutUtf8(bytes, c) - bytes));
     }
     return out;
 }
@@ -199,129 +374,24 @@ std::string Utf8FromUtf16(std::u16string_view u) {
 ImportedConfig ReadClientConfig(std::string_view text, const SharedWindows& shared) {
     ImportedConfig r;
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-    const std::size_t nul = text.find('\0');
-    if (nul != std::string_view::npos) { Refuse(r, ConfigError::Syntax, {}, LineAt(text, nul)); return r; }
-    // Parsed in place: a key's offset is its place in the text. RapidJSON 1.1's UTF-8 check
-    // takes a whole sequence before it looks at it, so a lead byte at the end reads up to three
-    // bytes past the terminator: they are there, and zero.
     std::string buffer(text);
-    buffer.append(3, '\0');
-    Collector c;
-    c.base = buffer.data();
-    rapidjson::Reader reader;
-    rapidjson::InsituStringStream stream(buffer.data());
-    constexpr unsigned kFlags = rapidjson::kParseInsituFlag | rapidjson::kParseValidateEncodingFlag |
-                                rapidjson::kParseNumbersAsStringsFlag;
-    reader.Parse<kFlags>(stream, c);
-    if (c.notObject) { Refuse(r, ConfigError::NotObject); return r; }
-    if (c.duplicate) { Refuse(r, ConfigError::Syntax, {}, LineAt(text, c.duplicateAt)); return r; }
-    if (reader.HasParseError())
-        { Refuse(r, ConfigError::Syntax, {}, LineAt(text, reader.GetErrorOffset())); return r; }
-
-    // Every value is checked before anything is taken, in the file's order.
-    for (const Member& m : c.members) {
-        if (m.kind == Kind::Null) continue;
-        const bool remarks = SameIgnoringAsciiCase(m.key, "remarks");
-        const bool other = SameIgnoringAsciiCase(m.key, "skiplane_other");
-        const ClientFlag* flag = FindKey(m.key);
-        if (!remarks && !other && (!flag || flag->leftOut)) continue;
-        const FlagType type = flag ? flag->type : FlagType::Text;
-        std::int32_t n;
-        const bool typed = type == FlagType::Text      ? m.kind == Kind::String
-                           : type == FlagType::Bool    ? m.kind == Kind::Bool
-                                                       : m.kind == Kind::Number && IsDecimalInt32(m.text, n);
-        if (!typed) { Refuse(r, ConfigError::WrongType, m.key); return r; }
-        if (type != FlagType::Text) continue;
-        if (flag && flag->key == std::string_view("key") && m.text.empty())
-            { Refuse(r, ConfigError::EmptyKey, m.key); return r; }
-        if (!remarks && (m.text.empty() || !CommandLineSafe(m.text, other)))
-            { Refuse(r, ConfigError::CommandLine, m.key); return r; }
-        Text ansi;
-        if (!ToAnsi(m.text, ansi)) { Refuse(r, ConfigError::CodePage, m.key); return r; }
+    JsonReader reader{buffer.data(), buffer.data() + buffer.size(), {}};
+    reader.SkipBlanks();
+    const bool object = reader.p < reader.end && *reader.p == '{';
+    Kind kind;
+    std::string_view value;
+    if (!reader.Value(0, kind, value) || (reader.SkipBlanks(), reader.p != reader.end)) {
+        r.error = ConfigError::Syntax;
+        r.line = LineAt(text, static_cast<std::size_t>(reader.p - buffer.data()));
+        return r;
     }
-
-    NodeFields& node = r.node;
-    node.localPort = "12948";
-    std::string flags, rest;  // UTF-8
-    // "-name value", "-name" or (name null) the value alone.
-    auto add = [&flags](const char* name, std::string_view value = {}) {
-        if (!flags.empty()) flags += ' ';
-        if (name) flags.append("-").append(name).append(value.empty() ? "" : " ");
-        flags.append(value);
-    };
-    auto ansi = [](std::string_view utf8) {
-        Text t;
-        ToAnsi(utf8, t);
-        return t;
-    };
-    bool seenRemote = false;
-    bool pinned[3] = {};
-    const char* const windowKeys[3] = {"mtu", "sndwnd", "rcvwnd"};
-    const Text* windowFields[3] = {&shared.mtu, &shared.sndwnd, &shared.rcvwnd};
-    const char* const windowDefaults[3] = {"1350", "128", "512"};
-    for (const Member& m : c.members) {
-        if (m.kind == Kind::Null) continue;
-        if (SameIgnoringAsciiCase(m.key, "remarks")) {
-            node.remarks = ansi(m.text);
-            r.hasRemarks = true;
-            continue;
-        }
-        if (SameIgnoringAsciiCase(m.key, "skiplane_other")) {
-            rest = m.text;
-            continue;
-        }
-        const ClientFlag* flag = FindKey(m.key);
-        if (!flag || flag->leftOut) {
-            r.leftOut.push_back(ansi(m.key));
-            continue;
-        }
-        const std::string_view key = flag->key, v = m.text;
-        const std::size_t colon = v.rfind(':');
-        if (key == "remoteaddr") {
-            std::int32_t port;
-            if (colon == std::string_view::npos || Unbracketed(v.substr(0, colon)).empty() ||
-                !IsDecimalInt32(v.substr(colon + 1), port) || port < 1 || port > 65535)
-                { Refuse(r, ConfigError::BadRemoteAddr, m.key); return r; }
-            node.server = ansi(v.substr(0, colon));
-            node.serverPort = ansi(v.substr(colon + 1));
-            seenRemote = true;
-        } else if (key == "localaddr") {
-            const std::size_t cut = colon == std::string_view::npos ? 0 : colon;
-            node.localPort = ansi(v.substr(colon == std::string_view::npos ? 0 : colon + 1));
-            const std::string_view host = Unbracketed(v.substr(0, cut));
-            if (!host.empty() && host != "0.0.0.0" && host != "::") add("l", v);
-        } else if (key == "key") {
-            node.key = ansi(v);
-        } else if (key == "mode") {
-            node.mode = 0;
-            for (int i = 0; i < 5; ++i)
-                if (v == kModeNames[i]) node.mode = i;
-            if (node.mode == 0 && v != "default") add("mode", v);
-        } else if (key == "dscp") {
-            node.dscp = v == "0" || v == "-0" ? "" : v;
-        } else if (flag->type == FlagType::Bool) {
-            if (m.truth) add(flag->name);
-        } else {
-            std::int32_t n = 0;
-            if (flag->type == FlagType::Integer) IsDecimalInt32(v, n);
-            const Text value = flag->type == FlagType::Integer ? ToText(n) : Text(v);
-            int w = -1;
-            for (int i = 0; i < 3; ++i)
-                if (key == windowKeys[i]) w = i;
-            if (w >= 0) {
-                pinned[w] = true;
-                if (value != *windowFields[w]) add(flag->name, value);
-            } else if (!(flag->zeroIsDefault && n == 0 && flag->type == FlagType::Integer)) {
-                add(flag->name, value);
-            }
-        }
+    if (!object) {
+        r.error = ConfigError::NotObject;
+        return r;
     }
-    if (!seenRemote) { Refuse(r, ConfigError::NoRemoteAddr, "remoteaddr"); return r; }
-    for (int i = 0; i < 3; ++i)
-        if (!pinned[i] && *windowFields[i] != windowDefaults[i])
-            add(windowKeys[i], windowDefaults[i]);
-    if (!rest.empty()) add(nullptr, rest);
-    node.other = ansi(flags);
+    std::string_view key;
+    r.error = TakeMembers(reader.members, shared, r, key);
+    if (r.error != ConfigError::None) r.key = Text(key);
     return r;
 }
 
@@ -346,83 +416,95 @@ void PutJsonString(std::string& out, std::string_view utf8) {
     out += '"';
 }
 
-std::string Utf8FromAnsi(std::string_view ansi) {
-    return Utf8FromUtf16(platform::Utf16FromAnsi(ansi));
+// Starts the next line: `  "key": `.
+void PutKey(std::string& out, const char* key) {
+    out += out.size() > 1 ? ",\r\n  \"" : "\r\n  \"";
+    out += key;
+    out += "\": ";
 }
 
-std::string Quoted(std::string_view ansi) {
-    std::string s;
-    PutJsonString(s, Utf8FromAnsi(ansi));
-    return s;
+void PutText(std::string& out, const char* key, std::string_view ansi) {
+    PutKey(out, key);
+    PutJsonString(out, Utf8FromUtf16(platform::Utf16FromAnsi(ansi)));
 }
 
-// The keys the node's fields give, in the copy's order; their values are JSON already.
+// Nothing for a text that is not a decimal integer, or for 0 where 0 is the client's default.
+void PutInteger(std::string& out, const char* key, std::string_view text, bool zeroIsDefault) {
+    std::int32_t n;
+    if (!IsDecimalInt32(text, n) || (zeroIsDefault && n == 0)) return;
+    PutKey(out, key);
+    out += ToText(n);
+}
+
+// A flag as its key; nothing at the client's default.
+void PutFlag(std::string& out, const FlagUse& use) {
+    const ClientFlag& f = *use.flag;
+    bool truth = false;
+    if (f.type == FlagType::Text) {
+        PutText(out, f.key, use.value);
+    } else if (f.type == FlagType::Integer) {
+        PutInteger(out, f.key, use.value, f.zeroIsDefault);
+    } else if (ParseGoBool(use.value, truth) && truth) {
+        PutKey(out, f.key);
+        out += "true";
+    }
+}
+
+// Whether an import would give the flag back (never log and profiling).
+bool TurnsBack(const FlagUse& use) {
+    const ClientFlag& f = *use.flag;
+    std::int32_t n;
+    bool truth;
+    return !f.leftOut && (f.type != FlagType::Integer || IsDecimalInt32(use.value, n)) &&
+           (f.type != FlagType::Bool || ParseGoBool(use.value, truth));
+}
+
+// The keys the node's fields give, in the copy's order.
 constexpr const char* kFieldKeys[] = {"localaddr", "remoteaddr", "key", "mode",
                                       "mtu",       "sndwnd",     "rcvwnd", "dscp"};
-constexpr int kFieldCount = 8;
 
 }  // namespace
 
 std::string WriteClientConfig(const NodeFields& node, const SharedWindows& shared) {
-    std::int32_t n;
-    auto integer = [&n](std::string_view t) {
-        return IsDecimalInt32(t, n) ? ToText(n) : Text();
-    };
-    // The fields first, then what 其他参数 changes of them (a later flag wins, as in the client).
-    std::string values[kFieldCount] = {
-        Quoted(JoinText(":", node.localPort)),
-        Quoted(JoinText(node.server, ":", node.serverPort)),
-        node.key.empty() ? "" : Quoted(node.key),
-        node.mode >= 0 && node.mode < 5 ? Quoted(kModeNames[node.mode]) : "",
-        integer(shared.mtu),
-        integer(shared.sndwnd),
-        integer(shared.rcvwnd),
-        integer(node.dscp)};
-    if (values[7] == "0") values[7].clear();  // the client's default
-
     const ClientFlags read = ReadClientFlags(node.other);
-    std::size_t stop = read.stop;
-    std::vector<std::pair<const char*, std::string>> flags;  // the other keys, in order
-    for (const FlagUse& use : read.uses) {
-        const ClientFlag& f = *use.flag;
-        bool truth = false;
-        if (f.leftOut || (f.type == FlagType::Integer && !IsDecimalInt32(use.value, n)) ||
-            (f.type == FlagType::Bool && !ParseGoBool(use.value, truth))) {
-            stop = use.at;
-            break;
-        }
-        std::string value = f.type == FlagType::Text      ? Quoted(use.value)
-                            : f.type == FlagType::Integer ? ToText(n)
-                            : truth                       ? "true"
-                                                          : "false";
-        // At the client's default it changes nothing, and an import would not bring it back.
-        if (value == "false" || (f.zeroIsDefault && value == "0")) value.clear();
-        int field = 0;
-        while (field < kFieldCount && kFieldKeys[field] != std::string_view(f.key)) ++field;
-        if (field < kFieldCount) {
-            values[field] = value;
-            continue;
-        }
-        for (auto it = flags.begin(); it != flags.end(); ++it)
-            if (it->first == f.key) {
-                flags.erase(it);
-                break;
-            }
-        if (!value.empty()) flags.push_back({f.key, value});
-    }
-
-    std::string_view rest = std::string_view(node.other).substr(std::min(stop, node.other.size()));
-    while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\t')) rest.remove_suffix(1);
-    if (!rest.empty()) flags.push_back({"skiplane_other", Quoted(rest)});
-    flags.push_back({"remarks", Quoted(node.remarks)});
+    std::size_t count = 0;  // the flags turned back: up to the first that cannot be
+    while (count < read.uses.size() && TurnsBack(read.uses[count])) ++count;
+    const std::size_t stop = count < read.uses.size() ? read.uses[count].at : read.stop;
+    // The client takes a flag's last use.
+    auto last = [&](const ClientFlag* f) -> const FlagUse* {
+        for (std::size_t i = count; i-- > 0;)
+            if (read.uses[i].flag == f) return &read.uses[i];
+        return nullptr;
+    };
 
     std::string out = "{";
-    auto put = [&out](const char* key, const std::string& value) {
-        if (value.empty()) return;
-        out.append(out.size() > 1 ? ",\r\n  \"" : "\r\n  \"").append(key).append("\": ").append(value);
-    };
-    for (int i = 0; i < kFieldCount; ++i) put(kFieldKeys[i], values[i]);
-    for (const auto& f : flags) put(f.first, f.second);
+    const Text* const windows[3] = {&shared.mtu, &shared.sndwnd, &shared.rcvwnd};
+    for (int i = 0; i < 8; ++i) {
+        const char* const key = kFieldKeys[i];
+        if (const FlagUse* use = last(FindKey(key))) {
+            PutFlag(out, *use);
+        } else if (i == 0) {
+            PutText(out, key, ":" + node.localPort);
+        } else if (i == 1) {
+            PutText(out, key, node.server + ":" + node.serverPort);
+        } else if (i == 2) {
+            if (!node.key.empty()) PutText(out, key, node.key);
+        } else if (i == 3) {
+            if (node.mode >= 0 && node.mode < 5) PutText(out, key, kModeNames[node.mode]);
+        } else {
+            PutInteger(out, key, i == 7 ? node.dscp : *windows[i - 4], i == 7);
+        }
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const FlagUse& use = read.uses[i];
+        int field = 0;
+        while (field < 8 && std::strcmp(kFieldKeys[field], use.flag->key)) ++field;
+        if (field == 8 && last(use.flag) == &use) PutFlag(out, use);
+    }
+    std::string_view rest = std::string_view(node.other).substr(std::min(stop, node.other.size()));
+    while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\t')) rest.remove_suffix(1);
+    if (!rest.empty()) PutText(out, "skiplane_other", rest);
+    PutText(out, "remarks", node.remarks);
     out += "\r\n}\r\n";
     return out;
 }
