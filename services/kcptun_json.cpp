@@ -231,13 +231,18 @@ std::string_view Unbracketed(std::string_view host) {
     return host;
 }
 
-constexpr const char* kWindowKeys[3] = {"mtu", "sndwnd", "rcvwnd"};
+// The keys that are more than a flag, by what they give.
+enum Role { kRemarks, kRest, kRemote, kLocal, kKey, kMode, kDscp, kMtu, kSndwnd, kRcvwnd, kFlag };
+constexpr const char* kRoleKeys[kFlag] = {"remarks", "skiplane_other", "remoteaddr", "localaddr",
+                                          "key",     "mode",           "dscp",       "mtu",
+                                          "sndwnd",  "rcvwnd"};
+constexpr const char* kWindowDefaults[3] = {"1350", "128", "512"};
 
 // The members as a node, in the file's order; `key` is set to the key a refusal names.
 ConfigError TakeMembers(const std::vector<Member>& members, const SharedWindows& shared,
                         ImportedConfig& r, std::string_view& key) {
     NodeFields& node = r.node;
-    node.localPort = "12948";
+    node.localPort = Text("12948");  // the client's default
     Text flags, rest;
     // "-name value", "-name" or (no name) the value alone.
     auto add = [&flags](std::string_view name, std::string_view value) {
@@ -246,17 +251,16 @@ ConfigError TakeMembers(const std::vector<Member>& members, const SharedWindows&
         flags.append(value);
     };
     const Text* const windows[3] = {&shared.mtu, &shared.sndwnd, &shared.rcvwnd};
-    static const char* const kWindowDefaults[3] = {"1350", "128", "512"};
     bool seenRemote = false;
     bool pinned[3] = {};
     for (const Member& m : members) {
         if (m.kind == Kind::Null) continue;
         key = m.key;
-        const bool remarks = SameIgnoringAsciiCase(key, "remarks");
-        const bool other = SameIgnoringAsciiCase(key, "skiplane_other");
-        const ClientFlag* flag = FindKey(key);
-        Text a;  // a text value in the code page
-        if (!remarks && !other && (!flag || flag->leftOut)) {
+        int role = 0;
+        while (role < kFlag && !SameIgnoringAsciiCase(key, kRoleKeys[role])) ++role;
+        const ClientFlag* flag = role <= kRest ? nullptr : FindKey(key);
+        Text a;  // the value as the node holds it: in the code page, an integer in decimal
+        if (role > kRest && (!flag || flag->leftOut)) {
             ToAnsi(key, a);
             r.leftOut.push_back(a);
             continue;
@@ -268,63 +272,65 @@ ConfigError TakeMembers(const std::vector<Member>& members, const SharedWindows&
         std::int32_t n = 0;
         if (m.kind != wanted || (type == FlagType::Integer && !IsDecimalInt32(m.text, n)))
             return ConfigError::WrongType;
+        if (type == FlagType::Integer) a = ToText(n);
         if (type == FlagType::Text) {
-            if (flag && !std::strcmp(flag->key, "key") && m.text.empty()) return ConfigError::EmptyKey;
-            if (!remarks && (m.text.empty() || !CommandLineSafe(m.text, other)))
+            if (role == kKey && m.text.empty()) return ConfigError::EmptyKey;
+            if (role != kRemarks && (m.text.empty() || !CommandLineSafe(m.text, role == kRest)))
                 return ConfigError::CommandLine;
             if (!ToAnsi(m.text, a)) return ConfigError::CodePage;
         }
-        if (remarks) {
+        const std::string_view v = a;
+        const std::size_t colon = v.rfind(':');
+        std::int32_t port;
+        switch (role) {
+        case kRemarks:
             node.remarks = a;
             r.hasRemarks = true;
-            continue;
-        }
-        if (other) {
+            break;
+        case kRest:
             rest = a;
-            continue;
-        }
-        const std::string_view name = flag->key;
-        const std::size_t colon = a.rfind(':');
-        if (name == "remoteaddr") {
-            std::int32_t port;
-            if (colon == Text::npos || Unbracketed(std::string_view(a).substr(0, colon)).empty() ||
-                !IsDecimalInt32(std::string_view(a).substr(colon + 1), port) || port < 1 || port > 65535)
+            break;
+        case kRemote:
+            if (colon == Text::npos || Unbracketed(v.substr(0, colon)).empty() ||
+                !IsDecimalInt32(v.substr(colon + 1), port) || port < 1 || port > 65535)
                 return ConfigError::BadRemoteAddr;
-            node.server = a.substr(0, colon);
-            node.serverPort = a.substr(colon + 1);
+            node.server = Text(v.substr(0, colon));
+            node.serverPort = Text(v.substr(colon + 1));
             seenRemote = true;
-        } else if (name == "localaddr") {
-            node.localPort = a.substr(colon + 1);  // all of it without a colon
-            const std::string_view host =
-                Unbracketed(std::string_view(a).substr(0, colon == Text::npos ? 0 : colon));
-            if (!host.empty() && host != "0.0.0.0" && host != "::") add("l", a);
-        } else if (name == "key") {
+            break;
+        case kLocal: {
+            node.localPort = Text(v.substr(colon + 1));  // all of it without a colon
+            const std::string_view host = Unbracketed(v.substr(0, colon == Text::npos ? 0 : colon));
+            if (!host.empty() && host != "0.0.0.0" && host != "::") add("l", v);
+            break;
+        }
+        case kKey:
             node.key = a;
-        } else if (name == "mode") {
+            break;
+        case kMode:
             node.mode = 0;
             for (int i = 0; i < 5; ++i)
                 if (a == kModeNames[i]) node.mode = i;
-            if (node.mode == 0 && a != "default") add("mode", a);
-        } else if (name == "dscp") {
-            node.dscp = n == 0 ? Text() : ToText(n);
-        } else if (type == FlagType::Bool) {
-            if (m.text[0] == 't') add(flag->name, {});
-        } else {
-            const Text value = type == FlagType::Integer ? ToText(n) : a;
-            int w = 0;
-            while (w < 3 && name != kWindowKeys[w]) ++w;
-            if (w < 3) {
-                pinned[w] = true;
-                if (value != *windows[w]) add(flag->name, value);
-            } else if (!(flag->zeroIsDefault && type == FlagType::Integer && n == 0)) {
-                add(flag->name, value);
-            }
+            if (node.mode == 0 && a != "default") add("mode", v);
+            break;
+        case kDscp:
+            if (n != 0) node.dscp = a;
+            break;
+        case kMtu:
+        case kSndwnd:
+        case kRcvwnd:
+            pinned[role - kMtu] = true;
+            if (a != *windows[role - kMtu]) add(kRoleKeys[role], v);
+            break;
+        default:
+            if (type == FlagType::Bool ? m.text[0] == 't' : !(flag->zeroIsDefault && n == 0))
+                add(flag->name, type == FlagType::Bool ? std::string_view() : v);
         }
     }
     key = "remoteaddr";
     if (!seenRemote) return ConfigError::NoRemoteAddr;
     for (int i = 0; i < 3; ++i)
-        if (!pinned[i] && *windows[i] != kWindowDefaults[i]) add(kWindowKeys[i], kWindowDefaults[i]);
+        if (!pinned[i] && *windows[i] != kWindowDefaults[i]) add(kRoleKeys[kMtu + i], kWindowDefaults[i]);
     if (!rest.empty()) add({}, rest);
     node.other = flags;
     return ConfigError::None;
