@@ -87,12 +87,7 @@ void Import(std::string_view utf8, const Text& source, const Text& defaultRemark
     }
     if (!r.hasRemarks) r.node.remarks = defaultRemarks;
     if (!AddNode(r.node) || r.leftOut.empty()) return;
-    Text message = "已导入。以下设置未导入：";
-    for (std::size_t i = 0; i < r.leftOut.size(); ++i) {
-        if (i > 0) message += "、";
-        message += r.leftOut[i];
-    }
-    sk::ShowMessageBox(message);
+    sk::ShowMessageBox(sk::JoinText("已导入。以下设置未导入：", r.leftOut));
 }
 
 // The part after the last backslash or slash; a double-byte character's second byte is none.

@@ -49,7 +49,11 @@ constexpr ClientFlag kFlags[] = {
     {"pprof", "pprof", "", T::Bool, false, true},
 };
 
-bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+}  // namespace
+
+bool SameKey(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
         char x = a[i], y = b[i];
@@ -60,10 +64,6 @@ bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-}  // namespace
-
 const ClientFlag* FindFlag(std::string_view name) {
     for (const ClientFlag& f : kFlags)
         if (name == f.name || (*f.alias && name == f.alias)) return &f;
@@ -72,7 +72,7 @@ const ClientFlag* FindFlag(std::string_view name) {
 
 const ClientFlag* FindKey(std::string_view key) {
     for (const ClientFlag& f : kFlags)
-        if (SameIgnoringAsciiCase(key, f.key)) return &f;
+        if (SameKey(key, f.key)) return &f;
     return nullptr;
 }
 

@@ -23,6 +23,8 @@ struct ClientFlag {
 const ClientFlag* FindFlag(std::string_view name);
 // By JSON key, ASCII case aside (as Go's encoding/json matches); null for an unknown one.
 const ClientFlag* FindKey(std::string_view key);
+// Whether two JSON keys match as Go's encoding/json matches them: ASCII case aside.
+bool SameKey(std::string_view a, std::string_view b);
 
 struct FlagUse {
     const ClientFlag* flag;

@@ -50,17 +50,6 @@ struct Member {
     Kind kind;
 };
 
-bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x += 'a' - 'A';
-        if (y >= 'A' && y <= 'Z') y += 'a' - 'A';
-        if (x != y) return false;
-    }
-    return true;
-}
-
 constexpr int kMaxDepth = 64;  // deeper nesting is refused rather than followed
 
 // Reads one JSON text in place (strings are unescaped where they stand: never longer than
@@ -160,7 +149,7 @@ struct JsonReader {
                 if (p == end || *p != '"' || !String(m.key) || !Take(':')) return false;
                 if (depth == 1)
                     for (const Member& seen : members)
-                        if (SameIgnoringAsciiCase(seen.key, m.key)) return p = keyAt, false;
+                        if (SameKey(seen.key, m.key)) return p = keyAt, false;
             }
             if (!Value(depth, m.kind, m.text)) return false;
             if (object && depth == 1) members.push_back(m);
@@ -257,12 +246,13 @@ ConfigError TakeMembers(const std::vector<Member>& members, const SharedWindows&
         if (m.kind == Kind::Null) continue;
         key = m.key;
         int role = 0;
-        while (role < kFlag && !SameIgnoringAsciiCase(key, kRoleKeys[role])) ++role;
+        while (role < kFlag && !SameKey(key, kRoleKeys[role])) ++role;
         const ClientFlag* flag = role <= kRest ? nullptr : FindKey(key);
         Text a;  // the value as the node holds it: in the code page, an integer in decimal
         if (role > kRest && (!flag || flag->leftOut)) {
             ToAnsi(key, a);
-            r.leftOut.push_back(a);
+            if (!r.leftOut.empty()) r.leftOut += "、";
+            r.leftOut += a;
             continue;
         }
         const FlagType type = flag ? flag->type : FlagType::Text;

@@ -42,7 +42,7 @@ struct ImportedConfig {
     Text key;  // the key as the file spells it (ASCII)
     NodeFields node;
     bool hasRemarks = false;
-    std::vector<Text> leftOut;  // keys not taken, in the file's order
+    Text leftOut;  // the keys not taken, in the file's order, joined by "、"
 };
 
 // Reads a config strictly (no comments, trailing commas, duplicate keys or text after the

@@ -29,8 +29,10 @@ bool ReadClipboardText(std::u16string& text) {
     const auto* units = data ? static_cast<const char16_t*>(GlobalLock(data)) : nullptr;
     if (units) {
         const std::size_t max = GlobalSize(data) / sizeof(char16_t);
+        std::size_t n = 0;
+        while (n < max && units[n]) ++n;
         text.clear();
-        for (std::size_t n = 0; n < max && units[n]; ++n) text += units[n];
+        text.append(units, n);
         GlobalUnlock(data);
     }
     CloseClipboard();
