@@ -37,7 +37,7 @@ sk::SharedWindows SharedWindowsShown() {
             ui::Content(Ctl::编辑框_rcvwnd)};
 }
 
-Text RefusalOf(const sk::ImportedConfig& r, const Text& source) {
+Text RefusalOf(const sk::ImportedConfig& r, std::string_view source) {
     // Between the source and the key, after the key; the syntax error's line goes between.
     static const char* const kTexts[][2] = {
         {"", ""},
@@ -51,10 +51,10 @@ Text RefusalOf(const sk::ImportedConfig& r, const Text& source) {
         {"：", " 含有当前系统编码无法表示的字符。"},
     };
     const auto& t = kTexts[static_cast<int>(r.error)];
-    const bool named = *t[1] != '\0';
-    return sk::JoinText("导入失败：", source, t[0],
-                        !named ? Text() : r.error == sk::ConfigError::Syntax ? sk::ToText(r.line) : r.key,
-                        t[1]);
+    const Text line = sk::ToText(r.line);
+    std::string_view named;  // the line or the key, where the text names one
+    if (*t[1]) named = r.error == sk::ConfigError::Syntax ? line : r.key;
+    return sk::JoinText("导入失败：", source, t[0], named, t[1]);
 }
 
 // Appended, selected, filled and saved, as 新建 and 保存配置 would leave it; only its section and
@@ -77,7 +77,7 @@ bool AddNode(const sk::NodeFields& n) {
     return true;
 }
 
-void Import(std::string_view utf8, const Text& source, const Text& defaultRemarks) {
+void Import(std::string_view utf8, std::string_view source, std::string_view defaultRemarks) {
     // A text over the size is no config: read as what it is then taken for, no object.
     sk::ImportedConfig r =
         sk::ReadClientConfig(utf8.size() > kMaxConfigSize ? "[]" : utf8, SharedWindowsShown());
@@ -85,13 +85,13 @@ void Import(std::string_view utf8, const Text& source, const Text& defaultRemark
         sk::ShowMessageBox(RefusalOf(r, source));
         return;
     }
-    if (!r.hasRemarks) r.node.remarks = defaultRemarks;
+    if (!r.hasRemarks) r.node.remarks = Text(defaultRemarks);
     if (!AddNode(r.node) || r.leftOut.empty()) return;
     sk::ShowMessageBox(sk::JoinText("已导入。以下设置未导入：", r.leftOut));
 }
 
 // The part after the last backslash or slash; a double-byte character's second byte is none.
-Text FileNameOf(const Text& path) {
+std::string_view FileNameOf(std::string_view path) {
     std::size_t start = 0;
     for (std::size_t i = 0; i < path.size(); ++i) {
         if (platform::IsGbkLeadByte(path[i])) ++i;
@@ -104,8 +104,8 @@ bool IsJsonName(std::string_view path) {
     return path.size() >= 5 && sk::ToLower(path.substr(path.size() - 5)) == ".json";
 }
 
-void ImportFile(const Text& path) {
-    const Text name = FileNameOf(path);
+void ImportFile(std::string_view path) {
+    const std::string_view name = FileNameOf(path);
     const sk::Bytes bytes = sk::ReadFileBytes(path);
     if (bytes.empty() && !sk::FileExists(path)) {
         sk::ShowMessageBox(sk::JoinText("导入失败：", name, " 无法读取。"));
@@ -123,7 +123,7 @@ bool ImportDroppedConfigs(const Text& paths) {
     for (std::size_t start = 0; start < paths.size();) {
         std::size_t end = paths.find("\r\n", start);
         if (end == Text::npos) end = paths.size();
-        const Text path = paths.substr(start, end - start);
+        const std::string_view path = std::string_view(paths).substr(start, end - start);
         start = end + 2;
         if (!IsJsonName(path)) continue;
         ImportFile(path);
