@@ -32,7 +32,7 @@ struct UiCallbacks {
     std::function<void()> sessionEnding;           // log-off or shut-down goes ahead
     std::function<void()> resumed;                 // the machine woke from sleep
     std::function<void()> anotherCopyStarted;      // this executable was started again
-    std::function<void(Ctl, char)> controlKey;     // Ctrl+C or Ctrl+V ('C', 'V') in the list
+    void (*controlKey)(Ctl, char) = nullptr;       // Ctrl+C or Ctrl+V ('C', 'V') in the list
 };
 
 // One copy per executable: false when a copy of this same file (its full path, ASCII case
