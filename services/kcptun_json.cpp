@@ -231,7 +231,6 @@ constexpr const char* kWindowDefaults[3] = {"1350", "128", "512"};
 ConfigError TakeMembers(const std::vector<Member>& members, const SharedWindows& shared,
                         ImportedConfig& r, std::string_view& key) {
     NodeFields& node = r.node;
-    node.localPort = Text("12948");  // the client's default
     Text flags, rest;
     // "-name value", "-name" or (no name) the value alone.
     auto add = [&flags](std::string_view name, std::string_view value) {
@@ -240,7 +239,7 @@ ConfigError TakeMembers(const std::vector<Member>& members, const SharedWindows&
         flags.append(value);
     };
     const Text* const windows[3] = {&shared.mtu, &shared.sndwnd, &shared.rcvwnd};
-    bool seenRemote = false;
+    bool seenRemote = false, seenLocal = false;  // each key comes once: the fields are empty
     bool pinned[3] = {};
     for (const Member& m : members) {
         if (m.kind == Kind::Null) continue;
@@ -262,7 +261,7 @@ ConfigError TakeMembers(const std::vector<Member>& members, const SharedWindows&
         std::int32_t n = 0;
         if (m.kind != wanted || (type == FlagType::Integer && !IsDecimalInt32(m.text, n)))
             return ConfigError::WrongType;
-        if (type == FlagType::Integer) a = ToText(n);
+        if (type == FlagType::Integer) a.append(ToText(n));
         if (type == FlagType::Text) {
             if (role == kKey && m.text.empty()) return ConfigError::EmptyKey;
             if (role != kRemarks && (m.text.empty() || !CommandLineSafe(m.text, role == kRest)))
@@ -284,12 +283,13 @@ ConfigError TakeMembers(const std::vector<Member>& members, const SharedWindows&
             if (colon == Text::npos || Unbracketed(v.substr(0, colon)).empty() ||
                 !IsDecimalInt32(v.substr(colon + 1), port) || port < 1 || port > 65535)
                 return ConfigError::BadRemoteAddr;
-            node.server = Text(v.substr(0, colon));
-            node.serverPort = Text(v.substr(colon + 1));
+            node.server.append(v.data(), colon);
+            node.serverPort.append(v.substr(colon + 1));
             seenRemote = true;
             break;
         case kLocal: {
-            node.localPort = Text(v.substr(colon + 1));  // all of it without a colon
+            node.localPort.append(v.substr(colon + 1));  // all of it without a colon
+            seenLocal = true;
             const std::string_view host = Unbracketed(v.substr(0, colon == Text::npos ? 0 : colon));
             if (!host.empty() && host != "0.0.0.0" && host != "::") add("l", v);
             break;
@@ -319,6 +319,7 @@ ConfigError TakeMembers(const std::vector<Member>& members, const SharedWindows&
     }
     key = "remoteaddr";
     if (!seenRemote) return ConfigError::NoRemoteAddr;
+    if (!seenLocal) node.localPort.append("12948");  // the client's default
     for (int i = 0; i < 3; ++i)
         if (!pinned[i] && *windows[i] != kWindowDefaults[i]) add(kRoleKeys[kMtu + i], kWindowDefaults[i]);
     if (!rest.empty()) add({}, rest);
