@@ -45,8 +45,8 @@ struct ImportedConfig {
     Text leftOut;  // the keys not taken, in the file's order, joined by "、"
 };
 
-// Reads a config strictly (no comments, trailing commas, duplicate keys or text after the
-// object). A UTF-8 byte order mark is skipped.
+// Reads a config strictly (no comments, trailing commas, duplicate keys, text after the object
+// or nesting deeper than 64 levels). A UTF-8 byte order mark is skipped.
 ImportedConfig ReadClientConfig(std::string_view utf8, const SharedWindows& shared);
 
 // The node as the client's config: two-space indent, CR LF line ends, keys in a fixed order;

@@ -45,6 +45,9 @@ struct ImportCase {
 
 TEST(ClientConfigRead, Table) {
     using E = ConfigError;
+    // 63 levels of arrays under the object are read; 64 are refused.
+    const std::string deep = "{\"x\":" + std::string(63, '[') + std::string(63, ']') + "}";
+    const std::string deeper = "{\"x\":" + std::string(64, '[') + std::string(64, ']') + "}";
     const ImportCase cases[] = {
         {R"({"localaddr":"127.0.0.1:1080","remoteaddr":"[::1]:29900","key":"k1","crypt":"salsa20",
              "mode":"fast3","mtu":1200,"sndwnd":128,"dscp":46,"nocomp":true,"acknodelay":false,
@@ -66,6 +69,15 @@ TEST(ClientConfigRead, Table) {
         {"{\"remoteaddr\": \"h:1\",\n\"REMOTEADDR\": \"h:2\"}", E::Syntax, "2", "", ""},
         {std::string_view("{\"remoteaddr\": \"h:1\"}\0", 22), E::Syntax, "1", "", ""},
         {"{\"remarks\": \"\xC0\xAF\"}", E::Syntax, "1", "", ""},
+        {R"({"remarks": "\ud83d"})", E::Syntax, "1", "", ""},  // a surrogate without its pair
+        {"{\"a\":\n[1,]}", E::Syntax, "2", "", ""},
+        {"{\"a\":\n01}", E::Syntax, "2", "", ""},
+        {deeper, E::Syntax, "1", "", ""},
+        {deep, E::NoRemoteAddr, "remoteaddr", "", ""},
+        {R"({"remoteaddr":"h:1","remarks":"\u4E2d\/\"\\\b\f\n\r\t","conn":-1e0})",
+         E::WrongType, "conn", "", ""},
+        {R"({"remoteaddr":"h:1","remarks":"\u4E2d\/\"\\\b\f\n\r\t","conn":-0})", E::None,
+         "12948|h|1||2||\xD6\xD0/\"\\\b\f\n\r\t", "-conn 0", ""},
         {"[1]", E::NotObject, "", "", ""},
         {"\"x\"", E::NotObject, "", "", ""},
         // Types.
