@@ -37,7 +37,13 @@ sk::SharedWindows SharedWindowsShown() {
             ui::Content(Ctl::编辑框_rcvwnd)};
 }
 
-Text RefusalOf(const sk::ImportedConfig& r, std::string_view source) {
+// "导入失败：" and what follows the source, in a message box.
+void ShowFailure(std::string_view source, std::string_view text, std::string_view detail = {},
+                 std::string_view end = {}) {
+    sk::ShowMessageBox(sk::JoinText("导入失败：", source, text, detail, end));
+}
+
+void ShowRefusal(const sk::ImportedConfig& r, std::string_view source) {
     // Between the source and the key, after the key; the syntax error's line goes between.
     static const char* const kTexts[][2] = {
         {"", ""},
@@ -54,7 +60,7 @@ Text RefusalOf(const sk::ImportedConfig& r, std::string_view source) {
     const Text line = sk::ToText(r.line);
     std::string_view named;  // the line or the key, where the text names one
     if (*t[1]) named = r.error == sk::ConfigError::Syntax ? line : r.key;
-    return sk::JoinText("导入失败：", source, t[0], named, t[1]);
+    ShowFailure(source, t[0], named, t[1]);
 }
 
 // Appended, selected, filled and saved, as 新建 and 保存配置 would leave it; only its section and
@@ -82,7 +88,7 @@ void Import(std::string_view utf8, std::string_view source, std::string_view def
     sk::ImportedConfig r =
         sk::ReadClientConfig(utf8.size() > kMaxConfigSize ? "[]" : utf8, SharedWindowsShown());
     if (r.error != sk::ConfigError::None) {
-        sk::ShowMessageBox(RefusalOf(r, source));
+        ShowRefusal(r, source);
         return;
     }
     if (!r.hasRemarks) r.node.remarks = Text(defaultRemarks);
@@ -108,7 +114,7 @@ void ImportFile(std::string_view path) {
     const std::string_view name = FileNameOf(path);
     const sk::Bytes bytes = sk::ReadFileBytes(path);
     if (bytes.empty() && !sk::FileExists(path)) {
-        sk::ShowMessageBox(sk::JoinText("导入失败：", name, " 无法读取。"));
+        ShowFailure(name, " 无法读取。");
         return;
     }
     Import(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), name,
