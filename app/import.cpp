@@ -91,7 +91,7 @@ void Import(std::string_view utf8, std::string_view source, std::string_view def
         ShowRefusal(r, source);
         return;
     }
-    if (!r.hasRemarks) r.node.remarks = Text(defaultRemarks);
+    if (!r.hasRemarks) r.node.remarks.append(defaultRemarks);  // empty until then
     if (!AddNode(r.node) || r.leftOut.empty()) return;
     sk::ShowMessageBox(sk::JoinText("已导入。以下设置未导入：", r.leftOut));
 }
