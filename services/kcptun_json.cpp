@@ -5,6 +5,7 @@
 #include "services/kcptun_json.h"
 
 #include <cstring>
+#include <vector>
 
 #include "platform/codepage.h"
 #include "services/client_flags.h"
