@@ -56,6 +56,11 @@ void UpdateReceiveWindow();
 void BrowseForClient();
 void OnClientDropped(const Text& paths);
 void SetClientPath();
+// Dropped .json files are imported as nodes, one by one; false when none of them is one.
+bool ImportDroppedConfigs(const Text& paths);
+// Ctrl+V and Ctrl+C in the list: a node from and to the clipboard as the client's JSON config.
+void PasteNode();
+void CopyNode();
 // Splits a client path at its last backslash into ClientDirectory and ClientExeName.
 void SplitClientPath(const Text& path);
 

@@ -28,6 +28,8 @@ const std::vector<Binding>& EventTable() {
         {Event::LeftButtonDown, Ctl::状态条_状态, kNoMenu, Do<OpenHomePage>},
         {Event::FileReceived, Ctl::拖放对象_目录, kNoMenu, [](const EventArgs& a) { OnClientDropped(a.text); return true; }},
         {Event::ItemSelected, Ctl::列表框_列表, kNoMenu, Do<LoadSelectedNode>},
+        {Event::CopyKey, Ctl::列表框_列表, kNoMenu, Do<CopyNode>},
+        {Event::PasteKey, Ctl::列表框_列表, kNoMenu, Do<PasteNode>},
         {Event::Click, Ctl::按钮_新建, kNoMenu, Do<NewNode>},
         {Event::Click, Ctl::按钮_删除, kNoMenu, Do<DeleteNode>},
         {Event::Click, Ctl::按钮_保存, kNoMenu, Do<SaveSettings>},

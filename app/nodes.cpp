@@ -146,6 +146,7 @@ void BrowseForClient() {
 }
 
 void OnClientDropped(const Text& paths) {
+    if (ImportDroppedConfigs(paths)) return;  // a config is never the client
     ui::SetContent(Ctl::编辑框_目录, paths);
     SetClientPath();
 }

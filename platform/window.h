@@ -33,6 +33,7 @@ struct UiCallbacks {
     std::function<void(int)> session;
     std::function<void()> resumed;                 // the machine woke from sleep
     std::function<void()> anotherCopyStarted;      // this executable was started again
+    void (*controlKey)(Ctl, char) = nullptr;       // Ctrl+C or Ctrl+V ('C', 'V') in the list
 };
 
 // One copy per folder, since config.ini belongs to it: false when a copy from this same folder

@@ -4,14 +4,14 @@
 # tests/fuzz/corpus/<target>/ and what earlier runs kept in build/fuzz/corpus/<target>/.
 # Prints each target's executions; exits non-zero on any finding, whose input is kept as
 # build/fuzz/artifacts/<target>-crash-... (or -timeout-, -leak-, -oom-).
-#   bash scripts/fuzz.sh [seconds] [target...]    targets: text profile renumber http update
+#   bash scripts/fuzz.sh [seconds] [target...]    targets: text profile renumber http update json
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${1:-120}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(text profile renumber http update)
+[ ${#targets[@]} -gt 0 ] || targets=(text profile renumber http update json)
 
 cmake -S . -B build/fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
       -DSKIPLANE_FUZZ=ON >/dev/null

@@ -124,6 +124,10 @@ platform::UiCallbacks MakeCallbacks() {
     };
     cb.resumed = [] { Raise(Event::Resumed, Ctl::MainWindow); };
     cb.anotherCopyStarted = [] { Raise(Event::AnotherCopyStarted, Ctl::MainWindow); };
+    cb.controlKey = [](Ctl c, char key) {
+        if (key == 'C') Raise(Event::CopyKey, c);
+        if (key == 'V') Raise(Event::PasteKey, c);
+    };
     return cb;
 }
 

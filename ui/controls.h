@@ -33,6 +33,8 @@ enum class Event {
     SessionEndCancelled,  // main window: it was refused after all (follows SessionEnding)
     Resumed,          // main window: the machine woke from sleep
     AnotherCopyStarted,  // main window: this executable was started again
+    CopyKey,          // 列表框_列表: Ctrl+C
+    PasteKey,         // 列表框_列表: Ctrl+V
 };
 
 // The notification icon's mouse actions the program answers.

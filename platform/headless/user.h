@@ -39,6 +39,13 @@ void AskEndSession();           // WM_QUERYENDSESSION
 void EndSession(bool ending);  // WM_ENDSESSION after the session's end was asked
 void Wake();                // the machine woke from sleep
 void StartAnotherCopy();    // the user starts this executable again while it runs
+// Ctrl + `key` ('C', 'V') with the focus on `c`.
+void PressControlKey(Ctl c, char key);
+// The system's clipboard (it outlives Launch): text, or nullopt for none. What was written
+// last: as CF_UNICODETEXT and as CF_TEXT.
+void SetClipboard(std::optional<std::u16string> text);
+std::optional<std::u16string> ClipboardUnicode();
+std::string ClipboardAnsi();
 // Another copy of the program in this folder (any ASCII case) already runs: a start there asks
 // that copy to come back and ends. "": none (the starting state).
 void OtherCopyRunsAt(const std::string& folder);

@@ -227,6 +227,12 @@ void EndSession(bool ending) {
 void Wake() {
     AsUser([&] { g.callbacks.resumed(); });
 }
+void PressControlKey(Ctl c, char key) {
+    AsUser([&] {
+        if (C(c).enabled && g.callbacks.controlKey) g.callbacks.controlKey(c, key);
+    });
+}
+
 void StartAnotherCopy() {
     AsUser([&] { g.callbacks.anotherCopyStarted(); });
 }

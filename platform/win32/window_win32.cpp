@@ -453,6 +453,13 @@ bool PreTranslate(const MSG& m) {
     if (m.hwnd != g_main && !IsChild(g_main, m.hwnd)) return false;
     HWND combo = H(Ctl::组合框_加速模式);
     if (combo && SendMessageA(combo, CB_GETDROPPEDSTATE, 0, 0)) return false;  // Esc closes the list
+    // Ctrl+C and Ctrl+V in the node list (which has no clipboard use of its own).
+    if ((m.wParam == 'C' || m.wParam == 'V') && m.hwnd == H(Ctl::列表框_列表) &&
+        GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0 && GetKeyState(VK_SHIFT) >= 0) {
+        if (g_eventsEnabled && g_callbacks.controlKey)
+            g_callbacks.controlKey(Ctl::列表框_列表, static_cast<char>(m.wParam));
+        return true;
+    }
     if (m.wParam == VK_ESCAPE) {
         SendMessageA(g_main, WM_CLOSE, 0, 0);
         return true;
