@@ -87,15 +87,25 @@ void EnterStoppedState() {
     ui::StatusBarSetText(1, "状态：未启动！");
 }
 
+// The client ended by itself: the stopped state, and a balloon saying so with the reason its log
+// gives, where one of its lines holds an error (a killed client's last line is no reason).
+void ShowClientDied() {
+    EnterStoppedState();
+    const Text reason = ClientEndReason(g_logPath, false);
+    ui::ShowTrayBalloon(sk::JoinText("KCPTun 已意外退出。", reason.empty() ? "" : "\r\n", reason),
+                        true);
+}
+
 // The client ended by itself while the window showed it running. While the session ends the
 // window keeps what was recorded; a refused end brings it up to date.
 void OnClientEnded() {
-    if (!SessionEnding()) EnterStoppedState();
+    if (!SessionEnding()) ShowClientDied();
 }
 
 // Two seconds after a start: the client runs and is watched, or the start failed and nothing
-// of it runs on unseen.
-void CheckStartedClient() {
+// of it runs on unseen. A failed restart (waking) says so in a balloon: nobody may be at the
+// screen for a box.
+void CheckStartedClient(bool restart = false) {
     const unsigned run = g_runs;
     sk::Delay(kStartCheckMs);
     // A stop, quit or restart during the wait has already taken over.
@@ -103,8 +113,15 @@ void CheckStartedClient() {
     const std::uint32_t client = FindClient();
     if (client != 0 && sk::WatchProcessExit(client, OnClientEnded)) return;
     EndClient();
-    if (client == 0)  // else it ended before the watch
-        sk::ShowMessageBox(sk::JoinText("KCPTun 启动失败！\r\n", ClientEndReason(g_logPath, true)));
+    if (client != 0) return ShowClientDied();  // it ended between the check and the watch
+    const Text reason = ClientEndReason(g_logPath, true);
+    if (restart) {
+        EnterStoppedState();
+        ui::ShowTrayBalloon(sk::JoinText("KCPTun 重新启动失败。\r\n", reason),
+                            true);
+        return;
+    }
+    sk::ShowMessageBox(sk::JoinText("KCPTun 启动失败！\r\n", reason));
     EnterStoppedState();
 }
 
@@ -225,7 +242,7 @@ void RestartClient() {
         sk::Delay(50);
     if (run == g_runs && !SessionEnding()) {  // no stop, quit or session end meanwhile
         StartTree();
-        CheckStartedClient();
+        CheckStartedClient(true);
     }
     g_restarting = false;
 }

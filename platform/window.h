@@ -111,6 +111,10 @@ constexpr std::uint32_t kTrayHasMessage = 1, kTrayHasIcon = 2, kTrayHasTip = 4;
 void NotifyIcon(TrayOp op, const TrayRecord& record);
 bool TrayIconShown();
 void StopTrayRetries();  // no more tries to add an icon the shell refused
+// A balloon from the icon: one NIM_MODIFY of NIF_INFO alone, in the version-2 record's size.
+// Dropped, never kept for later, where the shell does not show the icon. text: at most 255 bytes.
+enum class BalloonIcon { Info = 1, Warning = 2 };  // NIIF_INFO, NIIF_WARNING
+void ShowTrayBalloon(const std::string& title, const std::string& text, BalloonIcon icon);
 IconHandle CreateIconFromBytes(const ByteVector& iconFile);  // none when undecodable
 void DestroyIconHandle(IconHandle icon);
 

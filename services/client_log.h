@@ -18,7 +18,4 @@ struct ClientLastWords {
 // from the OEM code page where it is no UTF-8 (cmd.exe's own errors).
 ClientLastWords ReadClientLastWords(std::string_view logPath);
 
-// The first `max` bytes of text, not ending inside a double-byte character.
-Text CutOnCharacter(std::string_view text, std::size_t max);
-
 }  // namespace sk

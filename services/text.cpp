@@ -306,4 +306,14 @@ Bytes ToBytes(const std::vector<double>& numbers) {
     return out;
 }
 
+Text CutOnCharacter(std::string_view text, std::size_t max) {
+    std::size_t end = 0;
+    while (end < text.size()) {
+        const std::size_t next = end + (platform::IsGbkLeadByte(text[end]) ? 2 : 1);
+        if (next > max || next > text.size()) break;
+        end = next;
+    }
+    return Text(text.substr(0, end));
+}
+
 }  // namespace sk

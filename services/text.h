@@ -48,6 +48,8 @@ int FindText(std::string_view text, std::string_view sought, Opt<int> start = {}
 int FindTextReverse(std::string_view text, std::string_view sought, Opt<int> start = {},
                     Opt<bool> ignoreCase = {});
 Text ToLower(std::string_view text);
+// The first `max` bytes of text, not ending inside a double-byte character.
+Text CutOnCharacter(std::string_view text, std::size_t max);
 Text ReplaceText(std::string_view text, int start, int length, Opt<Text> replacement = {});
 
 // --- conversions -------------------------------------------------------------------------

@@ -290,6 +290,10 @@ void SetTrayIcon(const sk::Bytes& icon, sk::Opt<Text> tip) {
 
 bool TrayIconShown() { return platform::TrayIconShown(); }
 void StopTrayRetries() { platform::StopTrayRetries(); }
+void ShowTrayBalloon(const Text& text, bool warning) {
+    const auto icon = warning ? platform::BalloonIcon::Warning : platform::BalloonIcon::Info;
+    OnUi([&] { platform::ShowTrayBalloon("Skiplane", sk::CutOnCharacter(text, 255), icon); });
+}
 
 void PopupMenu() {
     std::vector<platform::PopupEntry> entries;

@@ -109,6 +109,9 @@ void SetTrayIcon(const sk::Bytes& icon, sk::Opt<Text> tip = {});
 // Whether the shell shows the icon (it may refuse one before it is ready; it is tried again).
 bool TrayIconShown();
 void StopTrayRetries();  // an icon not yet added is tried no more (the session ends)
+// A balloon from the icon, titled "Skiplane", its text cut to 255 bytes on a character's
+// boundary, with the warning icon or the info icon; nothing where the icon is not shown.
+void ShowTrayBalloon(const Text& text, bool warning);
 // Pops up 托盘菜单 at the cursor, built afresh from the items' current properties.
 void PopupMenu();
 bool RegisterDropTarget(Ctl dropTarget, platform::WindowHandle window);

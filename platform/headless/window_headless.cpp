@@ -438,6 +438,11 @@ void NotifyIcon(TrayOp op, const TrayRecord& record) {
 }
 bool TrayIconShown() { return g.trayShown; }
 void StopTrayRetries() { g.journal.push_back("tray retries stopped"); }
+void ShowTrayBalloon(const std::string& title, const std::string& text, BalloonIcon icon) {
+    if (!g.trayShown) return;
+    g.journal.push_back(std::string(icon == BalloonIcon::Warning ? "warning" : "info") +
+                        " balloon " + title + ": " + text);
+}
 IconHandle CreateIconFromBytes(const ByteVector& iconFile) {
     // Accept what a real loader would: an icon directory with at least one image.
     if (iconFile.size() < 22 || iconFile[0] != 0 || iconFile[1] != 0 || iconFile[2] != 1 ||

@@ -46,6 +46,22 @@ BOOL Send(TrayOp op, const TrayRecord& record) {
     return done;
 }
 
+}  // namespace
+
+void ShowTrayBalloon(const std::string& title, const std::string& text, BalloonIcon icon) {
+    if (!g_trayWindow || g_trayPending) return;  // no icon, or its add not yet taken
+    NOTIFYICONDATAA d{};
+    d.cbSize = NOTIFYICONDATAA_V2_SIZE;
+    d.hWnd = g_trayWindow;
+    d.uID = g_trayId;
+    d.uFlags = NIF_INFO;
+    lstrcpynA(d.szInfo, text.c_str(), sizeof d.szInfo);
+    lstrcpynA(d.szInfoTitle, title.c_str(), sizeof d.szInfoTitle);
+    d.dwInfoFlags = static_cast<DWORD>(icon);
+    Shell_NotifyIconA(NIM_MODIFY, &d);
+}
+
+namespace {
 void StopRetrying() {
     if (g_trayPending) KillTimer(win32::MainHwnd(), win32::kTrayRetryTimer);
     g_trayPending = false;

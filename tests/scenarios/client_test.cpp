@@ -327,14 +327,23 @@ TEST_F(Client, AClientGoneBeforeTheWatchStopsSilentlyAndNoOtherOfItsNameIsTaken)
     EXPECT_TRUE(Messages().empty());
 }
 
-TEST_F(Client, AClientThatEndsByItselfTurnsTheWindowBackSilently) {
+// A client that ends by itself turns the window back, and a balloon says so, with the reason
+// where its log holds an error; a killed client's ordinary last line is none.
+TEST_F(Client, AClientThatEndsByItselfTurnsTheWindowBackWithABalloon) {
     StartReady();
     ClientComesUpAs("client.exe");
-    headless::Click(Ctl::按钮_启动);
-    headless::TakeJournal();
-    hooks::EndProcess(client_);
-    ExpectState(false);
-    EXPECT_EQ(headless::TakeJournal(), kStoppedOrder);
+    for (const char* log : {"remote address: 1.2.3.4:4000\n", "panic: runtime error\nmore\n"}) {
+        headless::Click(Ctl::按钮_启动);
+        std::ofstream(dir_ + "/kcptun.log", std::ios::binary) << log;
+        headless::TakeJournal();
+        hooks::EndProcess(client_);
+        ExpectState(false);
+        std::vector<std::string> ended = kStoppedOrder;
+        ended.push_back(log[0] == 'r' ? "warning balloon Skiplane: KCPTun 已意外退出。"
+                                      : "warning balloon Skiplane: KCPTun 已意外退出。\r\n"
+                                        "客户端输出：panic: runtime error");
+        EXPECT_EQ(headless::TakeJournal(), ended);
+    }
     EXPECT_TRUE(Messages().empty());
     headless::ChooseFromTrayMenu(Menu::退出);
     EXPECT_NE(Config().find("Enable=false"), std::string::npos);
@@ -540,9 +549,15 @@ TEST_F(Client, WakingRestartsARunningClientWithTheSameCommandLine) {
     EXPECT_TRUE(headless::TakeJournal().empty());  // the window never left the running state
     EXPECT_TRUE(Messages().empty());
 
+    // A restart that fails says so in a balloon, with the log's reason: nobody may be there.
     hooks::OnProgramStart(nullptr);
+    headless::TakeJournal();
     headless::Wake();
-    EXPECT_EQ(Messages(), std::vector<std::string>{kFailedStart});
+    EXPECT_TRUE(Messages().empty());
+    std::vector<std::string> failed = kStoppedOrder;
+    failed.push_back("warning balloon Skiplane: KCPTun 重新启动失败。\r\n"
+                     "客户端没有留下任何输出，请确认 KCPTun目录 指向 kcptun 客户端。");
+    EXPECT_EQ(headless::TakeJournal(), failed);
     ExpectState(false);
     headless::Wake();
     EXPECT_EQ(hooks::ProgramsStarted().size(), 3u);
