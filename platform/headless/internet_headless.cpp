@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <mutex>
 #include <thread>  // std::chrono (<chrono> itself has a character GBK lacks)
 
@@ -33,6 +34,7 @@ struct Object {
     std::string object, contentLength, location, body, target;
     long timeoutMs = 0, status = 0;
     bool hasContentLength = false, headDone = false;
+    bool statusNext = true;  // the head's first line is the status line; a header may say HTTP/ too
     std::size_t next = 0, received = 0;  // bytes handed out; bytes that came, head and body
     bool running = false, failed = false;  // the transfer is on; it broke off
     std::vector<std::size_t> readSizes;
@@ -74,11 +76,11 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t n, void* request)
     const std::string line(data, size * n);
     r->received += line.size();
     std::string value;
-    if (line.rfind("HTTP/", 0) == 0) {
+    if (std::exchange(r->statusNext, false)) {
         const std::size_t blank = line.find(' ');
         r->status = blank == std::string::npos ? 0 : std::atol(line.c_str() + blank);
     } else if (line == "\r\n" || line == "\n") {
-        r->headDone = true;
+        r->headDone = r->statusNext = true;  // a 1xx head is followed by the response's own
     } else if (HeaderValue(line, "content-length:", value)) {
         r->contentLength = value.substr(0, 31);
         r->hasContentLength = true;
