@@ -38,7 +38,22 @@ void RealClick(HWND window) {
         input.mi.dy = y;
         input.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE;
         SendInput(1, &input, sizeof input);
+        if (flags == MOUSEEVENTF_MOVE) {  // the pointer is over the list before it presses
+            e2e::WaitUntil([&] {
+                POINT at{};
+                GetCursorPos(&at);
+                return WindowFromPoint(at) == window;
+            });
+        }
     }
+}
+
+// The window that has the keyboard focus in the program's thread.
+HWND FocusOf(HWND main) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info);
+    return info.hwndFocus;
 }
 
 std::string Clipboard(UINT format) {
@@ -82,7 +97,18 @@ TEST_F(JsonE2E, ACopiedNodeIsAConfigTheRealClientCarriesBytesWith) {
         CloseClipboard();
     }
 
-    RealClick(app_.Hwnd(Ctl::列表框_列表));
+    // The keys go to the focused window: the list, in the active window. A fresh session's
+    // desktop may still hold the activation: the click is made again until the list has it.
+    const auto listFocused = [&] {
+        return GetForegroundWindow() == app_.Main() &&
+               FocusOf(app_.Main()) == app_.Hwnd(Ctl::列表框_列表);
+    };
+    for (int i = 0; i < 5 && !listFocused(); ++i) {
+        SetForegroundWindow(app_.Main());
+        RealClick(app_.Hwnd(Ctl::列表框_列表));
+        e2e::WaitUntil(listFocused, 2000);
+    }
+    ASSERT_TRUE(listFocused());
     ASSERT_TRUE(e2e::WaitUntil([&] { return app_.Enabled(Ctl::编辑框_其他参数); }));
     keybd_event(VK_CONTROL, 0, 0, 0);
     keybd_event('C', 0, 0, 0);
