@@ -504,43 +504,14 @@ TEST_F(ClientE2E, ASecondStartBringsTheRunningCopyBack) {
 // 停止, and back when 停止 is clicked, so that Esc still closes the window to the tray.
 TEST_F(ClientE2E, AfterAMouseClickOnTheButtonsEscStillWorks) {
     LaunchWithFakeClient(Node{});
-    const auto clickAt = [&](Ctl button) {
-        RECT r{};
-        GetWindowRect(app_.Hwnd(button), &r);
-        // Absolute moves in 0..65535 of the screen, as a real mouse reports them.
-        const LONG x = ((r.left + r.right) / 2 * 65536 + 32768) / GetSystemMetrics(SM_CXSCREEN);
-        const LONG y = ((r.top + r.bottom) / 2 * 65536 + 32768) / GetSystemMetrics(SM_CYSCREEN);
-        const auto send = [&](DWORD flags) {
-            INPUT input{};
-            input.type = INPUT_MOUSE;
-            input.mi.dx = x;
-            input.mi.dy = y;
-            input.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE;
-            SendInput(1, &input, sizeof input);
-        };
-        send(MOUSEEVENTF_MOVE);
-        EXPECT_TRUE(e2e::WaitUntil([&] {  // the pointer is over the button before it presses
-            POINT at{};
-            GetCursorPos(&at);
-            return WindowFromPoint(at) == app_.Hwnd(button);
-        }));
-        send(MOUSEEVENTF_LEFTDOWN);
-        send(MOUSEEVENTF_LEFTUP);
-    };
-    const auto focus = [&] {
-        GUITHREADINFO info{};
-        info.cbSize = sizeof info;
-        GetGUIThreadInfo(GetWindowThreadProcessId(app_.Main(), nullptr), &info);
-        return info.hwndFocus;
-    };
-    clickAt(Ctl::按钮_启动);
+    EXPECT_TRUE(e2e::MouseClick(app_.Hwnd(Ctl::按钮_启动)));
     ExpectStartCheckPassed();
-    EXPECT_EQ(focus(), app_.Hwnd(Ctl::按钮_停止));
+    EXPECT_EQ(e2e::FocusOf(app_.Main()), app_.Hwnd(Ctl::按钮_停止));
     // 停止 has the focus already; a posted click is enough for the way back.
     ASSERT_TRUE(app_.Click(Ctl::按钮_停止));
     ASSERT_TRUE(e2e::WaitUntil([&] { return app_.Enabled(Ctl::按钮_启动); }));
     Settle();
-    EXPECT_EQ(focus(), app_.Hwnd(Ctl::按钮_启动));
+    EXPECT_EQ(e2e::FocusOf(app_.Main()), app_.Hwnd(Ctl::按钮_启动));
     keybd_event(VK_ESCAPE, 0, 0, 0);
     keybd_event(VK_ESCAPE, 0, KEYEVENTF_KEYUP, 0);
     EXPECT_TRUE(e2e::WaitUntil([&] { return !app_.MainVisible(); }));

@@ -117,6 +117,36 @@ bool WaitUntil(const std::function<bool()>& cond, int timeoutMs) {
     }
 }
 
+bool MouseClick(HWND window, int y) {
+    RECT r{};
+    GetWindowRect(window, &r);
+    const int at = y < 0 ? (r.top + r.bottom) / 2 : r.top + y;
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = ((r.left + r.right) / 2 * 65536 + 32768) / GetSystemMetrics(SM_CXSCREEN);
+    input.mi.dy = (at * 65536 + 32768) / GetSystemMetrics(SM_CYSCREEN);
+    const auto send = [&input](DWORD flags) {
+        input.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE;
+        SendInput(1, &input, sizeof input);
+    };
+    send(MOUSEEVENTF_MOVE);
+    const bool over = WaitUntil([window] {
+        POINT p{};
+        GetCursorPos(&p);
+        return WindowFromPoint(p) == window;
+    });
+    send(MOUSEEVENTF_LEFTDOWN);
+    send(MOUSEEVENTF_LEFTUP);
+    return over;
+}
+
+HWND FocusOf(HWND main) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info);
+    return info.hwndFocus;
+}
+
 std::string MakeTempDir(const std::string& prefix) {
     static int counter = 0;
     char base[MAX_PATH] = {};

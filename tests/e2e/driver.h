@@ -20,6 +20,13 @@ double NowMs();
 // Polls cond every 20 ms until it holds or timeoutMs passes; gives the last result.
 bool WaitUntil(const std::function<bool()>& cond, int timeoutMs = 10000);
 
+// A real mouse click on window: the pointer moves there (absolute, 0..65535 of the screen, as a
+// real mouse reports it), and presses once it is over the window. y: pixels below the window's
+// top, or its middle when negative. False when the pointer never got over it.
+bool MouseClick(HWND window, int y = -1);
+// The window with the keyboard focus in the thread of the top-level window main.
+HWND FocusOf(HWND main);
+
 // File helpers for the test folders (paths and contents are bytes).
 std::string MakeTempDir(const std::string& prefix);
 void RemoveTree(const std::string& dir);

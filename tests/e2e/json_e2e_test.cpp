@@ -24,38 +24,6 @@ protected:
     JsonE2E() : SandboxTest("skiplane-json") {}
 };
 
-// A real press: the pointer moves over the window and clicks, so the program is in front and
-// the list has the keyboard focus, as for a user.
-void RealClick(HWND window) {
-    RECT r{};
-    GetWindowRect(window, &r);
-    const LONG x = ((r.left + r.right) / 2 * 65536 + 32768) / GetSystemMetrics(SM_CXSCREEN);
-    const LONG y = (r.top + 8) * 65536 / GetSystemMetrics(SM_CYSCREEN);  // the first item
-    for (DWORD flags : {MOUSEEVENTF_MOVE, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP}) {
-        INPUT input{};
-        input.type = INPUT_MOUSE;
-        input.mi.dx = x;
-        input.mi.dy = y;
-        input.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE;
-        SendInput(1, &input, sizeof input);
-        if (flags == MOUSEEVENTF_MOVE) {  // the pointer is over the list before it presses
-            e2e::WaitUntil([&] {
-                POINT at{};
-                GetCursorPos(&at);
-                return WindowFromPoint(at) == window;
-            });
-        }
-    }
-}
-
-// The window that has the keyboard focus in the program's thread.
-HWND FocusOf(HWND main) {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof info;
-    GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info);
-    return info.hwndFocus;
-}
-
 std::string Clipboard(UINT format) {
     std::string bytes;
     if (!OpenClipboard(nullptr)) return bytes;
@@ -101,11 +69,11 @@ TEST_F(JsonE2E, ACopiedNodeIsAConfigTheRealClientCarriesBytesWith) {
     // desktop may still hold the activation: the click is made again until the list has it.
     const auto listFocused = [&] {
         return GetForegroundWindow() == app_.Main() &&
-               FocusOf(app_.Main()) == app_.Hwnd(Ctl::列表框_列表);
+               e2e::FocusOf(app_.Main()) == app_.Hwnd(Ctl::列表框_列表);
     };
     for (int i = 0; i < 5 && !listFocused(); ++i) {
         SetForegroundWindow(app_.Main());
-        RealClick(app_.Hwnd(Ctl::列表框_列表));
+        e2e::MouseClick(app_.Hwnd(Ctl::列表框_列表), 8);  // the first item
         e2e::WaitUntil(listFocused, 2000);
     }
     ASSERT_TRUE(listFocused());
