@@ -34,7 +34,21 @@ std::string AfterDeleting(int count, int d, const std::string& extraBefore = "")
     return file;
 }
 
-using Nodes = AppTest;
+class Nodes : public AppTest {
+protected:
+    // Two nodes, the second retyped to 9.9.9.9 and not yet saved, while an editor holds the file
+    // sharing writing: a save then waits, and after its retries rewrites the file in place.
+    platform::FileHandle StartWithSecondNodeRetypedWhileHeld() {
+        GivenConfig(NodesFile(2));
+        Start();
+        const platform::FileHandle held =
+            platform::HoldFile(ConfigFile(), platform::kRead | platform::kWrite,
+                               platform::kRead | platform::kWrite);
+        headless::SelectItem(Ctl::列表框_列表, 1);
+        Retype(Ctl::编辑框_加速IP, "9.9.9.9");
+        return held;
+    }
+};
 
 TEST_F(Nodes, DeletingAnyOneOfFiveRenumbersTheFollowingSections) {
     for (int d : {0, 1, 2, 3, 4}) {
@@ -421,13 +435,7 @@ const std::string kBroadband =
 // the file as it was, which the waiting one would overwrite: its writes join and land right
 // after, and the file has both. The list shows each node as saved.
 TEST_F(Nodes, WritesAskedWhileASaveWaitsLandAfterItAndNoneIsLost) {
-    GivenConfig(NodesFile(2));
-    Start();
-    const platform::FileHandle held =
-        platform::HoldFile(ConfigFile(), platform::kRead | platform::kWrite,
-                           platform::kRead | platform::kWrite);
-    headless::SelectItem(Ctl::列表框_列表, 1);
-    Retype(Ctl::编辑框_加速IP, "9.9.9.9");
+    const platform::FileHandle held = StartWithSecondNodeRetypedWhileHeld();
     platform::hooks::DuringNextWait([] { headless::Click(Ctl::按钮_新建); });
     headless::Click(Ctl::按钮_保存);
     platform::ReleaseHeldFile(held);
@@ -446,13 +454,7 @@ TEST_F(Nodes, WritesAskedWhileASaveWaitsLandAfterItAndNoneIsLost) {
 TEST_F(Nodes, QuitOrSessionEndWhileASaveWaitsCutsTheWaitShortAndLandsEverything) {
     for (bool sessionEnd : {false, true}) {
         SCOPED_TRACE(sessionEnd ? "session end" : "退出");
-        GivenConfig(NodesFile(2));
-        Start();
-        const platform::FileHandle held =
-            platform::HoldFile(ConfigFile(), platform::kRead | platform::kWrite,
-                               platform::kRead | platform::kWrite);
-        headless::SelectItem(Ctl::列表框_列表, 1);
-        Retype(Ctl::编辑框_加速IP, "9.9.9.9");
+        const platform::FileHandle held = StartWithSecondNodeRetypedWhileHeld();
         const std::uint32_t before = platform::hooks::Now();
         platform::hooks::DuringNextWait([sessionEnd] {
             if (sessionEnd) headless::EndSession(true);
