@@ -129,7 +129,7 @@ void WriteConfig(const Text& section, const Text& key, const Text& value) {
 
 void DeleteConfigSection(const Text& section) { Write(section, {}, {}); }
 
-Text NodeSection(int position) { return sk::JoinText("Node", sk::ToText(position + 1.0)); }
+Text NodeSection(int position) { return sk::JoinText("Node", sk::ToText(position + 1)); }
 
 Text NodeListText(const Text& remarks, const Text& server, const Text& serverPort) {
     if (remarks.empty()) return sk::JoinText(server, ":", serverPort);

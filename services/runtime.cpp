@@ -1,7 +1,7 @@
 #include "services/runtime.h"
 
-#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -59,8 +59,15 @@ void RuntimeErrorReport(const Text& message, Opt<int> code) {
 // report, not an exception nobody catches.
 void* operator new(std::size_t size) {
     if (void* p = std::malloc(size ? size : 1)) return p;
-    char message[64];
-    std::snprintf(message, sizeof message, "分配 %lu 字节内存失败!", static_cast<unsigned long>(size));
+    // Written by hand into a fixed buffer: there is no memory for a Text, and printf's formatter
+    // would be the largest thing in the program.
+    char message[64] = "分配 ";
+    char digits[16];
+    int n = 0;
+    do digits[n++] = static_cast<char>('0' + size % 10); while (size /= 10);
+    char* p = message + std::strlen(message);
+    while (n) *p++ = digits[--n];
+    std::strcpy(p, " 字节内存失败!");
     sk::RuntimeErrorReport(message);
 }
 void operator delete(void* p) noexcept { std::free(p); }

@@ -6,7 +6,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -61,38 +60,6 @@ Text IntegerText(Int v) {
 std::int32_t Truncate(double v) {
     if (v > -2147483649.0 && v < 2147483648.0) return static_cast<std::int32_t>(v);
     return std::numeric_limits<std::int32_t>::min();
-}
-
-// "%.Ng" with the Microsoft C runtime's look, whatever C library this build links: the exponent
-// carries its sign and at least three digits, and infinities and NaNs read "1.#INF" and so on.
-Text FormatNumber(double v, int precision) {
-    if (std::isinf(v)) return v < 0 ? Text("-1.#INF") : Text("1.#INF");
-    if (std::isnan(v)) {
-        std::uint64_t bits;
-        std::memcpy(&bits, &v, sizeof bits);
-        const bool negative = (bits >> 63) != 0;
-        const bool quiet = ((bits >> 51) & 1) != 0;
-        const std::uint64_t payload = bits & ((std::uint64_t{1} << 51) - 1);
-        if (negative && quiet && payload == 0) return "-1.#IND";  // the FPU's default NaN
-        return Text(negative ? "-" : "") + (quiet ? "1.#QNAN" : "1.#SNAN");
-    }
-    char buf[48];
-    int n = std::snprintf(buf, sizeof buf, "%.*g", precision, v);
-    if (n <= 0 || n >= static_cast<int>(sizeof buf)) return Text();
-    const char* e = static_cast<const char*>(std::memchr(buf, 'e', static_cast<std::size_t>(n)));
-    if (!e) return Text(buf, static_cast<std::size_t>(n));
-    const char* p = e + 1;
-    char sign = '+';
-    if (*p == '+' || *p == '-') sign = *p++;
-    int exponent = 0;
-    while (*p >= '0' && *p <= '9') exponent = exponent * 10 + (*p++ - '0');
-    char tail[16];
-    int t = std::snprintf(tail, sizeof tail, "e%c%03d", sign, exponent);
-    Text out;
-    out.reserve(static_cast<std::size_t>(e - buf) + static_cast<std::size_t>(t));
-    out.append(buf, static_cast<std::size_t>(e - buf));
-    out.append(tail, static_cast<std::size_t>(t));
-    return out;
 }
 
 void AppendLittleEndian(Bytes& out, std::uint64_t v, int count) {
@@ -260,8 +227,6 @@ Text ToText(std::int32_t v) { return IntegerText(v); }
 Text ToText(std::int16_t v) { return IntegerText(static_cast<int>(v)); }
 Text ToText(std::uint8_t v) { return IntegerText(static_cast<unsigned>(v)); }
 Text ToText(std::int64_t v) { return IntegerText(static_cast<long long>(v)); }
-Text ToText(float v) { return FormatNumber(static_cast<double>(v), 6); }
-Text ToText(double v) { return FormatNumber(v, 13); }
 Text ToText(bool v) { return v ? Text("真") : Text("假"); }
 
 Text ToText(const Bytes& v) {
