@@ -71,7 +71,9 @@ void ShowMainWindow();
 void SetStoppedTrayIcon();
 
 // The client.
-void StartAcceleration();
+void StartAcceleration();  // by the user: the button or the menu
+// Enable=true at start-up: the network may not be up yet, so the server gets more patience.
+void StartAccelerationOnItsOwn();
 void StopAcceleration();
 void OnResumed();
 // Ends the client's tree of processes that the last start made, and it alone, without a word
@@ -88,6 +90,15 @@ void ShowClientAsItIs();
 // error words still counts, the last one (a failed start); otherwise there is no reason then (a
 // killed client's last line is an ordinary log line).
 Text ClientEndReason(const Text& logPath, bool anyLine);
+
+// Whether the server answers, asked after each start and every minute while the client runs.
+// The node's values the asking frames from, taken at a start and kept for its restarts.
+void CaptureServerTarget(const Text& server, const Text& port, const Text& key, const Text& other);
+// The client passed its start check: ask now, then every minute. patient: two failed rounds in
+// a row before the no-answer balloon, rather than one (a start on its own, a restart).
+void BeginServerWatch(bool patient);
+// The client stopped, ended or restarts: no more asking, and the round under way stops.
+void EndServerWatch();
 
 // Log, about, autostart and update check.
 void OpenLogFile();

@@ -90,6 +90,7 @@ void EnterStoppedState() {
 // The client ended by itself: the stopped state, and a balloon saying so with the reason its log
 // gives, where one of its lines holds an error (a killed client's last line is no reason).
 void ShowClientDied() {
+    EndServerWatch();
     EnterStoppedState();
     const Text reason = ClientEndReason(g_logPath, false);
     ui::ShowTrayBalloon(sk::JoinText("KCPTun 已意外退出。", reason.empty() ? "" : "\r\n", reason),
@@ -102,16 +103,17 @@ void OnClientEnded() {
     if (!SessionEnding()) ShowClientDied();
 }
 
-// Two seconds after a start: the client runs and is watched, or the start failed and nothing
-// of it runs on unseen. A failed restart (waking) says so in a balloon: nobody may be at the
-// screen for a box.
-void CheckStartedClient(bool restart = false) {
+// Two seconds after a start: the client runs and is watched, and its server asked, or the start
+// failed and nothing of it runs on unseen. A failed restart (waking) says so in a balloon:
+// nobody may be at the screen for a box. A start by the user expects the server to answer at
+// once; one on its own or a restart gives the network time.
+void CheckStartedClient(bool restart, bool patient) {
     const unsigned run = g_runs;
     sk::Delay(kStartCheckMs);
     // A stop, quit or restart during the wait has already taken over.
     if (run != g_runs) return;
     const std::uint32_t client = FindClient();
-    if (client != 0 && sk::WatchProcessExit(client, OnClientEnded)) return;
+    if (client != 0 && sk::WatchProcessExit(client, OnClientEnded)) return BeginServerWatch(patient);
     EndClient();
     if (client != 0) return ShowClientDied();  // it ended between the check and the watch
     const Text reason = ClientEndReason(g_logPath, true);
@@ -202,9 +204,7 @@ Text ClientCommandLine(const ClientFields& f) {
                         "kcptun.log\" 2>&1");
 }
 
-}  // namespace
-
-void StartAcceleration() {
+void StartClient(bool onItsOwn) {
     const ClientFields fields = ReadClientFields();
     if (const char* message = MissingField(fields)) {
         sk::ShowMessageBox(message);
@@ -217,10 +217,16 @@ void StartAcceleration() {
     g_commandLine = ClientCommandLine(fields);
     g_clientName = ClientExeName;
     g_logPath = sk::JoinText(ClientDirectory, "kcptun.log");
+    CaptureServerTarget(fields.server, fields.serverPort, fields.key, fields.other);
     StartTree();
     EnterRunningState();
-    CheckStartedClient();
+    CheckStartedClient(false, onItsOwn);
 }
+
+}  // namespace
+
+void StartAcceleration() { StartClient(false); }
+void StartAccelerationOnItsOwn() { StartClient(true); }
 
 void StopAcceleration() {
     if (!EndClient()) sk::ShowMessageBox("KCPTun进程似乎不存在！");
@@ -242,13 +248,14 @@ void RestartClient() {
         sk::Delay(50);
     if (run == g_runs && !SessionEnding()) {  // no stop, quit or session end meanwhile
         StartTree();
-        CheckStartedClient(true);
+        CheckStartedClient(true, true);
     }
     g_restarting = false;
 }
 
 bool EndClient() {
     ++g_runs;
+    EndServerWatch();
     sk::StopWatchingProcess();  // the end we cause is no news
     const bool ran = TreeRuns();
     if (g_tree) platform::EndJob(g_tree.get());
@@ -258,6 +265,7 @@ bool EndClient() {
 void ShowClientAsItIs() {
     if (Running() && FindClient() == 0) {
         sk::StopWatchingProcess();
+        EndServerWatch();
         EnterStoppedState();
     }
 }

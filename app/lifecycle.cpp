@@ -89,7 +89,8 @@ void OnWindowCreated() {
         if (current < 0) current = 0;
         ui::SetSelection(Ctl::列表框_列表, current);
         LoadSelectedNode();
-        if (ReadConfig("BasisConfig", "Enable", Text("false")) == "true") StartAcceleration();
+        if (ReadConfig("BasisConfig", "Enable", Text("false")) == "true")
+            StartAccelerationOnItsOwn();
     }
 
     // An automatic start above has already put up the icon with the running tip.

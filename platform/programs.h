@@ -88,6 +88,11 @@ void CloseThreadHandle(ThreadHandle thread);
 bool RunWithDeadline(void (*work)(void*), void* context, unsigned long ms,
                      bool* started = nullptr);
 
+// --- environment -------------------------------------------------------------------------
+// A variable of this process's environment, which the programs it starts inherit. False where
+// it is not set.
+bool ReadEnvironment(const std::string& name, std::string& value);
+
 // --- libraries ---------------------------------------------------------------------------
 LibraryHandle OpenLibrary(const std::string& name);  // LoadLibraryA
 void* LibraryExport(LibraryHandle library, const std::string& name);

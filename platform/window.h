@@ -34,6 +34,7 @@ struct UiCallbacks {
     std::function<void()> resumed;                 // the machine woke from sleep
     std::function<void()> anotherCopyStarted;      // this executable was started again
     void (*controlKey)(Ctl, char) = nullptr;       // Ctrl+C or Ctrl+V ('C', 'V') in the list
+    void (*timer)(unsigned id) = nullptr;          // a StartTimer's time has come
 };
 
 // One copy per folder, since config.ini belongs to it: false when a copy from this same folder
@@ -129,6 +130,11 @@ void ShowPopupMenu(const std::vector<PopupEntry>& entries);
 
 // Files dropped on the main window arrive as UiCallbacks::filesDropped.
 bool RegisterDropTarget(WindowHandle window);
+
+// One-shot timers of the window thread: ms after the start, UiCallbacks::timer(id) runs from
+// the message loop (a Delay's included). Starting a started timer starts its wait over.
+void StartTimer(unsigned id, std::uint32_t ms);
+void StopTimer(unsigned id);
 
 // The window thread. Work from another thread runs there while the caller waits.
 bool IsUiThread();

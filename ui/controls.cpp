@@ -13,6 +13,7 @@ namespace ui {
 namespace {
 
 const std::vector<Binding>* g_events = nullptr;
+std::vector<void (*)()> g_later;  // RunLater's routines, by timer id
 
 // A content write raises its event itself; the native notification it causes is swallowed.
 Ctl g_writing = Ctl::Count;
@@ -124,6 +125,9 @@ platform::UiCallbacks MakeCallbacks() {
     };
     cb.resumed = [] { Raise(Event::Resumed, Ctl::MainWindow); };
     cb.anotherCopyStarted = [] { Raise(Event::AnotherCopyStarted, Ctl::MainWindow); };
+    cb.timer = [](unsigned id) {
+        if (id < g_later.size()) g_later[id]();
+    };
     cb.controlKey = [](Ctl c, char key) {
         if (key == 'C') Raise(Event::CopyKey, c);
         if (key == 'V') Raise(Event::PasteKey, c);
@@ -290,6 +294,17 @@ void SetTrayIcon(const sk::Bytes& icon, sk::Opt<Text> tip) {
 
 bool TrayIconShown() { return platform::TrayIconShown(); }
 void StopTrayRetries() { platform::StopTrayRetries(); }
+// A timer per routine: its index in g_later is the timer's id.
+unsigned LaterId(void (*routine)()) {
+    for (unsigned i = 0; i < g_later.size(); ++i)
+        if (g_later[i] == routine) return i;
+    g_later.push_back(routine);
+    return static_cast<unsigned>(g_later.size() - 1);
+}
+
+void RunLater(void (*routine)(), std::uint32_t ms) { platform::StartTimer(LaterId(routine), ms); }
+void CancelRunLater(void (*routine)()) { platform::StopTimer(LaterId(routine)); }
+
 void ShowTrayBalloon(const Text& text, bool warning) {
     const auto icon = warning ? platform::BalloonIcon::Warning : platform::BalloonIcon::Info;
     OnUi([&] { platform::ShowTrayBalloon("Skiplane", sk::CutOnCharacter(text, 255), icon); });

@@ -116,6 +116,12 @@ void ShowTrayBalloon(const Text& text, bool warning);
 void PopupMenu();
 bool RegisterDropTarget(Ctl dropTarget, platform::WindowHandle window);
 
+// --- later work --------------------------------------------------------------------------
+// Runs routine once on the window thread, from the message loop, ms from now; asking again
+// before it ran starts the wait over. Cancelled, it does not run.
+void RunLater(void (*routine)(), std::uint32_t ms);
+void CancelRunLater(void (*routine)());
+
 // --- menu items --------------------------------------------------------------------------
 Text MenuCaption(Menu m);
 void SetMenuCaption(Menu m, const Text& caption);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
 #include <memory>
 #include <map>
 #include <mutex>
@@ -236,6 +237,12 @@ std::atomic<int> g_threadsRunning{0};
 bool g_failThreadStarts = false;
 
 void CloseThreadHandle(ThreadHandle) {}
+
+bool ReadEnvironment(const std::string& name, std::string& value) {
+    const char* v = std::getenv(name.c_str());
+    if (v) value = v;
+    return v != nullptr;
+}
 
 bool StartThread(void (*routine)(int), int parameter, ThreadHandle* handle) {
     static std::intptr_t nextThread = 0x7000;

@@ -7,8 +7,14 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <utility>
 
+#include "platform/headless/udp_hooks.h"
 #include "platform/udp.h"
 
 namespace platform {
@@ -31,6 +37,12 @@ socklen_t ToSockaddr(const UdpAddress& a, sockaddr_storage& out) {
     std::memcpy(&v6->sin6_addr, a.ip, 16);
     return sizeof(sockaddr_in6);
 }
+
+// The simulated network: the echoes waiting on each socket. Probe threads and tests share it.
+std::mutex g_simMutex;
+std::function<bool(std::uint16_t)> g_answers;
+std::vector<std::uint16_t> g_sends;
+std::map<int, std::deque<std::pair<std::vector<std::uint8_t>, UdpAddress>>> g_echoes;
 
 UdpAddress FromSockaddr(const sockaddr* s) {
     UdpAddress a;
@@ -78,6 +90,14 @@ void CloseUdpSocket(UdpSocket socket) {
 }
 
 bool SendUdp(UdpSocket socket, const UdpAddress& to, const std::uint8_t* data, std::size_t size) {
+    {
+        std::lock_guard<std::mutex> lock(g_simMutex);
+        if (g_answers) {
+            g_sends.push_back(to.port);
+            if (g_answers(to.port)) g_echoes[Fd(socket)].push_back({{data, data + size}, to});
+            return true;
+        }
+    }
     sockaddr_storage address;
     const socklen_t length = ToSockaddr(to, address);
     return sendto(Fd(socket), data, size, 0, reinterpret_cast<sockaddr*>(&address), length) ==
@@ -97,6 +117,20 @@ void CloseStopSignal(StopSignal signal) {
 
 UdpWait ReceiveUdp(UdpSocket socket, StopSignal stop, std::uint32_t timeoutMs, std::uint8_t* data,
                    std::size_t capacity, std::size_t& size, UdpAddress& from) {
+    {
+        std::lock_guard<std::mutex> lock(g_simMutex);
+        if (g_answers) {
+            pollfd raised{static_cast<int>(stop) - 1, POLLIN, 0};
+            if (stop != StopSignal{} && poll(&raised, 1, 0) > 0) return UdpWait::Stopped;
+            auto& queue = g_echoes[Fd(socket)];
+            if (queue.empty()) return UdpWait::TimedOut;
+            size = std::min(queue.front().first.size(), capacity);
+            std::memcpy(data, queue.front().first.data(), size);
+            from = queue.front().second;
+            queue.pop_front();
+            return UdpWait::Received;
+        }
+    }
     const std::uint32_t start = UdpClockMs();
     for (;;) {
         pollfd fds[2] = {{Fd(socket), POLLIN, 0}, {static_cast<int>(stop) - 1, POLLIN, 0}};
@@ -116,6 +150,19 @@ UdpWait ReceiveUdp(UdpSocket socket, StopSignal stop, std::uint32_t timeoutMs, s
         return UdpWait::Received;
     }
 }
+
+namespace hooks {
+void SimulateUdp(std::function<bool(std::uint16_t port)> answers) {
+    std::lock_guard<std::mutex> lock(g_simMutex);
+    g_answers = std::move(answers);
+    g_echoes.clear();
+    g_sends.clear();
+}
+std::vector<std::uint16_t> TakeUdpSends() {
+    std::lock_guard<std::mutex> lock(g_simMutex);
+    return std::exchange(g_sends, {});
+}
+}  // namespace hooks
 
 std::uint32_t UdpClockMs() {
     timespec now;

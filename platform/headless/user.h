@@ -38,6 +38,8 @@ void Minimize();            // the title bar's minimise box
 void AskEndSession();           // WM_QUERYENDSESSION
 void EndSession(bool ending);  // WM_ENDSESSION after the session's end was asked
 void Wake();                // the machine woke from sleep
+void Idle(std::uint32_t ms);  // ms of the clock pass in the message loop: timers run when due,
+                              // and the program's threads run to their end meanwhile
 void StartAnotherCopy();    // the user starts this executable again while it runs
 // Ctrl + `key` ('C', 'V') with the focus on `c`.
 void PressControlKey(Ctl c, char key);

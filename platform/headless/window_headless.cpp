@@ -1,13 +1,17 @@
 // The main window in memory. It keeps what a native window would keep, reports the user's
 // actions that tests perform through the same callbacks as the real window, and records what
 // the program showed (message boxes, popups, icons, dialogs).
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <utility>
 
+#include "platform/headless/programs_hooks.h"
+#include "platform/programs.h"
 #include "platform/headless/user.h"
 #include "res/icon_data.h"
 
@@ -57,6 +61,7 @@ struct State {
     std::vector<std::vector<platform::PopupEntry>> popups;
     std::vector<FileDialogShown> fileDialogs;
     std::vector<std::string> journal;
+    std::map<unsigned, std::uint32_t> timers;  // id, when it is due
 };
 State g;
 
@@ -87,6 +92,22 @@ void AsUser(Action&& action) {
     } catch (const ProgramEnded& e) {
         g.ended = true;
         g.exitCode = e.code;
+    }
+}
+
+bool Due(std::uint32_t when) { return platform::hooks::Now() - when < 0x80000000u; }
+
+// The timers due now, each once and earliest first, as WM_TIMER would come.
+void RunDueTimers() {
+    std::vector<std::pair<std::uint32_t, unsigned>> due;
+    for (const auto& [id, when] : g.timers)
+        if (Due(when)) due.push_back({platform::hooks::Now() - when, id});
+    std::sort(due.begin(), due.end(), [](auto a, auto b) { return a.first > b.first; });
+    for (const auto& [late, id] : due) {
+        auto it = g.timers.find(id);
+        if (it == g.timers.end() || !Due(it->second)) continue;  // stopped or restarted meanwhile
+        g.timers.erase(it);
+        if (g.callbacks.timer) g.callbacks.timer(id);
     }
 }
 
@@ -124,6 +145,23 @@ int Launch(int (*entry)()) {
         result = e.code;
     }
     return result;
+}
+
+void Idle(std::uint32_t ms) {
+    const std::uint32_t end = platform::hooks::Now() + ms;
+    for (;;) {
+        // The program's threads do their work while the clock stands.
+        AsUser([] {
+            platform::PumpMessages();
+            platform::hooks::FinishThreads();
+        });
+        if (g.ended) return;
+        std::uint32_t wait = end - platform::hooks::Now();
+        if (wait == 0 || wait >= 0x80000000u) return;
+        for (const auto& [id, when] : g.timers)
+            if (!Due(when)) wait = std::min(wait, when - platform::hooks::Now());
+        platform::WaitForMessage(wait);
+    }
 }
 
 // --- acting as the user ------------------------------------------------------------------
@@ -294,7 +332,12 @@ int RunMessageLoop() {
     return g.exitCode;  // the test drives the rest
 }
 
+
+void StartTimer(unsigned id, std::uint32_t ms) { g.timers[id] = platform::hooks::Now() + ms; }
+void StopTimer(unsigned id) { g.timers.erase(id); }
+
 void PumpMessages() {
+    headless::RunDueTimers();
     for (;;) {
         std::pair<std::function<void()>*, bool*> item;
         {

@@ -145,6 +145,14 @@ DWORD WINAPI ThreadMain(LPVOID p) {
 }
 }  // namespace
 
+bool ReadEnvironment(const std::string& name, std::string& value) {
+    char buffer[1024];
+    const DWORD n = GetEnvironmentVariableA(name.c_str(), buffer, sizeof buffer);
+    if (n == 0 || n >= sizeof buffer) return false;  // unset, or longer than any key in use
+    value.assign(buffer, n);
+    return true;
+}
+
 bool StartThread(void (*routine)(int), int parameter, ThreadHandle* handle) {
     auto* start = new ThreadStart{routine, parameter};
     HANDLE h = CreateThread(nullptr, 0, ThreadMain, start, 0, nullptr);

@@ -20,6 +20,7 @@ constexpr UINT kRedrawMessage = WM_APP + 3;   // lParam: a list whose redraw was
 constexpr UINT kProcessEndedMessage = WM_APP + 4;  // wParam: the number of the watch that fired
 // Timers of the main window.
 constexpr UINT_PTR kTrayRetryTimer = 1;
+constexpr UINT_PTR kFirstCallerTimer = 16;  // StartTimer's id 0 and on
 
 // Decodes the first image of an .ico file; cx/cy 0 keep its own size. Null when undecodable.
 HICON IconFromFileBytes(const unsigned char* data, size_t size, int cx, int cy);

@@ -235,6 +235,12 @@ LRESULT CALLBACK MainProc(HWND h, UINT m, WPARAM w, LPARAM l) {
                 win32::RetryTrayIcon();
                 return 0;
             }
+            if (w >= win32::kFirstCallerTimer) {
+                KillTimer(h, w);  // one-shot
+                if (g_eventsEnabled && g_callbacks.timer)
+                    g_callbacks.timer(static_cast<unsigned>(w - win32::kFirstCallerTimer));
+                return 0;
+            }
             break;
         case kDpiChangedMessage:  // moved to a monitor of another scale, or the scale changed
             LayOutForDpi(LOWORD(w), *reinterpret_cast<const RECT*>(l));
@@ -670,6 +676,14 @@ void RunOnUiThread(const std::function<void()>& work) {
         return;
     }
     SendMessageA(g_main, win32::kRunWorkMessage, 0, reinterpret_cast<LPARAM>(&work));
+}
+
+void StartTimer(unsigned id, std::uint32_t ms) {
+    if (g_main) SetTimer(g_main, win32::kFirstCallerTimer + id, ms, nullptr);
+}
+
+void StopTimer(unsigned id) {
+    if (g_main) KillTimer(g_main, win32::kFirstCallerTimer + id);
 }
 
 // --- control primitives ------------------------------------------------------------------

@@ -13,6 +13,7 @@
 #include "app/app.h"
 #include "platform/headless/programs_hooks.h"
 #include "platform/headless/files_hooks.h"
+#include "platform/headless/udp_hooks.h"
 #include "platform/headless/user.h"
 #include "services/windows_functions.h"
 #include "ui/controls.h"
@@ -39,6 +40,8 @@ protected:
         // No update server unless a test brings one: the start-up check then ends at once.
         app::VersionFileUrl = "";
         app::HomePageUrl = "http://skiplane.example/";
+        // Every server answers, at once and from no network, unless a test says otherwise.
+        platform::hooks::SimulateUdp([](std::uint16_t) { return true; });
     }
     void TearDown() override {
         platform::hooks::FinishThreads();
