@@ -7,7 +7,8 @@
 # window. Figures only.
 #
 # usage: scripts/bench.sh
-#   HOST_BUILD (default build/host) and WIN_BUILD (default build/win) choose the build folders;
+#   HOST_BUILD (default build/host) and WIN_BUILD (default build/win, or build/win64 where this
+#   machine runs no 32-bit code) choose the build folders;
 #   they are configured first when they do not exist yet. JOBS sets the build's parallelism.
 # The Wine part uses the Windows build's e2e prefix and ends its wineserver when done, so run
 # it while no end-to-end test of that build is running.
@@ -15,7 +16,11 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 host="${HOST_BUILD:-build/host}"
+toolchain=mingw-i686
 win="${WIN_BUILD:-build/win}"
+if [ -z "${WIN_BUILD:-}" ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  win=build/win64 toolchain=mingw-x86_64
+fi
 jobs="${JOBS:-2}"
 runs=3
 
@@ -29,7 +34,7 @@ cmake --build "$host" -j"$jobs" --target node_bench >/dev/null
 echo "== wine: Skiplane.exe driven from outside, $runs runs"
 if [ ! -f "$win/CMakeCache.txt" ]; then
   cmake -S . -B "$win" -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain.cmake" >/dev/null
 fi
 cmake --build "$win" -j"$jobs" --target Skiplane e2e_node_bench e2e_client_bench \
   e2e_startup_bench minimal_window >/dev/null
