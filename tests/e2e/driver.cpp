@@ -1,6 +1,7 @@
 #include "tests/e2e/driver.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -256,6 +257,117 @@ bool SaveScreenshot(const std::string& bmpPath) {
     DeleteDC(mem);
     ReleaseDC(nullptr, screen);
     return ok;
+}
+
+namespace {
+
+// The start of Wine 8.0's TOOLTIPS_INFO (dlls/comctl32/tooltips.c) up to the title: Wine's tooltip
+// does not answer TTM_GETTITLE, so the title is read from explorer's memory. The layout holds
+// for a driver of explorer's bitness; hwndSelf tells whether it does.
+struct WineTooltipInfo {
+    HWND hwndSelf;
+    WCHAR szTipText[INFOTIPSIZE];
+    BOOL bActive, bTrackActive;
+    UINT uNumTools;
+    COLORREF clrBk, clrText;
+    HFONT hFont, hTitleFont;
+    INT xTrackPos, yTrackPos, nMaxTipWidth, nTool, nCurrentTool, nTrackTool, nReshowTime,
+        nAutoPopTime, nInitialTime;
+    RECT rcMargin;
+    BOOL bToolBelow;
+    LPWSTR pszTitle;
+};
+
+std::string Gbk(const wchar_t* w) {
+    int n = WideCharToMultiByte(936, 0, w, -1, nullptr, 0, nullptr, nullptr);
+    std::string out(n > 1 ? static_cast<size_t>(n) - 1 : 0, '\0');
+    if (n > 1) WideCharToMultiByte(936, 0, w, -1, out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+std::string BalloonTitle(HWND h) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    HANDLE process = OpenProcess(PROCESS_VM_READ, FALSE, pid);
+    if (!process) return {};
+    WineTooltipInfo info{};
+    wchar_t title[64] = {};  // szInfoTitle's size
+    SIZE_T got = 0;
+    const auto* at = reinterpret_cast<const void*>(GetWindowLongPtrW(h, 0));
+    if (!ReadProcessMemory(process, at, &info, sizeof info, &got) || info.hwndSelf != h ||
+        !ReadProcessMemory(process, info.pszTitle, title, sizeof title - sizeof *title, &got))
+        title[0] = L'\0';
+    CloseHandle(process);
+    return Gbk(title);
+}
+
+// The title icon's kind by its colours: on the balloon's white with black text, Wine's warning
+// sign is the only yellow, its information sign the only blue and its error sign the only red.
+// The icon sits 10 pixels in from the top left corner, 23 below a stem at the top.
+int BalloonIcon(HWND h) {
+    constexpr int kFrom = 8, kTo = 48;
+    RECT r{};
+    GetWindowRect(h, &r);
+    BITMAPINFO bi{};
+    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), kTo, -kTo, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    int counts[4] = {};
+    if (dib && bits) {
+        HGDIOBJ old = SelectObject(mem, dib);
+        BitBlt(mem, 0, 0, kTo, kTo, screen, r.left, r.top, SRCCOPY);
+        GdiFlush();
+        SelectObject(mem, old);
+        for (int y = kFrom; y < kTo; ++y)
+            for (int x = kFrom; x < kTo; ++x) {
+                const auto* p = static_cast<const unsigned char*>(bits) + (y * kTo + x) * 4;
+                const int b = p[0], g = p[1], red = p[2];
+                if (red > 200 && g > 150 && b < 100) ++counts[NIIF_WARNING];
+                else if (red > 180 && g < 100 && b < 100) ++counts[NIIF_ERROR];
+                else if (b > 110 && b > g + 50 && b > red + 50) ++counts[NIIF_INFO];
+            }
+    }
+    if (dib) DeleteObject(dib);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    int kind = NIIF_NONE;
+    for (int k : {NIIF_INFO, NIIF_WARNING, NIIF_ERROR})
+        if (counts[k] > 8 && counts[k] > counts[kind]) kind = k;
+    return kind;
+}
+
+struct FindBalloonCtx {
+    HWND skip, found;
+};
+BOOL CALLBACK FindBalloonProc(HWND h, LPARAM lp) {
+    auto* ctx = reinterpret_cast<FindBalloonCtx*>(lp);
+    if (h == ctx->skip || !IsWindowVisible(h) || ClassOf(h) != TOOLTIPS_CLASSA ||
+        !(GetWindowLongA(h, GWL_STYLE) & TTS_BALLOON))
+        return TRUE;
+    ctx->found = h;
+    return FALSE;
+}
+
+}  // namespace
+
+std::optional<Balloon> WaitForBalloon(DWORD timeoutMs, HWND shown) {
+    FindBalloonCtx ctx{shown, nullptr};
+    WaitUntil([&] {
+        EnumWindows(FindBalloonProc, reinterpret_cast<LPARAM>(&ctx));
+        return ctx.found != nullptr;
+    }, static_cast<int>(timeoutMs));
+    if (!ctx.found) return std::nullopt;
+    Balloon b;
+    b.hwnd = ctx.found;
+    wchar_t text[INFOTIPSIZE] = {};
+    SendMessageW(b.hwnd, WM_GETTEXT, INFOTIPSIZE, reinterpret_cast<LPARAM>(text));
+    b.text = Gbk(text);
+    b.title = BalloonTitle(b.hwnd);
+    // Shown before it is painted: the icon is given a moment.
+    WaitUntil([&] { return (b.icon = BalloonIcon(b.hwnd)) != NIIF_NONE; }, 1000);
+    return b;
 }
 
 std::string ToWindowsPath(std::string p) {

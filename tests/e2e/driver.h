@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,16 @@ int ScreenDpi();
 
 // A screenshot of the whole screen (the virtual desktop under Wine) as a 24-bit .bmp file.
 bool SaveScreenshot(const std::string& bmpPath);
+
+// A balloon the shell shows from a notification icon (under Wine, explorer's tooltip window).
+struct Balloon {
+    HWND hwnd = nullptr;
+    std::string title, text;  // in code page 936, as the program wrote them
+    int icon = -1;            // NIIF_NONE, NIIF_INFO, NIIF_WARNING or NIIF_ERROR; -1 unread
+};
+// The balloon on the screen, or the first to appear within timeoutMs; other than `shown`, so
+// that a balloon that replaces another can be waited for. Nothing: no balloon within the time.
+std::optional<Balloon> WaitForBalloon(DWORD timeoutMs, HWND shown = nullptr);
 
 // Command line and paths of the test programs. Unix paths are reached through Wine's Z: drive.
 std::string ToWindowsPath(std::string p);

@@ -1,7 +1,10 @@
 // What the real kcptun client tells, on the real Skiplane.exe under Wine: why a start failed,
-// in the words of the log it left. Arguments: --kcptun=<kcptun client for Windows>.
+// in the words of the log it left, and the balloon when it is killed while running. Arguments:
+// --kcptun=<kcptun client for Windows>.
 
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +14,7 @@
 #include "tests/e2e/driver.h"
 #include "tests/e2e/fixture.h"
 #include "tests/e2e/net.h"
+#include "tests/e2e/processes.h"
 
 using form::Ctl;
 
@@ -51,6 +55,15 @@ protected:
         return box.caption + "|" + box.text;
     }
 
+    // Starts the client and waits out the start's two-second check.
+    void StartAndCheck() {
+        ASSERT_TRUE(app_.Click(Ctl::按钮_启动));
+        ASSERT_TRUE(e2e::WaitUntil([] { return e2e::FindProcess("kcptun-client.exe") != 0; }));
+        Sleep(2600);
+        Settle();
+        ASSERT_EQ(app_.StatusText(1), "状态：正在运行！");
+    }
+
     std::string client_;
 };
 
@@ -71,6 +84,29 @@ TEST_F(TunnelE2E, AFailedStartSaysWhyInTheClientsOwnWords) {
     EXPECT_EQ(FailedStartBox(),
               "信息：|KCPTun 启动失败！\r\n其他参数中有客户端不认识的参数：-bogus\r\n"
               "客户端输出：Incorrect Usage. flag provided but not defined: -bogus");
+}
+
+// Explorer shows a balloon 2 s after the icon's change. A killed client's log holds no error
+// line, so its balloon has no reason.
+TEST_F(TunnelE2E, AKilledClientShowsTheBalloonAndAStopShowsNone) {
+    const int port = e2e::EchoServer().Port();  // free again once the server is gone
+    ASSERT_GT(port, 0);
+    Launch(port, "");
+    ASSERT_NO_FATAL_FAILURE(StartAndCheck());
+    ASSERT_TRUE(app_.Click(Ctl::按钮_停止));
+    EXPECT_FALSE(e2e::WaitForBalloon(4000));
+
+    ASSERT_NO_FATAL_FAILURE(StartAndCheck());
+    ASSERT_TRUE(e2e::KillProcess(e2e::FindProcess("kcptun-client.exe")));
+    const std::optional<e2e::Balloon> balloon = e2e::WaitForBalloon(5000);
+    ASSERT_TRUE(balloon);
+    EXPECT_EQ(balloon->title, "Skiplane");
+    EXPECT_EQ(balloon->text, "KCPTun 已意外退出。");
+    EXPECT_EQ(balloon->icon, NIIF_WARNING);
+    EXPECT_EQ(app_.StatusText(1), "状态：未启动！");
+    EXPECT_TRUE(app_.Enabled(Ctl::按钮_启动));
+    EXPECT_FALSE(app_.Enabled(Ctl::按钮_停止));
+    EXPECT_TRUE(e2e::SaveScreenshot(e2e::ArtifactsDir() + "\\skiplane-balloon.bmp"));
 }
 
 }  // namespace
