@@ -277,6 +277,9 @@ LRESULT CALLBACK MainProc(HWND h, UINT m, WPARAM w, LPARAM l) {
         case win32::kProcessEndedMessage:
             win32::OnProcessEnded(w);
             return 0;
+        case win32::kAddressChangedMessage:
+            win32::OnAddressChanged();
+            return 0;
         case win32::kRedrawMessage: {
             HWND list = reinterpret_cast<HWND>(l);
             SendMessageA(list, WM_SETREDRAW, TRUE, 0);

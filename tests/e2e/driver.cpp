@@ -1,5 +1,7 @@
 #include "tests/e2e/driver.h"
 
+#include "platform/win32/ui_win32.h"
+
 #include <commctrl.h>
 #include <shellapi.h>
 
@@ -846,6 +848,10 @@ bool App::CancelFileDialog(const FileDialogInfo& dialog) {
     HWND cancel = DialogButton(dialog.hwnd, IDCANCEL);
     return cancel && PostMessageA(dialog.hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
                                   reinterpret_cast<LPARAM>(cancel)) != 0;
+}
+
+bool PostAddressChange(const App& app) {
+    return app.PostToMain(platform::win32::kAddressChangedMessage, 0, 0);
 }
 
 }  // namespace e2e

@@ -171,4 +171,9 @@ private:
     HWND main_ = nullptr;
 };
 
+// Makes the program believe that one of the machine's IP addresses came or went: posts its
+// window the message its own address watch posts on a change (Wine reports none). What follows
+// is the program's real path; App::Sync tells when the message has been handled.
+bool PostAddressChange(const App& app);
+
 }  // namespace e2e
