@@ -7,6 +7,7 @@
 
 #include "app/app.h"
 #include "platform/codepage.h"
+#include "platform/network.h"
 #include "platform/programs.h"
 #include "services/process.h"
 #include "services/runtime.h"
@@ -24,6 +25,8 @@ constexpr std::uint32_t kSnapProcess = 2;  // TH32CS_SNAPPROCESS
 constexpr int kSwHide = 0;
 constexpr int kStartCheckMs = 2000;
 constexpr std::uint32_t kOldClientEndMs = 5000;
+// After an address comes or goes: the network settles first, and restarts come 10 s apart.
+constexpr std::uint32_t kAddressQuietMs = 3000, kRestartGapMs = 10000;
 
 // The command line of the client started last, its file name and its log then, for the restart
 // after the machine wakes, the stop after the path was changed and the reason of a failed start.
@@ -33,6 +36,10 @@ Text g_logPath;
 platform::OwnedJob g_tree;  // the processes the last start made; closing it ends them
 unsigned g_runs = 0;        // each start and each end of the tree counts one
 bool g_restarting = false;
+bool g_checking = false;  // a start check is waiting
+bool g_restartedYet = false;
+std::uint32_t g_lastRestart = 0;  // when the last restart (waking, addresses) began
+bool g_watchingAddresses = false;
 
 bool Running() { return ui::Disabled(Ctl::按钮_启动); }
 
@@ -103,17 +110,24 @@ void OnClientEnded() {
     if (!SessionEnding()) ShowClientDied();
 }
 
+void WatchAddresses();
+
 // Two seconds after a start: the client runs and is watched, and its server asked, or the start
 // failed and nothing of it runs on unseen. A failed restart (waking) says so in a balloon:
 // nobody may be at the screen for a box. A start by the user expects the server to answer at
 // once; one on its own or a restart gives the network time.
 void CheckStartedClient(bool restart, bool patient) {
     const unsigned run = g_runs;
+    g_checking = true;
     sk::Delay(kStartCheckMs);
+    g_checking = false;
     // A stop, quit or restart during the wait has already taken over.
     if (run != g_runs) return;
     const std::uint32_t client = FindClient();
-    if (client != 0 && sk::WatchProcessExit(client, OnClientEnded)) return BeginServerWatch(patient);
+    if (client != 0 && sk::WatchProcessExit(client, OnClientEnded)) {
+        if (!g_watchingAddresses) ui::RunLater(WatchAddresses, 0);  // not inside the start's handler
+        return BeginServerWatch(patient);
+    }
     EndClient();
     if (client != 0) return ShowClientDied();  // it ended between the check and the watch
     const Text reason = ClientEndReason(g_logPath, true);
@@ -126,6 +140,26 @@ void CheckStartedClient(bool restart, bool patient) {
     sk::ShowMessageBox(sk::JoinText("KCPTun 启动失败！\r\n", reason));
     EnterStoppedState();
 }
+
+// The kcptun client keeps a dead session for 30 to 60 s before it dials again: after the
+// machine's addresses change (a new network, a VPN, a lease), a fresh client is at work sooner.
+// The change waits until the addresses have been quiet for a while, and comes at most once in
+// the gap since the last restart, waking's included. Changes during a check or a restart are
+// part of them.
+void RestartAfterAddressChange() {
+    if (!Running() || SessionEnding()) return;
+    const std::uint32_t since = platform::TickCount() - g_lastRestart;
+    if (g_restartedYet && since < kRestartGapMs)
+        return ui::RunLater(RestartAfterAddressChange, kRestartGapMs - since);
+    RestartClient();
+}
+
+void OnAddressChanged() {
+    if (!Running() || g_checking || g_restarting || SessionEnding()) return;
+    ui::RunLater(RestartAfterAddressChange, kAddressQuietMs);  // each change starts the wait over
+}
+
+void WatchAddresses() { g_watchingAddresses = platform::WatchAddressChanges(OnAddressChanged); }
 
 // Everything the command line is made of, read from the window at the moment of the start.
 struct ClientFields {
@@ -240,6 +274,9 @@ void OnResumed() { RestartClient(); }
 void RestartClient() {
     if (!Running() || g_restarting || SessionEnding()) return;
     g_restarting = true;
+    g_restartedYet = true;
+    g_lastRestart = platform::TickCount();
+    ui::CancelRunLater(RestartAfterAddressChange);  // this restart is the one it waited for
     EndClient();
     const unsigned run = g_runs;
     // The new client would fail on the port the old one still holds.

@@ -23,8 +23,8 @@ prefix="$build/e2e-wineprefix"
 [ "$dpi" = 96 ] || prefix="$build/e2e-wineprefix-${dpi}dpi"
 # shellcheck source=../../scripts/wine-env.sh
 source "$root/scripts/wine-env.sh" "$prefix"
-server_pid=""
-trap 'wineserver -k >/dev/null 2>&1; [ -z "$server_pid" ] || kill "$server_pid" 2>/dev/null' EXIT
+server_pid="" plain_pid=""
+trap 'wineserver -k >/dev/null 2>&1; kill $server_pid $plain_pid 2>/dev/null' EXIT
 wine_prefix_setup || { echo "run_e2e: Wine prefix setup failed" >&2; exit 1; }
 if [ "$dpi" != 96 ]; then
   # Read when a session starts: written, then the session ended.
@@ -51,6 +51,10 @@ if [ -f "$kcptun" ] && command -v kcptun-server >/dev/null; then
   kcptun-server -t "127.0.0.1:$target" -l "127.0.0.1:$tunnel" -key skiplane-e2e \
     >"$build/kcptun-server.log" 2>&1 &
   server_pid=$!
+  # A second one without crypt or FEC, on the next port.
+  kcptun-server -t "127.0.0.1:$target" -l "127.0.0.1:$((tunnel + 1))" -key skiplane-e2e \
+    -crypt none -ds 0 -ps 0 >"$build/kcptun-server-plain.log" 2>&1 &
+  plain_pid=$!
   extra+=(--kcptun="$kcptun" --tunnel-server="$tunnel" --tunnel-target="$target")
 fi
 

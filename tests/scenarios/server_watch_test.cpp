@@ -1,7 +1,10 @@
-// Whether the server answers: when the program asks (after the start check, every minute, after
-// a restart), from which of the node's values, and which balloons follow. The servers here answer
-// or stay silent at once, from no network; the framing itself is tested against kcp-go's bytes.
+// The truth about the tunnel: whether the server answers (when the program asks, from which of
+// the node's values, which balloons follow), and a fresh client after the machine's addresses
+// change. The servers here answer or stay silent at once, from no network; the framing itself
+// is tested against kcp-go's bytes.
 #include "tests/scenarios/harness.h"
+
+#include "platform/headless/network_hooks.h"
 
 #include <atomic>
 
@@ -114,6 +117,40 @@ TEST_F(ServerWatch, TheNodeAsTheClientTakesItDecidesWhereAndWhetherToAsk) {
         }()) << c.port << " " << c.other;
         headless::Click(Ctl::按钮_停止);
     }
+}
+
+// An address that comes or goes restarts the running client once the addresses are quiet for
+// 3 s, and never sooner than 10 s after the last restart; not while stopped or checking.
+TEST_F(ServerWatch, AnAddressChangeRestartsTheClientOnceTheNetworkSettles) {
+    const auto changed = [] {
+        return hooks::RaiseAddressChange(platform::AddressEvent::Added, 4, {192, 168, 1, 20});
+    };
+    const auto starts = [] { return hooks::ProgramsStarted().size(); };
+    StartReady("4000", "");
+    headless::Click(Ctl::按钮_启动);
+    After(0);
+    ASSERT_TRUE(changed());
+    After(2000);
+    ASSERT_TRUE(changed());  // the quiet starts over
+    After(2999);
+    EXPECT_EQ(starts(), 1u);
+    const std::uint32_t restart = hooks::Now() + 1;
+    After(1);
+    EXPECT_EQ(starts(), 2u);
+    EXPECT_TRUE(ui::Disabled(Ctl::按钮_启动));
+
+    ASSERT_TRUE(changed());  // right after the restart's check: waits for the 10 s gap
+    After(restart + 9900 - hooks::Now());
+    EXPECT_EQ(starts(), 2u);
+    After(200);
+    EXPECT_EQ(starts(), 3u);
+
+    headless::Click(Ctl::按钮_停止);
+    ASSERT_TRUE(changed());
+    hooks::DuringNextWait([&] { ASSERT_TRUE(changed()); });  // during the start's check
+    headless::Click(Ctl::按钮_启动);
+    After(20000);
+    EXPECT_EQ(starts(), 4u);
 }
 
 }  // namespace
