@@ -81,7 +81,7 @@ void RoundEnded(const sk::KcpProbeResult& result) {
     const bool current = round->run == g_run && g_watching;
     delete round;
     if (std::exchange(g_roundWanted, false)) StartRound();
-    if (!current) return;
+    if (!current || SessionEnding()) return;  // nobody may be left to see a balloon
     if (result.answered) {
         if (g_warned)
             ui::ShowTrayBalloon(sk::JoinText("服务器 ", g_address, " 已恢复回应（延迟 ",
