@@ -82,6 +82,10 @@ void RoundEnded(const sk::KcpProbeResult& result) {
     delete round;
     if (std::exchange(g_roundWanted, false)) StartRound();
     if (!current || SessionEnding()) return;  // nobody may be left to see a balloon
+    if (!result.asked) {  // no crypto to frame with: never a word, and no more asking
+        g_watching = false;
+        return ui::CancelRunLater(StartRound);
+    }
     if (result.answered) {
         if (g_warned)
             ui::ShowTrayBalloon(sk::JoinText("服务器 ", g_address, " 已恢复回应（延迟 ",

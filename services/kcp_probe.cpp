@@ -160,11 +160,13 @@ KcpProbeResult KcpProbe::Run(const KcpProbeTarget& target) {
     platform::AesBlock aes;
     platform::UdpAddress server;
     std::uint32_t conv = 0;
-    if (stopped_ || !DeriveKcpKey(target.key.empty() ? kKcpDefaultKey : target.key, key) ||
+    if (!DeriveKcpKey(target.key.empty() ? kKcpDefaultKey : target.key, key) ||
         !aes.SetKey(key, static_cast<std::size_t>(keySize)) ||
-        !platform::RandomBytes(reinterpret_cast<std::uint8_t*>(&conv), sizeof conv) ||
-        !platform::ResolveUdpAddress(target.host, target.port, server))
+        !platform::RandomBytes(reinterpret_cast<std::uint8_t*>(&conv), sizeof conv)) {
+        result.asked = false;
         return result;
+    }
+    if (stopped_ || !platform::ResolveUdpAddress(target.host, target.port, server)) return result;
     const platform::UdpSocket socket = platform::OpenUdpSocket(server.family);
     if (socket == platform::UdpSocket{}) return result;
     std::uint8_t buffer[1500];

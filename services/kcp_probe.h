@@ -52,6 +52,7 @@ struct KcpProbeTarget {
 
 struct KcpProbeResult {
     bool answered = false;
+    bool asked = true;  // false where the system has no crypto to frame with (before Windows 7)
     std::uint32_t delayMs = 0;  // the answer's arrival less the send time of the latest datagram
 };
 
