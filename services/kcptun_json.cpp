@@ -210,7 +210,8 @@ bool CommandLineSafe(std::string_view t, bool blanksAllowed) {
 
 // UTF-8 to the ANSI code page; false when a character has no place there.
 bool ToAnsi(std::string_view utf8, Text& ansi) {
-    const std::u16string units = Utf16FromUtf8(utf8);
+    std::u16string units;
+    platform::Utf16FromUtf8(utf8, units);  // the reader let only valid UTF-8 through
     ansi = platform::AnsiFromUtf16(units);
     return platform::Utf16FromAnsi(ansi) == units;
 }
@@ -336,39 +337,6 @@ int LineAt(std::string_view text, std::size_t offset) {
 
 }  // namespace
 
-std::u16string Utf16FromUtf8(std::string_view s) {
-    std::u16string out;
-    for (const char* p = s.data(); p < s.data() + s.size();) {
-        const char* start = p;
-        long c = NextUtf8(p, s.data() + s.size());
-        if (c < 0) {
-            c = 0xFFFD;
-            p = start + 1;
-        }
-        if (c >= 0x10000) {
-            out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-            c = 0xDC00 + ((c - 0x10000) & 0x3FF);
-        }
-        out += static_cast<char16_t>(c);
-    }
-    return out;
-}
-
-std::string Utf8FromUtf16(std::u16string_view u) {
-    std::string out;
-    for (std::size_t i = 0; i < u.size(); ++i) {
-        long c = u[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < u.size() && u[i + 1] >= 0xDC00 &&
-            u[i + 1] <= 0xDFFF)
-            c = 0x10000 + ((c - 0xD800) << 10) + (u[++i] - 0xDC00);
-        else if (c >= 0xD800 && c <= 0xDFFF)
-            c = 0xFFFD;
-        char bytes[4];
-        out.append(bytes, static_cast<std::size_t>(PutUtf8(bytes, c) - bytes));
-    }
-    return out;
-}
-
 ImportedConfig ReadClientConfig(std::string_view text, const SharedWindows& shared) {
     ImportedConfig r;
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
@@ -423,7 +391,7 @@ void PutKey(std::string& out, const char* key) {
 
 void PutText(std::string& out, const char* key, std::string_view ansi) {
     PutKey(out, key);
-    PutJsonString(out, Utf8FromUtf16(platform::Utf16FromAnsi(ansi)));
+    PutJsonString(out, platform::Utf8FromUtf16(platform::Utf16FromAnsi(ansi)));
 }
 
 // Nothing for a text that is not a decimal integer, or for 0 where 0 is the client's default.
