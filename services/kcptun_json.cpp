@@ -45,7 +45,8 @@ char* PutUtf8(char* to, long c) {
 }
 
 // --- the reader -----------------------------------------------------------------------------
-enum class Kind { Null, Bool, Number, String, Composite };
+// The first three stand as FlagType does: the kind each type of flag wants.
+enum class Kind { String, Number, Bool, Null, Composite };
 struct Member {
     std::string_view key, text;  // text: a string's value, or a number or true/false as written
     Kind kind;
@@ -208,11 +209,12 @@ bool CommandLineSafe(std::string_view t, bool blanksAllowed) {
     return true;
 }
 
-// UTF-8 to the ANSI code page; false when a character has no place there.
-bool ToAnsi(std::string_view utf8, Text& ansi) {
+// Appends UTF-8 in the ANSI code page; false when a character has no place there.
+bool AppendAnsi(Text& to, std::string_view utf8) {
     std::u16string units;
     platform::Utf16FromUtf8(utf8, units);  // the reader let only valid UTF-8 through
-    ansi = platform::AnsiFromUtf16(units);
+    const Text ansi = platform::AnsiFromUtf16(units);
+    to += ansi;
     return platform::Utf16FromAnsi(ansi) == units;
 }
 
@@ -222,6 +224,17 @@ std::string_view Unbracketed(std::string_view host) {
     return host;
 }
 
+// "-name value", "-name" or (no name) the value alone, after a blank unless first.
+__attribute__((noinline)) void AddFlag(Text& flags, std::string_view name, std::string_view value) {
+    if (!flags.empty()) flags += ' ';
+    if (!name.empty()) {
+        flags += '-';
+        flags += name;
+        if (!value.empty()) flags += ' ';
+    }
+    flags += value;
+}
+
 // The keys that are more than a flag, by what they give.
 enum Role { kRemarks, kRest, kRemote, kLocal, kKey, kMode, kDscp, kMtu, kSndwnd, kRcvwnd, kFlag };
 constexpr const char* kRoleKeys[kFlag] = {"remarks", "skiplane_other", "remoteaddr", "localaddr",
@@ -229,19 +242,15 @@ constexpr const char* kRoleKeys[kFlag] = {"remarks", "skiplane_other", "remotead
                                           "sndwnd",  "rcvwnd"};
 constexpr const char* kWindowDefaults[3] = {"1350", "128", "512"};
 
-// The members as a node, in the file's order; `key` is set to the key a refusal names.
-ConfigError TakeMembers(const std::vector<Member>& members, const SharedWindows& shared,
+// The members as a node, in the file's order; `key` is set to the key a refusal names. Each key
+// comes once, so the node's fields are empty until their key is read.
+__attribute__((noinline)) ConfigError TakeMembers(const std::vector<Member>& members, const SharedWindows& shared,
                         ImportedConfig& r, std::string_view& key) {
     NodeFields& node = r.node;
-    Text flags, rest;
-    // "-name value", "-name" or (no name) the value alone.
-    auto add = [&flags](std::string_view name, std::string_view value) {
-        if (!flags.empty()) flags += ' ';
-        if (!name.empty()) flags.append("-").append(name).append(value.empty() ? "" : " ");
-        flags.append(value);
-    };
+    Text& flags = node.other;
+    Text rest, scratch;
     const Text* const windows[3] = {&shared.mtu, &shared.sndwnd, &shared.rcvwnd};
-    bool seenRemote = false, seenLocal = false;  // each key comes once: the fields are empty
+    bool seenRemote = false, seenLocal = false;
     bool pinned[3] = {};
     for (const Member& m : members) {
         if (m.kind == Kind::Null) continue;
@@ -249,37 +258,37 @@ ConfigError TakeMembers(const std::vector<Member>& members, const SharedWindows&
         int role = 0;
         while (role < kFlag && !SameKey(key, kRoleKeys[role])) ++role;
         const ClientFlag* flag = role <= kRest ? nullptr : FindKey(key);
-        Text a;  // the value as the node holds it: in the code page, an integer in decimal
         if (role > kRest && (!flag || flag->leftOut)) {
-            ToAnsi(key, a);
             if (!r.leftOut.empty()) r.leftOut += "、";
-            r.leftOut += a;
+            AppendAnsi(r.leftOut, key);
             continue;
         }
         const FlagType type = flag ? flag->type : FlagType::Text;
-        const Kind wanted = type == FlagType::Text ? Kind::String
-                            : type == FlagType::Bool ? Kind::Bool
-                                                     : Kind::Number;
         std::int32_t n = 0;
-        if (m.kind != wanted || (type == FlagType::Integer && !IsDecimalInt32(m.text, n)))
+        if (m.kind != static_cast<Kind>(type) ||
+            (type == FlagType::Integer && !IsDecimalInt32(m.text, n)))
             return ConfigError::WrongType;
-        if (type == FlagType::Integer) a.append(ToText(n));
-        if (type == FlagType::Text) {
+        // The value as the node holds it: in the code page, an integer in decimal.
+        scratch.clear();
+        Text* const into = role == kRemarks          ? &node.remarks
+                           : role == kRest           ? &rest
+                           : role == kKey            ? &node.key
+                           : role == kDscp && n != 0 ? &node.dscp
+                                                     : &scratch;
+        if (type == FlagType::Integer) {
+            *into = ToText(n);
+        } else if (type == FlagType::Text) {
             if (role == kKey && m.text.empty()) return ConfigError::EmptyKey;
             if (role != kRemarks && (m.text.empty() || !CommandLineSafe(m.text, role == kRest)))
                 return ConfigError::CommandLine;
-            if (!ToAnsi(m.text, a)) return ConfigError::CodePage;
+            if (!AppendAnsi(*into, m.text)) return ConfigError::CodePage;
         }
-        const std::string_view v = a;
+        const std::string_view v = *into;
         const std::size_t colon = v.rfind(':');
         std::int32_t port;
         switch (role) {
         case kRemarks:
-            node.remarks = a;
             r.hasRemarks = true;
-            break;
-        case kRest:
-            rest = a;
             break;
         case kRemote:
             if (colon == Text::npos || Unbracketed(v.substr(0, colon)).empty() ||
@@ -293,39 +302,33 @@ ConfigError TakeMembers(const std::vector<Member>& members, const SharedWindows&
             node.localPort.append(v.substr(colon + 1));  // all of it without a colon
             seenLocal = true;
             const std::string_view host = Unbracketed(v.substr(0, colon == Text::npos ? 0 : colon));
-            if (!host.empty() && host != "0.0.0.0" && host != "::") add("l", v);
+            if (!host.empty() && host != "0.0.0.0" && host != "::") AddFlag(flags, "l", v);
             break;
         }
-        case kKey:
-            node.key = a;
-            break;
         case kMode:
             node.mode = 0;
             for (int i = 0; i < 5; ++i)
-                if (a == kModeNames[i]) node.mode = i;
-            if (node.mode == 0 && a != "default") add("mode", v);
-            break;
-        case kDscp:
-            if (n != 0) node.dscp = a;
+                if (v == kModeNames[i]) node.mode = i;
+            if (node.mode == 0 && v != "default") AddFlag(flags, "mode", v);
             break;
         case kMtu:
         case kSndwnd:
         case kRcvwnd:
             pinned[role - kMtu] = true;
-            if (a != *windows[role - kMtu]) add(kRoleKeys[role], v);
+            if (v != *windows[role - kMtu]) AddFlag(flags, kRoleKeys[role], v);
             break;
-        default:
+        case kFlag:
             if (type == FlagType::Bool ? m.text[0] == 't' : !(flag->zeroIsDefault && n == 0))
-                add(flag->name, type == FlagType::Bool ? std::string_view() : v);
+                AddFlag(flags, flag->name, type == FlagType::Bool ? std::string_view() : v);
         }
     }
     key = "remoteaddr";
     if (!seenRemote) return ConfigError::NoRemoteAddr;
     if (!seenLocal) node.localPort.append("12948");  // the client's default
     for (int i = 0; i < 3; ++i)
-        if (!pinned[i] && *windows[i] != kWindowDefaults[i]) add(kRoleKeys[kMtu + i], kWindowDefaults[i]);
-    if (!rest.empty()) add({}, rest);
-    node.other = flags;
+        if (!pinned[i] && *windows[i] != kWindowDefaults[i])
+            AddFlag(flags, kRoleKeys[kMtu + i], kWindowDefaults[i]);
+    if (!rest.empty()) AddFlag(flags, {}, rest);
     return ConfigError::None;
 }
 
