@@ -107,7 +107,11 @@ std::string_view FileNameOf(std::string_view path) {
 }
 
 bool IsJsonName(std::string_view path) {
-    return path.size() >= 5 && sk::ToLower(path.substr(path.size() - 5)) == ".json";
+    if (path.size() < 5) return false;
+    const char* const end = path.data() + path.size() - 5;
+    for (int i = 0; i < 5; ++i)
+        if ((end[i] | (i ? 0x20 : 0)) != ".json"[i]) return false;  // letters in either case
+    return true;
 }
 
 void ImportFile(std::string_view path) {

@@ -31,8 +31,8 @@ bool ReadClipboardText(std::u16string& text) {
         const std::size_t max = GlobalSize(data) / sizeof(char16_t);
         std::size_t n = 0;
         while (n < max && units[n]) ++n;
-        text.clear();
-        text.append(units, n);
+        text.assign(n, u'\0');  // the form the code page conversions use as well
+        std::memcpy(text.data(), units, n * sizeof(char16_t));
         GlobalUnlock(data);
     }
     CloseClipboard();
