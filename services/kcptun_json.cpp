@@ -218,6 +218,9 @@ bool AppendAnsi(Text& to, std::string_view utf8) {
     return platform::Utf16FromAnsi(ansi) == units;
 }
 
+// One out-of-line comparison with a word: inline, each costs several times the call.
+__attribute__((noinline)) bool Is(std::string_view text, const char* word) { return text == word; }
+
 std::string_view Unbracketed(std::string_view host) {
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
         return host.substr(1, host.size() - 2);
@@ -284,33 +287,35 @@ __attribute__((noinline)) ConfigError TakeMembers(const std::vector<Member>& mem
             if (!AppendAnsi(*into, m.text)) return ConfigError::CodePage;
         }
         const std::string_view v = *into;
+        // Around the last colon: without one, all of it is the port.
         const std::size_t colon = v.rfind(':');
-        std::int32_t port;
+        const std::string_view port = v.substr(colon + 1);
+        const std::string_view host = Unbracketed(v.substr(0, colon == Text::npos ? 0 : colon));
+        std::int32_t portNumber;
         switch (role) {
         case kRemarks:
             r.hasRemarks = true;
             break;
         case kRemote:
-            if (colon == Text::npos || Unbracketed(v.substr(0, colon)).empty() ||
-                !IsDecimalInt32(v.substr(colon + 1), port) || port < 1 || port > 65535)
+            if (colon == Text::npos || host.empty() || !IsDecimalInt32(port, portNumber) ||
+                portNumber < 1 || portNumber > 65535)
                 return ConfigError::BadRemoteAddr;
             node.server.append(v.data(), colon);
-            node.serverPort.append(v.substr(colon + 1));
+            node.serverPort.append(port);
             seenRemote = true;
             break;
-        case kLocal: {
-            node.localPort.append(v.substr(colon + 1));  // all of it without a colon
+        case kLocal:
+            node.localPort.append(port);
             seenLocal = true;
-            const std::string_view host = Unbracketed(v.substr(0, colon == Text::npos ? 0 : colon));
-            if (!host.empty() && host != "0.0.0.0" && host != "::") AddFlag(flags, "l", v);
+            if (!host.empty() && !Is(host, "0.0.0.0") && !Is(host, "::")) AddFlag(flags, "l", v);
+            break;
+        case kMode: {
+            int i = 4;
+            while (i >= 0 && !Is(v, kModeNames[i])) --i;
+            node.mode = i < 0 ? 0 : i;  // an unknown mode is "default" with its own flag
+            if (i < 0) AddFlag(flags, "mode", v);
             break;
         }
-        case kMode:
-            node.mode = 0;
-            for (int i = 0; i < 5; ++i)
-                if (v == kModeNames[i]) node.mode = i;
-            if (node.mode == 0 && v != "default") AddFlag(flags, "mode", v);
-            break;
         case kMtu:
         case kSndwnd:
         case kRcvwnd:
@@ -326,7 +331,7 @@ __attribute__((noinline)) ConfigError TakeMembers(const std::vector<Member>& mem
     if (!seenRemote) return ConfigError::NoRemoteAddr;
     if (!seenLocal) node.localPort.append("12948");  // the client's default
     for (int i = 0; i < 3; ++i)
-        if (!pinned[i] && *windows[i] != kWindowDefaults[i])
+        if (!pinned[i] && !Is(*windows[i], kWindowDefaults[i]))
             AddFlag(flags, kRoleKeys[kMtu + i], kWindowDefaults[i]);
     if (!rest.empty()) AddFlag(flags, {}, rest);
     return ConfigError::None;
