@@ -347,7 +347,7 @@ int LineAt(std::string_view text, std::size_t offset) {
 
 ImportedConfig ReadClientConfig(std::string_view text, const SharedWindows& shared) {
     ImportedConfig r;
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    if (Is(text.substr(0, 3), "\xEF\xBB\xBF")) text.remove_prefix(3);
     std::string buffer(text);
     JsonReader reader{buffer.data(), buffer.data() + buffer.size(), {}};
     reader.SkipBlanks();
@@ -357,15 +357,13 @@ ImportedConfig ReadClientConfig(std::string_view text, const SharedWindows& shar
     if (!reader.Value(0, kind, value) || (reader.SkipBlanks(), reader.p != reader.end)) {
         r.error = ConfigError::Syntax;
         r.line = LineAt(text, static_cast<std::size_t>(reader.p - buffer.data()));
-        return r;
-    }
-    if (!object) {
+    } else if (!object) {
         r.error = ConfigError::NotObject;
-        return r;
+    } else {
+        std::string_view key;
+        r.error = TakeMembers(reader.members, shared, r, key);
+        if (r.error != ConfigError::None) r.key.append(key);
     }
-    std::string_view key;
-    r.error = TakeMembers(reader.members, shared, r, key);
-    if (r.error != ConfigError::None) r.key = Text(key);
     return r;
 }
 
