@@ -227,10 +227,10 @@ std::string_view Unbracketed(std::string_view host) {
     return host;
 }
 
-// "-name value", "-name" or (no name) the value alone, after a blank unless first.
-__attribute__((noinline)) void AddFlag(Text& flags, std::string_view name, std::string_view value) {
+// "-name value", "-name" or (name "") the value alone, after a blank unless first.
+__attribute__((noinline)) void AddFlag(Text& flags, const char* name, std::string_view value) {
     if (!flags.empty()) flags += ' ';
-    if (!name.empty()) {
+    if (*name) {
         flags += '-';
         flags += name;
         if (!value.empty()) flags += ' ';
@@ -320,7 +320,7 @@ __attribute__((noinline)) ConfigError TakeMembers(const std::vector<Member>& mem
         case kSndwnd:
         case kRcvwnd:
             pinned[role - kMtu] = true;
-            if (v != *windows[role - kMtu]) AddFlag(flags, kRoleKeys[role], v);
+            if (!Is(v, windows[role - kMtu]->c_str())) AddFlag(flags, kRoleKeys[role], v);
             break;
         case kFlag:
             if (type == FlagType::Bool ? m.text[0] == 't' : !(flag->zeroIsDefault && n == 0))
@@ -333,7 +333,7 @@ __attribute__((noinline)) ConfigError TakeMembers(const std::vector<Member>& mem
     for (int i = 0; i < 3; ++i)
         if (!pinned[i] && !Is(*windows[i], kWindowDefaults[i]))
             AddFlag(flags, kRoleKeys[kMtu + i], kWindowDefaults[i]);
-    if (!rest.empty()) AddFlag(flags, {}, rest);
+    if (!rest.empty()) AddFlag(flags, "", rest);
     return ConfigError::None;
 }
 
