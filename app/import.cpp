@@ -40,7 +40,10 @@ sk::SharedWindows SharedWindowsShown() {
 // "导入失败：" and what follows the source, in a message box.
 void ShowFailure(std::string_view source, std::string_view text, std::string_view detail = {},
                  std::string_view end = {}) {
-    sk::ShowMessageBox(sk::JoinText("导入失败：", source, text, detail, end));
+    Text message = "导入失败：";
+    for (std::string_view piece : {source, text, detail, end})
+        message.append(piece.data(), piece.size());
+    sk::ShowMessageBox(message);
 }
 
 void ShowRefusal(const sk::ImportedConfig& r, std::string_view source) {
@@ -93,7 +96,7 @@ void Import(std::string_view utf8, std::string_view source, std::string_view def
     }
     if (!r.hasRemarks) r.node.remarks.append(defaultRemarks);  // empty until then
     if (!AddNode(r.node) || r.leftOut.empty()) return;
-    sk::ShowMessageBox(sk::JoinText("已导入。以下设置未导入：", r.leftOut));
+    sk::ShowMessageBox(r.leftOut.insert(0, "已导入。以下设置未导入："));
 }
 
 // The part after the last backslash or slash; a double-byte character's second byte is none.
