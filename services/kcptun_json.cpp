@@ -279,7 +279,7 @@ __attribute__((noinline)) ConfigError TakeMembers(const std::vector<Member>& mem
                            : role == kDscp && n != 0 ? &node.dscp
                                                      : &scratch;
         if (type == FlagType::Integer) {
-            *into = ToText(n);
+            into->append(ToText(n));  // into is empty here
         } else if (type == FlagType::Text) {
             if (role == kKey && m.text.empty()) return ConfigError::EmptyKey;
             if (role != kRemarks && (m.text.empty() || !CommandLineSafe(m.text, role == kRest)))
