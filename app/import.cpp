@@ -154,7 +154,7 @@ void PasteNode() {
 void CopyNode() {
     if (ui::Selection(Ctl::列表框_列表) == -1) return;
     sk::NodeFields n;
-    for (const NodePlace& p : kNodePlaces) n.*p.field = ui::Content(p.edit);
+    for (const NodePlace& p : kNodePlaces) n.*p.field += ui::Content(p.edit);  // each starts empty
     n.mode = ui::Selection(Ctl::组合框_加速模式);
     platform::WriteClipboardText(sk::Utf16FromUtf8(sk::WriteClientConfig(n, SharedWindowsShown())));
 }

@@ -450,15 +450,16 @@ std::string WriteClientConfig(const NodeFields& node, const SharedWindows& share
     };
 
     std::string out = "{";
+    Text address;  // ":port", then "host:port"
     const Text* const windows[3] = {&shared.mtu, &shared.sndwnd, &shared.rcvwnd};
     for (int i = 0; i < 8; ++i) {
         const char* const key = kFieldKeys[i];
         if (const FlagUse* use = last(FindKey(key))) {
             PutFlag(out, *use);
         } else if (i == 0) {
-            PutText(out, key, ":" + node.localPort);
+            PutText(out, key, address.append(":").append(node.localPort));
         } else if (i == 1) {
-            PutText(out, key, node.server + ":" + node.serverPort);
+            PutText(out, key, address.assign(node.server).append(":").append(node.serverPort));
         } else if (i == 2) {
             if (!node.key.empty()) PutText(out, key, node.key);
         } else if (i == 3) {
