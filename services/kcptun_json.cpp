@@ -449,7 +449,7 @@ std::string WriteClientConfig(const NodeFields& node, const SharedWindows& share
         return nullptr;
     };
 
-    std::string out = "{";
+    std::string out(1, '{');
     Text address;  // ":port", then "host:port"
     const Text* const windows[3] = {&shared.mtu, &shared.sndwnd, &shared.rcvwnd};
     for (int i = 0; i < 8; ++i) {
