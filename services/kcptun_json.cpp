@@ -246,9 +246,11 @@ constexpr const char* kRoleKeys[kFlag] = {"remarks", "skiplane_other", "remotead
 constexpr const char* kWindowDefaults[3] = {"1350", "128", "512"};
 
 // The members as a node, in the file's order; `key` is set to the key a refusal names. Each key
-// comes once, so the node's fields are empty until their key is read.
-__attribute__((noinline)) ConfigError TakeMembers(const std::vector<Member>& members, const SharedWindows& shared,
-                        ImportedConfig& r, std::string_view& key) {
+// comes once, so the node's fields are empty until their key is read. Out of line: inlined into
+// its one caller it costs more.
+__attribute__((noinline)) ConfigError TakeMembers(const std::vector<Member>& members,
+                                                  const SharedWindows& shared, ImportedConfig& r,
+                                                  std::string_view& key) {
     NodeFields& node = r.node;
     Text& flags = node.other;
     Text rest, scratch;
