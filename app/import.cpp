@@ -106,7 +106,8 @@ std::string_view FileNameOf(std::string_view path) {
         if (platform::IsGbkLeadByte(path[i])) ++i;
         else if (path[i] == '\\' || path[i] == '/') start = i + 1;
     }
-    return path.substr(start);
+    path.remove_prefix(start);
+    return path;
 }
 
 bool IsJsonName(std::string_view path) {
@@ -125,7 +126,7 @@ void ImportFile(std::string_view path) {
         return;
     }
     Import(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), name,
-           name.substr(0, name.size() - 5));
+           std::string_view(name.data(), name.size() - 5));  // without ".json"
 }
 
 }  // namespace
@@ -134,9 +135,9 @@ bool ImportDroppedConfigs(const Text& paths) {
     // One file comes as its path; several each end in CR LF.
     bool any = false;
     for (std::size_t start = 0; start < paths.size();) {
-        std::size_t end = paths.find("\r\n", start);
-        if (end == Text::npos) end = paths.size();
-        const std::string_view path = std::string_view(paths).substr(start, end - start);
+        std::size_t end = start;  // at the next CR LF, or the end (where the string holds a NUL)
+        while (end < paths.size() && !(paths[end] == '\r' && paths[end + 1] == '\n')) ++end;
+        const std::string_view path(paths.data() + start, end - start);
         start = end + 2;
         if (!IsJsonName(path)) continue;
         ImportFile(path);

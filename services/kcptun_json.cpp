@@ -223,7 +223,7 @@ __attribute__((noinline)) bool Is(std::string_view text, const char* word) { ret
 
 std::string_view Unbracketed(std::string_view host) {
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
-        return host.substr(1, host.size() - 2);
+        return std::string_view(host.data() + 1, host.size() - 2);
     return host;
 }
 
@@ -291,8 +291,9 @@ __attribute__((noinline)) ConfigError TakeMembers(const std::vector<Member>& mem
         const std::string_view v = *into;
         // Around the last colon: without one, all of it is the port.
         const std::size_t colon = v.rfind(':');
-        const std::string_view port = v.substr(colon + 1);
-        const std::string_view host = Unbracketed(v.substr(0, colon == Text::npos ? 0 : colon));
+        std::string_view port = v;
+        port.remove_prefix(colon + 1);
+        const std::string_view host = Unbracketed({v.data(), colon == Text::npos ? 0 : colon});
         std::int32_t portNumber;
         switch (role) {
         case kRemarks:
@@ -476,7 +477,8 @@ std::string WriteClientConfig(const NodeFields& node, const SharedWindows& share
         while (field < 8 && std::strcmp(kFieldKeys[field], use.flag->key)) ++field;
         if (field == 8 && last(use.flag) == &use) PutFlag(out, use);
     }
-    std::string_view rest = std::string_view(node.other).substr(std::min(stop, node.other.size()));
+    std::string_view rest = node.other;
+    rest.remove_prefix(std::min(stop, rest.size()));
     while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\t')) rest.remove_suffix(1);
     if (!rest.empty()) PutText(out, "skiplane_other", rest);
     PutText(out, "remarks", node.remarks);
