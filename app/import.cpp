@@ -147,9 +147,9 @@ bool ImportDroppedConfigs(const Text& paths) {
 }
 
 void PasteNode() {
-    std::u16string text;
-    if (!platform::ReadClipboardText(text)) return;
-    Import(sk::Utf8FromUtf16(text), "剪贴板内容", "导入的节点");
+    std::string utf8;
+    if (!platform::ReadClipboardText(utf8)) return;
+    Import(utf8, "剪贴板内容", "导入的节点");
 }
 
 void CopyNode() {
@@ -157,7 +157,7 @@ void CopyNode() {
     sk::NodeFields n;
     for (const NodePlace& p : kNodePlaces) n.*p.field += ui::Content(p.edit);  // each starts empty
     n.mode = ui::Selection(Ctl::组合框_加速模式);
-    platform::WriteClipboardText(sk::Utf16FromUtf8(sk::WriteClientConfig(n, SharedWindowsShown())));
+    platform::WriteClipboardText(sk::WriteClientConfig(n, SharedWindowsShown()));
 }
 
 }  // namespace app
