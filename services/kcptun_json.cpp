@@ -351,7 +351,8 @@ int LineAt(std::string_view text, std::size_t offset) {
 ImportedConfig ReadClientConfig(std::string_view text, const SharedWindows& shared) {
     ImportedConfig r;
     if (Is(text.substr(0, 3), "\xEF\xBB\xBF")) text.remove_prefix(3);
-    std::string buffer(text);
+    std::string buffer;  // read and unescaped in place
+    buffer.append(text.data(), text.size());
     JsonReader reader{buffer.data(), buffer.data() + buffer.size(), {}};
     reader.SkipBlanks();
     const bool object = reader.p < reader.end && *reader.p == '{';
