@@ -40,7 +40,10 @@ sk::SharedWindows SharedWindowsShown() {
 // "导入失败：" and what follows the source, in a message box.
 void ShowFailure(std::string_view source, std::string_view text, std::string_view detail = {},
                  std::string_view end = {}) {
-    sk::ShowMessageBox(sk::JoinText("导入失败：", source, text, detail, end));
+    Text message = "导入失败：";
+    for (std::string_view piece : {source, text, detail, end})
+        message.append(piece.data(), piece.size());
+    sk::ShowMessageBox(message);
 }
 
 void ShowRefusal(const sk::ImportedConfig& r, std::string_view source) {
@@ -93,7 +96,7 @@ void Import(std::string_view utf8, std::string_view source, std::string_view def
     }
     if (!r.hasRemarks) r.node.remarks.append(defaultRemarks);  // empty until then
     if (!AddNode(r.node) || r.leftOut.empty()) return;
-    sk::ShowMessageBox(sk::JoinText("已导入。以下设置未导入：", r.leftOut));
+    sk::ShowMessageBox(r.leftOut.insert(0, "已导入。以下设置未导入："));
 }
 
 // The part after the last backslash or slash; a double-byte character's second byte is none.
@@ -103,11 +106,16 @@ std::string_view FileNameOf(std::string_view path) {
         if (platform::IsGbkLeadByte(path[i])) ++i;
         else if (path[i] == '\\' || path[i] == '/') start = i + 1;
     }
-    return path.substr(start);
+    path.remove_prefix(start);
+    return path;
 }
 
 bool IsJsonName(std::string_view path) {
-    return path.size() >= 5 && sk::ToLower(path.substr(path.size() - 5)) == ".json";
+    if (path.size() < 5) return false;
+    const char* const end = path.data() + path.size() - 5;
+    for (int i = 0; i < 5; ++i)
+        if ((end[i] | (i ? 0x20 : 0)) != ".json"[i]) return false;  // letters in either case
+    return true;
 }
 
 void ImportFile(std::string_view path) {
@@ -118,7 +126,7 @@ void ImportFile(std::string_view path) {
         return;
     }
     Import(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), name,
-           name.substr(0, name.size() - 5));
+           std::string_view(name.data(), name.size() - 5));  // without ".json"
 }
 
 }  // namespace
@@ -127,9 +135,9 @@ bool ImportDroppedConfigs(const Text& paths) {
     // One file comes as its path; several each end in CR LF.
     bool any = false;
     for (std::size_t start = 0; start < paths.size();) {
-        std::size_t end = paths.find("\r\n", start);
-        if (end == Text::npos) end = paths.size();
-        const std::string_view path = std::string_view(paths).substr(start, end - start);
+        std::size_t end = start;  // at the next CR LF, or the end (where the string holds a NUL)
+        while (end < paths.size() && !(paths[end] == '\r' && paths[end + 1] == '\n')) ++end;
+        const std::string_view path(paths.data() + start, end - start);
         start = end + 2;
         if (!IsJsonName(path)) continue;
         ImportFile(path);
@@ -139,17 +147,17 @@ bool ImportDroppedConfigs(const Text& paths) {
 }
 
 void PasteNode() {
-    std::u16string text;
-    if (!platform::ReadClipboardText(text)) return;
-    Import(sk::Utf8FromUtf16(text), "剪贴板内容", "导入的节点");
+    std::string utf8;
+    if (!platform::ReadClipboardText(utf8)) return;
+    Import(utf8, "剪贴板内容", "导入的节点");
 }
 
 void CopyNode() {
     if (ui::Selection(Ctl::列表框_列表) == -1) return;
     sk::NodeFields n;
-    for (const NodePlace& p : kNodePlaces) n.*p.field = ui::Content(p.edit);
+    for (const NodePlace& p : kNodePlaces) n.*p.field += ui::Content(p.edit);  // each starts empty
     n.mode = ui::Selection(Ctl::组合框_加速模式);
-    platform::WriteClipboardText(sk::Utf16FromUtf8(sk::WriteClientConfig(n, SharedWindowsShown())));
+    platform::WriteClipboardText(sk::WriteClientConfig(n, SharedWindowsShown()));
 }
 
 }  // namespace app

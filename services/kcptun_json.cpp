@@ -45,7 +45,8 @@ char* PutUtf8(char* to, long c) {
 }
 
 // --- the reader -----------------------------------------------------------------------------
-enum class Kind { Null, Bool, Number, String, Composite };
+// The first three stand as FlagType does: the kind each type of flag wants.
+enum class Kind { String, Number, Bool, Null, Composite };
 struct Member {
     std::string_view key, text;  // text: a string's value, or a number or true/false as written
     Kind kind;
@@ -208,17 +209,33 @@ bool CommandLineSafe(std::string_view t, bool blanksAllowed) {
     return true;
 }
 
-// UTF-8 to the ANSI code page; false when a character has no place there.
-bool ToAnsi(std::string_view utf8, Text& ansi) {
-    const std::u16string units = Utf16FromUtf8(utf8);
-    ansi = platform::AnsiFromUtf16(units);
+// Appends UTF-8 in the ANSI code page; false when a character has no place there.
+bool AppendAnsi(Text& to, std::string_view utf8) {
+    std::u16string units;
+    platform::Utf16FromUtf8(utf8, units);  // the reader let only valid UTF-8 through
+    const Text ansi = platform::AnsiFromUtf16(units);
+    to += ansi;
     return platform::Utf16FromAnsi(ansi) == units;
 }
 
+// One out-of-line comparison with a word: inline, each costs several times the call.
+__attribute__((noinline)) bool Is(std::string_view text, const char* word) { return text == word; }
+
 std::string_view Unbracketed(std::string_view host) {
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
-        return host.substr(1, host.size() - 2);
+        return std::string_view(host.data() + 1, host.size() - 2);
     return host;
+}
+
+// "-name value", "-name" or (name "") the value alone, after a blank unless first.
+__attribute__((noinline)) void AddFlag(Text& flags, const char* name, std::string_view value) {
+    if (!flags.empty()) flags += ' ';
+    if (*name) {
+        flags += '-';
+        flags += name;
+        if (!value.empty()) flags += ' ';
+    }
+    flags += value;
 }
 
 // The keys that are more than a flag, by what they give.
@@ -228,19 +245,17 @@ constexpr const char* kRoleKeys[kFlag] = {"remarks", "skiplane_other", "remotead
                                           "sndwnd",  "rcvwnd"};
 constexpr const char* kWindowDefaults[3] = {"1350", "128", "512"};
 
-// The members as a node, in the file's order; `key` is set to the key a refusal names.
-ConfigError TakeMembers(const std::vector<Member>& members, const SharedWindows& shared,
-                        ImportedConfig& r, std::string_view& key) {
+// The members as a node, in the file's order; `key` is set to the key a refusal names. Each key
+// comes once, so the node's fields are empty until their key is read. Out of line: inlined into
+// its one caller it costs more.
+__attribute__((noinline)) ConfigError TakeMembers(const std::vector<Member>& members,
+                                                  const SharedWindows& shared, ImportedConfig& r,
+                                                  std::string_view& key) {
     NodeFields& node = r.node;
-    Text flags, rest;
-    // "-name value", "-name" or (no name) the value alone.
-    auto add = [&flags](std::string_view name, std::string_view value) {
-        if (!flags.empty()) flags += ' ';
-        if (!name.empty()) flags.append("-").append(name).append(value.empty() ? "" : " ");
-        flags.append(value);
-    };
+    Text& flags = node.other;
+    Text rest, scratch;
     const Text* const windows[3] = {&shared.mtu, &shared.sndwnd, &shared.rcvwnd};
-    bool seenRemote = false, seenLocal = false;  // each key comes once: the fields are empty
+    bool seenRemote = false, seenLocal = false;
     bool pinned[3] = {};
     for (const Member& m : members) {
         if (m.kind == Kind::Null) continue;
@@ -248,83 +263,80 @@ ConfigError TakeMembers(const std::vector<Member>& members, const SharedWindows&
         int role = 0;
         while (role < kFlag && !SameKey(key, kRoleKeys[role])) ++role;
         const ClientFlag* flag = role <= kRest ? nullptr : FindKey(key);
-        Text a;  // the value as the node holds it: in the code page, an integer in decimal
         if (role > kRest && (!flag || flag->leftOut)) {
-            ToAnsi(key, a);
             if (!r.leftOut.empty()) r.leftOut += "、";
-            r.leftOut += a;
+            AppendAnsi(r.leftOut, key);
             continue;
         }
         const FlagType type = flag ? flag->type : FlagType::Text;
-        const Kind wanted = type == FlagType::Text ? Kind::String
-                            : type == FlagType::Bool ? Kind::Bool
-                                                     : Kind::Number;
         std::int32_t n = 0;
-        if (m.kind != wanted || (type == FlagType::Integer && !IsDecimalInt32(m.text, n)))
+        if (m.kind != static_cast<Kind>(type) ||
+            (type == FlagType::Integer && !IsDecimalInt32(m.text, n)))
             return ConfigError::WrongType;
-        if (type == FlagType::Integer) a.append(ToText(n));
-        if (type == FlagType::Text) {
+        // The value as the node holds it: in the code page, an integer in decimal.
+        scratch.clear();
+        Text* const into = role == kRemarks          ? &node.remarks
+                           : role == kRest           ? &rest
+                           : role == kKey            ? &node.key
+                           : role == kDscp && n != 0 ? &node.dscp
+                                                     : &scratch;
+        if (type == FlagType::Integer) {
+            into->append(ToText(n));  // into is empty here
+        } else if (type == FlagType::Text) {
             if (role == kKey && m.text.empty()) return ConfigError::EmptyKey;
             if (role != kRemarks && (m.text.empty() || !CommandLineSafe(m.text, role == kRest)))
                 return ConfigError::CommandLine;
-            if (!ToAnsi(m.text, a)) return ConfigError::CodePage;
+            if (!AppendAnsi(*into, m.text)) return ConfigError::CodePage;
         }
-        const std::string_view v = a;
+        const std::string_view v = *into;
+        // Around the last colon: without one, all of it is the port.
         const std::size_t colon = v.rfind(':');
-        std::int32_t port;
+        std::string_view port = v;
+        port.remove_prefix(colon + 1);
+        const std::string_view host = Unbracketed({v.data(), colon == Text::npos ? 0 : colon});
+        std::int32_t portNumber;
         switch (role) {
         case kRemarks:
-            node.remarks = a;
             r.hasRemarks = true;
             break;
-        case kRest:
-            rest = a;
-            break;
         case kRemote:
-            if (colon == Text::npos || Unbracketed(v.substr(0, colon)).empty() ||
-                !IsDecimalInt32(v.substr(colon + 1), port) || port < 1 || port > 65535)
+            if (colon == Text::npos || host.empty() || !IsDecimalInt32(port, portNumber) ||
+                portNumber < 1 || portNumber > 65535)
                 return ConfigError::BadRemoteAddr;
             node.server.append(v.data(), colon);
-            node.serverPort.append(v.substr(colon + 1));
+            node.serverPort.append(port);
             seenRemote = true;
             break;
-        case kLocal: {
-            node.localPort.append(v.substr(colon + 1));  // all of it without a colon
+        case kLocal:
+            node.localPort.append(port);
             seenLocal = true;
-            const std::string_view host = Unbracketed(v.substr(0, colon == Text::npos ? 0 : colon));
-            if (!host.empty() && host != "0.0.0.0" && host != "::") add("l", v);
+            if (!host.empty() && !Is(host, "0.0.0.0") && !Is(host, "::")) AddFlag(flags, "l", v);
+            break;
+        case kMode: {
+            int i = 4;
+            while (i >= 0 && !Is(v, kModeNames[i])) --i;
+            node.mode = i < 0 ? 0 : i;  // an unknown mode is "default" with its own flag
+            if (i < 0) AddFlag(flags, "mode", v);
             break;
         }
-        case kKey:
-            node.key = a;
-            break;
-        case kMode:
-            node.mode = 0;
-            for (int i = 0; i < 5; ++i)
-                if (a == kModeNames[i]) node.mode = i;
-            if (node.mode == 0 && a != "default") add("mode", v);
-            break;
-        case kDscp:
-            if (n != 0) node.dscp = a;
-            break;
         case kMtu:
         case kSndwnd:
         case kRcvwnd:
             pinned[role - kMtu] = true;
-            if (a != *windows[role - kMtu]) add(kRoleKeys[role], v);
+            if (!Is(v, windows[role - kMtu]->c_str())) AddFlag(flags, kRoleKeys[role], v);
             break;
-        default:
+        case kFlag:
             if (type == FlagType::Bool ? m.text[0] == 't' : !(flag->zeroIsDefault && n == 0))
-                add(flag->name, type == FlagType::Bool ? std::string_view() : v);
+                AddFlag(flags, flag->name, type == FlagType::Bool ? std::string_view() : v);
         }
     }
     key = "remoteaddr";
     if (!seenRemote) return ConfigError::NoRemoteAddr;
     if (!seenLocal) node.localPort.append("12948");  // the client's default
     for (int i = 0; i < 3; ++i)
-        if (!pinned[i] && *windows[i] != kWindowDefaults[i]) add(kRoleKeys[kMtu + i], kWindowDefaults[i]);
-    if (!rest.empty()) add({}, rest);
-    node.other = flags;
+        if (!pinned[i] && !Is(*windows[i], kWindowDefaults[i]))
+            AddFlag(flags, kRoleKeys[kMtu + i], kWindowDefaults[i]);
+    if (!rest.empty()) AddFlag(flags, "", rest);
     return ConfigError::None;
 }
 
@@ -336,43 +348,11 @@ int LineAt(std::string_view text, std::size_t offset) {
 
 }  // namespace
 
-std::u16string Utf16FromUtf8(std::string_view s) {
-    std::u16string out;
-    for (const char* p = s.data(); p < s.data() + s.size();) {
-        const char* start = p;
-        long c = NextUtf8(p, s.data() + s.size());
-        if (c < 0) {
-            c = 0xFFFD;
-            p = start + 1;
-        }
-        if (c >= 0x10000) {
-            out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-            c = 0xDC00 + ((c - 0x10000) & 0x3FF);
-        }
-        out += static_cast<char16_t>(c);
-    }
-    return out;
-}
-
-std::string Utf8FromUtf16(std::u16string_view u) {
-    std::string out;
-    for (std::size_t i = 0; i < u.size(); ++i) {
-        long c = u[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < u.size() && u[i + 1] >= 0xDC00 &&
-            u[i + 1] <= 0xDFFF)
-            c = 0x10000 + ((c - 0xD800) << 10) + (u[++i] - 0xDC00);
-        else if (c >= 0xD800 && c <= 0xDFFF)
-            c = 0xFFFD;
-        char bytes[4];
-        out.append(bytes, static_cast<std::size_t>(PutUtf8(bytes, c) - bytes));
-    }
-    return out;
-}
-
 ImportedConfig ReadClientConfig(std::string_view text, const SharedWindows& shared) {
     ImportedConfig r;
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-    std::string buffer(text);
+    if (Is(text.substr(0, 3), "\xEF\xBB\xBF")) text.remove_prefix(3);
+    std::string buffer;  // read and unescaped in place
+    buffer.append(text.data(), text.size());
     JsonReader reader{buffer.data(), buffer.data() + buffer.size(), {}};
     reader.SkipBlanks();
     const bool object = reader.p < reader.end && *reader.p == '{';
@@ -381,15 +361,13 @@ ImportedConfig ReadClientConfig(std::string_view text, const SharedWindows& shar
     if (!reader.Value(0, kind, value) || (reader.SkipBlanks(), reader.p != reader.end)) {
         r.error = ConfigError::Syntax;
         r.line = LineAt(text, static_cast<std::size_t>(reader.p - buffer.data()));
-        return r;
-    }
-    if (!object) {
+    } else if (!object) {
         r.error = ConfigError::NotObject;
-        return r;
+    } else {
+        std::string_view key;
+        r.error = TakeMembers(reader.members, shared, r, key);
+        if (r.error != ConfigError::None) r.key.append(key);
     }
-    std::string_view key;
-    r.error = TakeMembers(reader.members, shared, r, key);
-    if (r.error != ConfigError::None) r.key = Text(key);
     return r;
 }
 
@@ -423,7 +401,7 @@ void PutKey(std::string& out, const char* key) {
 
 void PutText(std::string& out, const char* key, std::string_view ansi) {
     PutKey(out, key);
-    PutJsonString(out, Utf8FromUtf16(platform::Utf16FromAnsi(ansi)));
+    PutJsonString(out, platform::Utf8FromUtf16(platform::Utf16FromAnsi(ansi)));
 }
 
 // Nothing for a text that is not a decimal integer, or for 0 where 0 is the client's default.
@@ -475,16 +453,17 @@ std::string WriteClientConfig(const NodeFields& node, const SharedWindows& share
         return nullptr;
     };
 
-    std::string out = "{";
+    std::string out(1, '{');
+    Text address;  // ":port", then "host:port"
     const Text* const windows[3] = {&shared.mtu, &shared.sndwnd, &shared.rcvwnd};
     for (int i = 0; i < 8; ++i) {
         const char* const key = kFieldKeys[i];
         if (const FlagUse* use = last(FindKey(key))) {
             PutFlag(out, *use);
         } else if (i == 0) {
-            PutText(out, key, ":" + node.localPort);
+            PutText(out, key, address.append(":").append(node.localPort));
         } else if (i == 1) {
-            PutText(out, key, node.server + ":" + node.serverPort);
+            PutText(out, key, address.assign(node.server).append(":").append(node.serverPort));
         } else if (i == 2) {
             if (!node.key.empty()) PutText(out, key, node.key);
         } else if (i == 3) {
@@ -499,7 +478,8 @@ std::string WriteClientConfig(const NodeFields& node, const SharedWindows& share
         while (field < 8 && std::strcmp(kFieldKeys[field], use.flag->key)) ++field;
         if (field == 8 && last(use.flag) == &use) PutFlag(out, use);
     }
-    std::string_view rest = std::string_view(node.other).substr(std::min(stop, node.other.size()));
+    std::string_view rest = node.other;
+    rest.remove_prefix(std::min(stop, rest.size()));
     while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\t')) rest.remove_suffix(1);
     if (!rest.empty()) PutText(out, "skiplane_other", rest);
     PutText(out, "remarks", node.remarks);

@@ -21,13 +21,15 @@ std::string ClipboardAnsi() { return g_ansi; }
 }  // namespace headless
 
 namespace platform {
-bool ReadClipboardText(std::u16string& text) {
+bool ReadClipboardText(std::string& utf8) {
     if (!g_text) return false;
-    text = g_text->substr(0, g_text->find(u'\0'));
+    utf8 = Utf8FromUtf16(g_text->substr(0, g_text->find(u'\0')));
     return true;
 }
-bool WriteClipboardText(std::u16string_view text) {
-    g_text = std::u16string(text);
+bool WriteClipboardText(std::string_view utf8) {
+    std::u16string text;
+    Utf16FromUtf8(utf8, text);
+    g_text = text;
     g_ansi = AnsiFromUtf16(text);
     return true;
 }

@@ -23,7 +23,7 @@ HGLOBAL BlockOf(const void* data, std::size_t size, std::size_t zeros) {
 
 }  // namespace
 
-bool ReadClipboardText(std::u16string& text) {
+bool ReadClipboardText(std::string& utf8) {
     if (!OpenClipboard(win32::MainHwnd())) return false;
     HANDLE data = GetClipboardData(CF_UNICODETEXT);
     const auto* units = data ? static_cast<const char16_t*>(GlobalLock(data)) : nullptr;
@@ -31,17 +31,18 @@ bool ReadClipboardText(std::u16string& text) {
         const std::size_t max = GlobalSize(data) / sizeof(char16_t);
         std::size_t n = 0;
         while (n < max && units[n]) ++n;
-        text.clear();
-        text.append(units, n);
+        utf8 = Utf8FromUtf16(std::u16string_view(units, n));
         GlobalUnlock(data);
     }
     CloseClipboard();
     return units != nullptr;
 }
 
-bool WriteClipboardText(std::u16string_view text) {
+bool WriteClipboardText(std::string_view utf8) {
     if (!OpenClipboard(win32::MainHwnd())) return false;
     EmptyClipboard();
+    std::u16string text;
+    Utf16FromUtf8(utf8, text);
     const std::string ansi = AnsiFromUtf16(text);
     HGLOBAL wide = BlockOf(text.data(), text.size() * sizeof(char16_t), sizeof(char16_t));
     HGLOBAL narrow = BlockOf(ansi.data(), ansi.size(), 1);
