@@ -39,7 +39,6 @@ bool g_restarting = false;
 bool g_checking = false;  // a start check is waiting
 bool g_restartedYet = false;
 std::uint32_t g_lastRestart = 0;  // when the last restart (waking, addresses) began
-bool g_watchingAddresses = false;
 
 bool Running() { return ui::Disabled(Ctl::按钮_启动); }
 
@@ -89,6 +88,7 @@ void EnterRunningState() {
 }
 
 void EnterStoppedState() {
+    EndServerWatch();
     SetRunningButtons(false);
     SetStoppedTrayIcon();
     ui::StatusBarSetText(1, "状态：未启动！");
@@ -97,7 +97,6 @@ void EnterStoppedState() {
 // The client ended by itself: the stopped state, and a balloon saying so with the reason its log
 // gives, where one of its lines holds an error (a killed client's last line is no reason).
 void ShowClientDied() {
-    EndServerWatch();
     EnterStoppedState();
     const Text reason = ClientEndReason(g_logPath, false);
     ui::ShowTrayBalloon(sk::JoinText("KCPTun 已意外退出。", reason.empty() ? "" : "\r\n", reason),
@@ -125,7 +124,7 @@ void CheckStartedClient(bool restart, bool patient) {
     if (run != g_runs) return;
     const std::uint32_t client = FindClient();
     if (client != 0 && sk::WatchProcessExit(client, OnClientEnded)) {
-        if (!g_watchingAddresses) ui::RunLater(WatchAddresses, 0);  // not inside the start's handler
+        ui::RunLater(WatchAddresses, 0);  // not inside the start's handler
         return BeginServerWatch(patient);
     }
     EndClient();
@@ -159,7 +158,7 @@ void OnAddressChanged() {
     ui::RunLater(RestartAfterAddressChange, kAddressQuietMs);  // each change starts the wait over
 }
 
-void WatchAddresses() { g_watchingAddresses = platform::WatchAddressChanges(OnAddressChanged); }
+void WatchAddresses() { platform::WatchAddressChanges(OnAddressChanged); }
 
 // Everything the command line is made of, read from the window at the moment of the start.
 struct ClientFields {
@@ -302,7 +301,6 @@ bool EndClient() {
 void ShowClientAsItIs() {
     if (Running() && FindClient() == 0) {
         sk::StopWatchingProcess();
-        EndServerWatch();
         EnterStoppedState();
     }
 }

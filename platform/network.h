@@ -23,11 +23,9 @@ constexpr bool CountsAsAddressChange(AddressEvent event, int family, const std::
     return ip[15] != 1;
 }
 
-// Starts watching: onChange runs on the window thread after each change that counts, until
-// StopWatchingAddressChanges. One watch at a time (a new one replaces the old). False where the
-// system cannot watch.
+// Starts watching, once for the program's life: onChange runs on the window thread after each
+// change that counts. A later call, once watching, does nothing. False where the system cannot
+// watch.
 bool WatchAddressChanges(void (*onChange)());
-// Returns once no notification can run any more; a change already on its way is dropped.
-void StopWatchingAddressChanges();
 
 }  // namespace platform

@@ -294,17 +294,6 @@ void SetTrayIcon(const sk::Bytes& icon, sk::Opt<Text> tip) {
 
 bool TrayIconShown() { return platform::TrayIconShown(); }
 void StopTrayRetries() { platform::StopTrayRetries(); }
-// A timer per routine: its index in g_later is the timer's id.
-unsigned LaterId(void (*routine)()) {
-    for (unsigned i = 0; i < g_later.size(); ++i)
-        if (g_later[i] == routine) return i;
-    g_later.push_back(routine);
-    return static_cast<unsigned>(g_later.size() - 1);
-}
-
-void RunLater(void (*routine)(), std::uint32_t ms) { platform::StartTimer(LaterId(routine), ms); }
-void CancelRunLater(void (*routine)()) { platform::StopTimer(LaterId(routine)); }
-
 void ShowTrayBalloon(const Text& text, bool warning) {
     const auto icon = warning ? platform::BalloonIcon::Warning : platform::BalloonIcon::Info;
     OnUi([&] { platform::ShowTrayBalloon("Skiplane", sk::CutOnCharacter(text, 255), icon); });
@@ -329,6 +318,20 @@ bool RegisterDropTarget(Ctl, platform::WindowHandle window) {
     g_dropBound = platform::RegisterDropTarget(window);
     return g_dropBound;
 }
+
+// --- later work --------------------------------------------------------------------------
+namespace {
+// A timer per routine: its index in g_later is the timer's id.
+unsigned LaterId(void (*routine)()) {
+    for (unsigned i = 0; i < g_later.size(); ++i)
+        if (g_later[i] == routine) return i;
+    g_later.push_back(routine);
+    return static_cast<unsigned>(g_later.size() - 1);
+}
+}  // namespace
+
+void RunLater(void (*routine)(), std::uint32_t ms) { platform::StartTimer(LaterId(routine), ms); }
+void CancelRunLater(void (*routine)()) { platform::StopTimer(LaterId(routine)); }
 
 // --- menu items --------------------------------------------------------------------------
 Text MenuCaption(Menu m) {

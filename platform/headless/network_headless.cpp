@@ -5,15 +5,12 @@ namespace platform {
 
 namespace {
 void (*g_onChange)() = nullptr;
-bool g_fail = false;
 }  // namespace
 
 bool WatchAddressChanges(void (*onChange)()) {
-    g_onChange = g_fail ? nullptr : onChange;
-    return !g_fail;
+    if (!g_onChange) g_onChange = onChange;
+    return true;
 }
-
-void StopWatchingAddressChanges() { g_onChange = nullptr; }
 
 namespace hooks {
 
@@ -24,9 +21,6 @@ bool RaiseAddressChange(AddressEvent event, int family, std::initializer_list<st
     g_onChange();
     return true;
 }
-
-bool WatchingAddresses() { return g_onChange != nullptr; }
-void FailAddressWatches(bool fail) { g_fail = fail; }
 
 }  // namespace hooks
 

@@ -13,8 +13,5 @@ namespace platform::hooks {
 // the change counts and a watch is on: its routine has run, on the caller's thread, which stands
 // for the window thread.
 bool RaiseAddressChange(AddressEvent event, int family, std::initializer_list<std::uint8_t> ip);
-bool WatchingAddresses();
-// Watches that start from now on fail, as on Windows XP.
-void FailAddressWatches(bool fail);
 
 }  // namespace platform::hooks

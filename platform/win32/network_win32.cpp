@@ -1,8 +1,7 @@
 // The address watch over iphlpapi.dll, bound by name when a watch starts: the program imports
 // nothing of it, loads it only then, and runs on Windows XP, which lacks these functions. The
 // system calls back on a thread of its own; the callback filters there and posts to the window
-// without waiting on it, since CancelMibChangeNotify2 waits for a running callback and is called
-// on the window thread.
+// without waiting on it. The watch lasts as long as the program.
 // winsock2.h before windows.h, or windows.h brings the old winsock.h in.
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -20,13 +19,8 @@ namespace {
 
 using AddressCallback = void(WINAPI*)(void*, const void*, int);
 using Notify = DWORD(WINAPI*)(ADDRESS_FAMILY, AddressCallback, void*, BOOLEAN, HANDLE*);
-using Cancel = DWORD(WINAPI*)(HANDLE);
-
 HMODULE g_iphlpapi = nullptr;  // stays loaded once it is
-Cancel g_cancel = nullptr;
-HANDLE g_notification = nullptr;
-bool g_watching = false;  // Wine's registration succeeds without a handle
-void (*g_onChange)() = nullptr;
+void (*g_onChange)() = nullptr;  // set once the watch is on
 
 }  // namespace
 
@@ -51,29 +45,19 @@ void OnAddressChanged() {
 }  // namespace win32
 
 bool WatchAddressChanges(void (*onChange)()) {
-    StopWatchingAddressChanges();
+    if (g_onChange) return true;
     const HWND window = win32::MainHwnd();
     if (!window) return false;
     if (!g_iphlpapi) g_iphlpapi = LoadLibraryA("iphlpapi.dll");
     if (!g_iphlpapi) return false;
     const auto notify = reinterpret_cast<Notify>(
         reinterpret_cast<void*>(GetProcAddress(g_iphlpapi, "NotifyUnicastIpAddressChange")));
-    g_cancel = reinterpret_cast<Cancel>(
-        reinterpret_cast<void*>(GetProcAddress(g_iphlpapi, "CancelMibChangeNotify2")));
-    if (!notify || !g_cancel ||
-        notify(AF_UNSPEC, win32::OnUnicastAddressChange, window, FALSE, &g_notification) !=
-            NO_ERROR)
+    HANDLE notification = nullptr;  // kept by the system until the process ends
+    if (!notify ||
+        notify(AF_UNSPEC, win32::OnUnicastAddressChange, window, FALSE, &notification) != NO_ERROR)
         return false;
-    g_watching = true;
     g_onChange = onChange;
     return true;
-}
-
-void StopWatchingAddressChanges() {
-    if (g_watching) g_cancel(g_notification);
-    g_watching = false;
-    g_notification = nullptr;
-    g_onChange = nullptr;
 }
 
 }  // namespace platform

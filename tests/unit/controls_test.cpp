@@ -12,9 +12,6 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include "platform/network.h"
-#include "platform/win32/ui_win32.h"
-
 #include <cstring>
 #endif
 #include "version.h"
@@ -253,21 +250,6 @@ TEST_F(ControlModel, Win32OnlyFilesDroppedAsWmDropFilesArriveAsOneText) {
     ASSERT_TRUE(PostMessageA(main, WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0));
     platform::PumpMessages();
     EXPECT_EQ(g_log, std::vector<std::string>{"dropped C:\\a\\client.exe\r\nD:\\東區\\b.exe\r\n"});
-}
-
-// The address watch's message (what the system's callback posts, and the end-to-end driver too)
-// runs the watch's routine on the window thread, and nothing once the watch has stopped.
-int g_addressChanges = 0;
-TEST_F(ControlModel, Win32OnlyTheAddressChangeMessageRunsTheWatchUntilItStops) {
-    ASSERT_TRUE(platform::WatchAddressChanges([] { ++g_addressChanges; }));
-    HWND main = platform::NativeOf<HWND__>(ui::GetWindowHandle());
-    ASSERT_TRUE(PostMessageA(main, platform::win32::kAddressChangedMessage, 0, 0));
-    platform::PumpMessages();
-    EXPECT_EQ(g_addressChanges, 1);
-    ASSERT_TRUE(PostMessageA(main, platform::win32::kAddressChangedMessage, 0, 0));
-    platform::StopWatchingAddressChanges();
-    platform::PumpMessages();
-    EXPECT_EQ(g_addressChanges, 1);
 }
 #endif
 

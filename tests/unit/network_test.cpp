@@ -10,8 +10,6 @@
 #include <cstring>
 
 #include "platform/win32/ui_win32.h"
-#else
-#include "platform/headless/network_hooks.h"
 #endif
 
 namespace {
@@ -54,26 +52,7 @@ TEST(AddressChange, OnlyAddedOrDeletedAddressesBeyondLoopbackAndLinkLocalCount) 
     }
 }
 
-#ifndef _WIN32
-int g_changes = 0;
-void Changed() { ++g_changes; }
-
-TEST(AddressChange, ACountedChangeRunsTheRoutineOnlyWhileTheWatchIsOn) {
-    using platform::hooks::RaiseAddressChange;
-    g_changes = 0;
-    ASSERT_TRUE(platform::WatchAddressChanges(Changed));
-    EXPECT_TRUE(RaiseAddressChange(AddressEvent::Added, 4, {192, 0, 2, 7}));
-    EXPECT_FALSE(RaiseAddressChange(AddressEvent::Added, 4, {127, 0, 0, 1}));
-    EXPECT_EQ(g_changes, 1);
-    platform::StopWatchingAddressChanges();
-    EXPECT_FALSE(RaiseAddressChange(AddressEvent::Deleted, 4, {192, 0, 2, 7}));
-    platform::hooks::FailAddressWatches(true);
-    EXPECT_FALSE(platform::WatchAddressChanges(Changed));
-    EXPECT_FALSE(platform::hooks::WatchingAddresses());
-    platform::hooks::FailAddressWatches(false);
-    EXPECT_EQ(g_changes, 1);
-}
-#else
+#ifdef _WIN32
 // The system's callback reads the row it is given (a MIB_UNICASTIPADDRESS_ROW begins with a
 // SOCKADDR_INET: the family, then an IPv4 address at byte 4 or an IPv6 one at byte 8) and posts
 // one message per change that counts.
