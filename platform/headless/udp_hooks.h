@@ -1,5 +1,5 @@
 // The headless UDP layer's other side, for the scenarios: servers that answer or stay silent at
-// once, with no network and no waiting. Only tests include this.
+// once, with no network, no waiting and round trips that take no time. Only tests include this.
 #pragma once
 
 #include <cstdint>
