@@ -39,13 +39,14 @@ constexpr ClientFlag kFlags[] = {
     {"snmpperiod", "snmpperiod", "", T::Integer, false, true},
     {"quiet", "quiet", "", T::Bool, false, false},
     {"tcp", "tcp", "", T::Bool, false, false},
-    // Newer than Debian 12's client. QPP and QPPCount (default 61): kcptun-client(1) of kcptun
-    // 20260314. ratelimit, closewait, pprof: upstream kcptun's client/config.go, unchecked here
-    // against a source at hand; their defaults are not assumed to be 0.
+    // Newer than Debian 12's client, from upstream kcptun's client/main.go and std/config.go
+    // (QPP and QPPCount, default 61, also in kcptun-client(1) of kcptun 20260314). ratelimit and
+    // closewait default to 0 in the client (the server's closewait is 30).
     {"qpp", "QPP", "", T::Bool, false, false},
     {"qpp-count", "QPPCount", "", T::Integer, false, false},
-    {"ratelimit", "ratelimit", "", T::Integer, false, false},
-    {"closewait", "closewait", "", T::Integer, false, false},
+    {"ratelimit", "ratelimit", "", T::Integer, true, false},
+    {"framesize", "framesize", "", T::Integer, false, false},
+    {"closewait", "closewait", "", T::Integer, true, false},
     {"pprof", "pprof", "", T::Bool, false, true},
 };
 

@@ -62,6 +62,9 @@ TEST(ClientConfigRead, Table) {
          E::None, "12948|h|1||0||\xD6\xD0 ", "-tcp -bogus x", ""},
         {R"({"remoteaddr":"h:1","localaddr":"0.0.0.0:7","mtu":1350,"sndwnd":128,"rcvwnd":512})",
          E::None, "7|h|1||2||", "", ""},
+        // The newest client's keys; ratelimit and closewait are 0 by default there.
+        {R"({"remoteaddr":"h:1","ratelimit":0,"closewait":3,"framesize":16384})", E::None,
+         "12948|h|1||2||", "-closewait 3 -framesize 16384", ""},
         // Syntax and shape, strictly.
         {"{\n\"remoteaddr\": \"h:1\",\n}", E::Syntax, "3", "", ""},
         {"// c\n{\"remoteaddr\": \"h:1\"}", E::Syntax, "1", "", ""},
