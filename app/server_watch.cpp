@@ -132,8 +132,7 @@ void CaptureServerTarget(const Text& server, const Text& port, const Text& key, 
     const std::size_t colon = address.rfind(':');
     if (tcp || colon == Text::npos || !IsDecimal(address.substr(colon + 1))) return;  // a range
     const int portNumber = sk::ToInteger(address.substr(colon + 1));
-    Text host = address.substr(0, colon);
-    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    const Text host(sk::Unbracketed(std::string_view(address).substr(0, colon)));
     g_target.crypt = sk::KcpCryptFromName(crypt);
     if (portNumber < 1 || portNumber > 65535 || host.empty() ||
         g_target.crypt == sk::KcpCrypt::CannotFrame)

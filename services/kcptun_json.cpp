@@ -221,12 +221,6 @@ bool AppendAnsi(Text& to, std::string_view utf8) {
 // One out-of-line comparison with a word: inline, each costs several times the call.
 __attribute__((noinline)) bool Is(std::string_view text, const char* word) { return text == word; }
 
-std::string_view Unbracketed(std::string_view host) {
-    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
-        return std::string_view(host.data() + 1, host.size() - 2);
-    return host;
-}
-
 // "-name value", "-name" or (name "") the value alone, after a blank unless first.
 __attribute__((noinline)) void AddFlag(Text& flags, const char* name, std::string_view value) {
     if (!flags.empty()) flags += ' ';

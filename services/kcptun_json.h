@@ -5,7 +5,6 @@
 #include <string>
 #include <string_view>
 
-#include "platform/codepage.h"
 #include "services/text.h"
 
 namespace sk {
@@ -52,15 +51,5 @@ ImportedConfig ReadClientConfig(std::string_view utf8, const SharedWindows& shar
 // The node as the client's config: two-space indent, CR LF line ends, keys in a fixed order;
 // what 其他参数 cannot turn back into keys goes whole into "skiplane_other".
 std::string WriteClientConfig(const NodeFields& node, const SharedWindows& shared);
-
-// Between UTF-8 and UTF-16 (platform/codepage.h); invalid UTF-8 gives an empty text.
-inline std::u16string Utf16FromUtf8(std::string_view utf8) {
-    std::u16string units;
-    platform::Utf16FromUtf8(utf8, units);
-    return units;
-}
-inline std::string Utf8FromUtf16(std::u16string_view units) {
-    return platform::Utf8FromUtf16(units);
-}
 
 }  // namespace sk

@@ -281,4 +281,10 @@ Text CutOnCharacter(std::string_view text, std::size_t max) {
     return Text(text.substr(0, end));
 }
 
+std::string_view Unbracketed(std::string_view host) {
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+        return host.substr(1, host.size() - 2);
+    return host;
+}
+
 }  // namespace sk

@@ -51,6 +51,8 @@ Text ToLower(std::string_view text);
 // The first `max` bytes of text, not ending inside a double-byte character.
 Text CutOnCharacter(std::string_view text, std::size_t max);
 Text ReplaceText(std::string_view text, int start, int length, Opt<Text> replacement = {});
+// A host without the brackets an IPv6 address wears beside a port ("[::1]" is "::1").
+std::string_view Unbracketed(std::string_view host);
 
 // --- conversions -------------------------------------------------------------------------
 using Routine = void (*)();

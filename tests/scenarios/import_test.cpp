@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "app/config.h"
+#include "platform/codepage.h"
 #include "platform/headless/files_hooks.h"
 #include "services/kcptun_json.h"
 #include "tests/scenarios/harness.h"
@@ -21,6 +22,12 @@ protected:
         return texts;
     }
 };
+
+std::u16string Utf16(const std::string& utf8) {
+    std::u16string units;
+    platform::Utf16FromUtf8(utf8, units);
+    return units;
+}
 
 const char kOneNode[] =
     "[NodeList]\r\nQuantity=1\r\n[Node1]\r\nremarks=HK\r\nlocal_port=1080\r\nserver_port=29900\r\n"
@@ -72,7 +79,7 @@ TEST_F(Import, CopyThenPasteThenCopy) {
         "  \"mode\": \"fast2\",\r\n  \"mtu\": 1350,\r\n  \"sndwnd\": 128,\r\n  \"rcvwnd\": 512,\r\n"
         "  \"nocomp\": true,\r\n  \"conn\": 2,\r\n  \"skiplane_other\": \"-bogus\",\r\n"
         "  \"remarks\": \"\xE9\xA6\x99\xE6\xB8\xAF\"\r\n}\r\n";
-    EXPECT_EQ(headless::ClipboardUnicode(), sk::Utf16FromUtf8(json));
+    EXPECT_EQ(headless::ClipboardUnicode(), Utf16(json));
     std::string ansi = json;
     ansi.replace(ansi.find("\xE9\xA6\x99\xE6\xB8\xAF"), 6, "香港");
     EXPECT_EQ(headless::ClipboardAnsi(), ansi);
@@ -83,7 +90,7 @@ TEST_F(Import, CopyThenPasteThenCopy) {
     EXPECT_EQ(Field(Ctl::编辑框_其他参数), "-nocomp -conn 2 -bogus");
     headless::SetClipboard(std::nullopt);
     headless::PressControlKey(Ctl::列表框_列表, 'C');
-    EXPECT_EQ(headless::ClipboardUnicode(), sk::Utf16FromUtf8(json));
+    EXPECT_EQ(headless::ClipboardUnicode(), Utf16(json));
 }
 
 TEST_F(Import, ClipboardRefusalsAndDefaults) {
