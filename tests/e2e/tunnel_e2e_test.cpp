@@ -109,9 +109,7 @@ TEST_F(TunnelE2E, AKilledClientShowsTheBalloonAndAStopShowsNone) {
     EXPECT_EQ(balloon->title, "Skiplane");
     EXPECT_EQ(balloon->text, "KCPTun 已意外退出。");
     EXPECT_EQ(balloon->icon, NIIF_WARNING);
-    EXPECT_EQ(app_.StatusText(1), "状态：未启动！");
-    EXPECT_TRUE(app_.Enabled(Ctl::按钮_启动));
-    EXPECT_FALSE(app_.Enabled(Ctl::按钮_停止));
+    EXPECT_EQ(app_.StatusText(1), "状态：未启动！");  // the buttons follow: a scenario's check
     EXPECT_TRUE(e2e::SaveScreenshot(e2e::ArtifactsDir() + "\\skiplane-balloon.bmp"));
 }
 
