@@ -138,8 +138,11 @@ bool MouseClick(HWND window, int y) {
         GetCursorPos(&p);
         return WindowFromPoint(p) == window;
     });
-    send(MOUSEEVENTF_LEFTDOWN);
-    send(MOUSEEVENTF_LEFTUP);
+    // Each press and release carries the position too: Wine may have put its pointer back where
+    // X last saw it meanwhile, and a button event without MOUSEEVENTF_MOVE goes to wherever the
+    // pointer is then.
+    send(MOUSEEVENTF_MOVE | MOUSEEVENTF_LEFTDOWN);
+    send(MOUSEEVENTF_MOVE | MOUSEEVENTF_LEFTUP);
     return over;
 }
 
