@@ -221,6 +221,22 @@ bool AppendAnsi(Text& to, std::string_view utf8) {
 // One out-of-line comparison with a word: inline, each costs several times the call.
 __attribute__((noinline)) bool Is(std::string_view text, const char* word) { return text == word; }
 
+// "host:port" with a host and a port 1-65535, as remoteaddr must be.
+bool IsServerAddress(std::string_view address) {
+    const std::size_t colon = address.rfind(':');
+    std::int32_t port;
+    return colon != std::string_view::npos && !Unbracketed(address.substr(0, colon)).empty() &&
+           IsDecimalInt32(address.substr(colon + 1), port) && port >= 1 && port <= 65535;
+}
+
+// Whether localaddr names an address of its own to listen on, which 本地端口 alone cannot say.
+bool ListensOnOneAddress(std::string_view localaddr) {
+    const std::size_t colon = localaddr.rfind(':');
+    const std::string_view host =
+        Unbracketed(localaddr.substr(0, colon == std::string_view::npos ? 0 : colon));
+    return !host.empty() && !Is(host, "0.0.0.0") && !Is(host, "::");
+}
+
 // "-name value", "-name" or (name "") the value alone, after a blank unless first.
 __attribute__((noinline)) void AddFlag(Text& flags, const char* name, std::string_view value) {
     if (!flags.empty()) flags += ' ';
@@ -287,16 +303,12 @@ __attribute__((noinline)) ConfigError TakeMembers(const std::vector<Member>& mem
         const std::size_t colon = v.rfind(':');
         std::string_view port = v;
         port.remove_prefix(colon + 1);
-        const std::string_view host = Unbracketed({v.data(), colon == Text::npos ? 0 : colon});
-        std::int32_t portNumber;
         switch (role) {
         case kRemarks:
             r.hasRemarks = true;
             break;
         case kRemote:
-            if (colon == Text::npos || host.empty() || !IsDecimalInt32(port, portNumber) ||
-                portNumber < 1 || portNumber > 65535)
-                return ConfigError::BadRemoteAddr;
+            if (!IsServerAddress(v)) return ConfigError::BadRemoteAddr;
             node.server.append(v.data(), colon);
             node.serverPort.append(port);
             seenRemote = true;
@@ -304,7 +316,7 @@ __attribute__((noinline)) ConfigError TakeMembers(const std::vector<Member>& mem
         case kLocal:
             node.localPort.append(port);
             seenLocal = true;
-            if (!host.empty() && !Is(host, "0.0.0.0") && !Is(host, "::")) AddFlag(flags, "l", v);
+            if (ListensOnOneAddress(v)) AddFlag(flags, "l", v);
             break;
         case kMode: {
             int i = 4;
@@ -420,13 +432,18 @@ void PutFlag(std::string& out, const FlagUse& use) {
     }
 }
 
-// Whether an import would give the flag back (never log and profiling).
+// Whether an import would give the flag back as it is (never log and profiling; a text only
+// where the import takes it: not empty, remoteaddr as host:port, localaddr as -l).
 bool TurnsBack(const FlagUse& use) {
     const ClientFlag& f = *use.flag;
     std::int32_t n;
     bool truth;
-    return !f.leftOut && (f.type != FlagType::Integer || IsDecimalInt32(use.value, n)) &&
-           (f.type != FlagType::Bool || ParseGoBool(use.value, truth));
+    if (f.leftOut) return false;
+    if (f.type == FlagType::Text)
+        return !use.value.empty() &&
+               (std::strcmp(f.key, "remoteaddr") || IsServerAddress(use.value)) &&
+               (std::strcmp(f.key, "localaddr") || ListensOnOneAddress(use.value));
+    return f.type == FlagType::Integer ? IsDecimalInt32(use.value, n) : ParseGoBool(use.value, truth);
 }
 
 // The keys the node's fields give, in the copy's order.

@@ -160,6 +160,16 @@ TEST(ClientConfigWrite, CopyPasteCopyGivesTheSameJson) {
     ASSERT_EQ(static_cast<int>(back.error), 0);
     EXPECT_EQ(back.node.other, "-l 127.0.0.1:1080 -mode manual -mtu 1400 -crypt none -QPP -x y");
     EXPECT_EQ(WriteClientConfig(back.node, kDefaults), first);
+
+    // Flags an import would not give back as they stand go whole into skiplane_other.
+    for (const char* other : {"-nocomp -r y", "-key= -conn 2", "-l 0.0.0.0:5000", "-l x"}) {
+        NodeFields m = n;
+        m.other = other;
+        const std::string copy = WriteClientConfig(m, kDefaults);
+        const ImportedConfig again = ReadClientConfig(copy, kDefaults);
+        ASSERT_EQ(static_cast<int>(again.error), 0) << other;
+        EXPECT_EQ(WriteClientConfig(again.node, kDefaults), copy) << other;
+    }
 }
 
 }  // namespace
